@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "archive/checksum.h"
+#include "install/context.h"
+
+namespace {
+
+struct ChecksumTest : ::testing::Test {
+    UnpackContext* ctx = nullptr;
+    void SetUp() override {
+        ctx = static_cast<UnpackContext*>(calloc(1, sizeof(UnpackContext)));
+        BuildCrc32Table(ctx);
+    }
+    void TearDown() override { free(ctx); }
+};
+
+TEST_F(ChecksumTest, TableIsTheStandardReflectedTable) {
+    EXPECT_EQ(0u, ctx->CrcTable[0]);
+    EXPECT_EQ(0x77073096u, ctx->CrcTable[1]);
+    EXPECT_EQ(0xEDB88320u, ctx->CrcTable[128]);
+    EXPECT_EQ(0x2D02EF8Du, ctx->CrcTable[255]);
+}
+
+TEST_F(ChecksumTest, CrcRunsWithoutInversionAndChainsOverPieces) {
+    EXPECT_EQ(0xCADBBE3Du, Crc32Update(ctx, 0xFFFFFFFFu, "abc", 3));
+    uint32_t piecewise = Crc32Update(ctx, 0xFFFFFFFFu, "a", 1);
+    piecewise = Crc32Update(ctx, piecewise, "bc", 2);
+    EXPECT_EQ(0xCADBBE3Du, piecewise);
+    EXPECT_EQ(0x352441C2u, ~piecewise);  // the value an archive stores
+    EXPECT_EQ(0x12345678u, Crc32Update(ctx, 0x12345678u, "", 0));
+    // The usual check value of this CRC.
+    EXPECT_EQ(0xCBF43926u, ~Crc32Update(ctx, 0xFFFFFFFFu, "123456789", 9));
+}
+
+TEST_F(ChecksumTest, RotatingSumWrapsBeforeRotating) {
+    EXPECT_EQ(0x0556, RotSum16Update(0, "abc", 3));
+    const uint8_t one = 0x01, zero = 0x00;
+    EXPECT_EQ(0, RotSum16Update(0xFFFF, &one, 1));
+    EXPECT_EQ(0x0001, RotSum16Update(0x8000, &zero, 1));
+    EXPECT_EQ(0x1234, RotSum16Update(0xABCD1234u, "", 0));
+}
+
+TEST_F(ChecksumTest, SelectorPicksByModeAndKeepsTheSumBelow64K) {
+    const uint8_t data[] = {0xFF, 0x10, 0x80, 0x7F};
+    for (uint32_t start : {0u, 0xFFFFu, 0xFFFF0000u, 0xDEADBEEFu}) {
+        EXPECT_LT(ChecksumUpdate(ctx, start, data, sizeof data, 1), 0x10000u);
+        EXPECT_EQ(RotSum16Update(start, data, sizeof data),
+                  ChecksumUpdate(ctx, start, data, sizeof data, 1));
+        EXPECT_EQ(Crc32Update(ctx, start, data, sizeof data),
+                  ChecksumUpdate(ctx, start, data, sizeof data, 2));
+        EXPECT_EQ(Crc32Update(ctx, start, data, sizeof data),
+                  ChecksumUpdate(ctx, start, data, sizeof data, 0));
+    }
+    EXPECT_EQ(0xBEEFu, ChecksumUpdate(ctx, 0xDEADBEEFu, data, 0, 1));
+}
+
+}  // namespace
