@@ -59,4 +59,5 @@ qv_wine_prefix() {
     fi
     # A persistent server that does not hold anybody's output open.
     "$WINESERVER" -p 60 >/dev/null 2>&1 </dev/null
+    return 0
 }
