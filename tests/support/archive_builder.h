@@ -1,0 +1,80 @@
+// Test-side archive builder: assembles archives and installer files byte by
+// byte, with correct header checksums unless a test asks otherwise.
+#ifndef QUORVANEL_TESTS_SUPPORT_ARCHIVE_BUILDER_H
+#define QUORVANEL_TESTS_SUPPORT_ARCHIVE_BUILDER_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+namespace testarc {
+
+using Bytes = std::vector<uint8_t>;
+
+void PutU8(Bytes& out, uint8_t v);
+void PutU16(Bytes& out, uint16_t v);  // little-endian
+void PutU32(Bytes& out, uint32_t v);
+void Append(Bytes& out, const Bytes& more);
+
+// Ordinary (final, complemented) CRC-32 of data, as stored in DataCrc.
+uint32_t Crc32(const uint8_t* data, size_t size);
+uint32_t Crc32(const Bytes& data);
+// 16-bit rotating sum from 0, as stored by archives with the old signature.
+uint32_t RotSum16(const Bytes& data);
+// Low 16 bits of the complemented CRC-32 of header[2..size).
+uint16_t HeaderCrc(const uint8_t* header, size_t size);
+// MS-DOS date (high 16 bits) and time (low 16 bits).
+uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int second);
+
+// The 7-byte marker "Rar!" 1A 07 00.
+Bytes Marker();
+// The 4-byte old signature "RE~^".
+Bytes OldSignature();
+// Main header (type 0x73): 13 bytes, or headerSize with zero padding.
+Bytes MainHeader(uint16_t flags = 0x0008, uint16_t headerSize = 13, uint32_t reserved32 = 0);
+
+struct FileSpec {
+    std::string name;           // stored as given ('/' or '\' as the test wants)
+    Bytes packed;               // the packed data that follows the header
+    uint32_t unpackedSize = 0;
+    uint32_t dataCrc = 0;
+    uint16_t flags = 0x8000;    // 0x8000 is always wanted; add 0x10 for solid
+    uint8_t hostSystem = 2;
+    uint32_t dosDateTime = 0x2570B062;  // 1998-11-16 22:03:04
+    uint8_t versionNeeded = 20;
+    uint8_t methodCode = '5';
+    uint32_t attributes = 0x20;
+    Bytes extra;                // header bytes after the name
+    int64_t packedSizeOverride = -1;    // stored PackedSize when >= 0
+    int32_t nameLengthOverride = -1;    // stored NameLength when >= 0
+    bool breakHeaderCrc = false;
+};
+// File block: 32-byte header, name, extra, then the packed data.
+Bytes FileBlock(const FileSpec& spec);
+
+// Any other block: type, flags, header size, body (header bytes after the
+// first 7, padded or cut to headerSize), then addData bytes behind it. When
+// flags has 0x8000, the first 4 bytes of the body should hold addData's size.
+Bytes RawBlock(uint8_t type, uint16_t flags, uint16_t headerSize, const Bytes& body = Bytes(),
+               const Bytes& addData = Bytes());
+// Sub-block (type 0x77) carrying data, with the 0x8000 add-size rule.
+Bytes SubBlock(const Bytes& data);
+// The 0x76 block that ends the shipped archive (flags 0x4000).
+Bytes EndBlock(uint16_t headerSize = 94);
+
+// An installer image stand-in: "MZ", zeros, size bytes long; with rsfx the
+// bytes "RSFX" stand at offset 28.
+Bytes ImagePrefix(size_t size, bool rsfx = false);
+
+// Writes bytes to a fresh file under the test temporary directory and
+// returns its path with the native separator.
+std::string WriteTempFile(const Bytes& data, const std::string& name);
+// A fresh empty directory under the test temporary directory.
+std::string MakeTempDir(const std::string& name);
+Bytes ReadFileBytes(const std::string& path);
+
+}  // namespace testarc
+
+#endif
