@@ -1,0 +1,158 @@
+# Driving the installer under Wine in an X server, as a person would: shared
+# by run-installer.sh and e2e.sh. Source it after wine-env.sh and xvfb.sh.
+# Windows are found with xdotool by their exact title; their controls are
+# read with the probe program winprobe.exe (64-bit, fast to start).
+
+qv_dialog_title='  Setup ZT Quorvanel Lite'
+qv_box_title='ZT Quorvanel Lite'
+qv_probe=$qv_root/build/win-x86_64/tests/winprobe.exe
+
+# Builds the probe program (64-bit Windows build, tests/win/programs).
+qv_build_probe() {
+    local dir=$qv_root/build/win-x86_64
+    if [ ! -f "$dir/CMakeCache.txt" ]; then
+        cmake -S "$qv_root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$qv_root/cmake/mingw-x86_64.cmake" \
+            >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log" >&2; return 1; }
+    fi
+    cmake --build "$dir" -j 2 --target winprobe >"$dir.probe-build.log" 2>&1 ||
+        { tail -n 30 "$dir.probe-build.log" >&2; return 1; }
+}
+
+# A Wine prefix of our own for these runs, with Wine drawing the window
+# frames itself (a bare X server has no window manager to do it). Menu
+# entries are not copied to the host's desktop.
+qv_private_prefix() {  # qv_private_prefix DIR [decorated]
+    export WINEPREFIX=$1
+    export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-winemenubuilder.exe=d}
+    qv_wine_prefix || return 1
+    local decorated=N
+    [ "${2:-}" = decorated ] && decorated=Y
+    "$qv_root/build/winebin/wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated \
+        /d "$decorated" /f >/dev/null 2>&1
+}
+
+# Starts a Windows program in the background; its output goes to LOG.
+# Sets QV_PROGRAM_PID.
+qv_start_program() {  # qv_start_program ARCH LOG PROGRAM [ARGS...]
+    local arch=$1 log=$2
+    shift 2
+    local loader=$qv_root/build/winebin/wine64
+    [ "$arch" = i686 ] && loader=$qv_root/build/winebin/wine
+    "$loader" "$@" >"$log" 2>&1 </dev/null &
+    QV_PROGRAM_PID=$!
+}
+
+# Waits until the program ends; prints its exit code. 124 on time-out.
+qv_wait_exit() {  # qv_wait_exit PID SECONDS
+    local pid=$1 end=$((SECONDS + $2))
+    while kill -0 "$pid" 2>/dev/null; do
+        if [ $SECONDS -ge $end ]; then
+            echo 124
+            return 1
+        fi
+        sleep 0.3
+    done
+    local rc=0
+    wait "$pid" || rc=$?
+    echo "$rc"
+}
+
+qv_title_pattern() {  # a regular expression that matches exactly this title
+    printf '^%s$' "$(printf '%s' "$1" | sed 's/[][\.*^$+?(){}|]/\\&/g')"
+}
+
+# Prints the X window id of the visible window with exactly this title,
+# waiting up to SECONDS for it; fails when it does not appear. A PID makes
+# the wait give up early when that program has ended.
+qv_wait_window() {  # qv_wait_window TITLE SECONDS [PID]
+    local pattern end=$((SECONDS + $2)) id
+    pattern=$(qv_title_pattern "$1")
+    while :; do
+        id=$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null | head -n 1)
+        if [ -n "$id" ]; then
+            echo "$id"
+            return 0
+        fi
+        [ $SECONDS -ge $end ] && return 1
+        [ -n "${3:-}" ] && ! kill -0 "$3" 2>/dev/null && return 1
+        sleep 0.3
+    done
+}
+
+# Succeeds when no visible window has this title (now).
+qv_window_absent() {
+    ! xdotool search --onlyvisible --name "$(qv_title_pattern "$1")" >/dev/null 2>&1
+}
+
+# The window with this title and its controls, one per line:
+# handle, class, control id, x,y,width,height, text (tab-separated).
+qv_probe_window() {  # qv_probe_window TITLE
+    "$qv_root/build/winebin/wine64" "$qv_probe" show "$1" 2>/dev/null </dev/null
+}
+
+# Text of the control with this id in the window with this title.
+qv_control_text() {  # qv_control_text TITLE ID
+    qv_probe_window "$1" | awk -F '\t' -v id="$2" '$3 == id { print $5; exit }'
+}
+
+# Screen rectangle "x y width height" of the window or one of its controls.
+qv_control_rect() {  # qv_control_rect TITLE ID  (ID 0: the window itself)
+    qv_probe_window "$1" | awk -F '\t' -v id="$2" '$3 == id { gsub(",", " ", $4); print $4; exit }'
+}
+
+# Puts the pointer in the middle of the window and sends keys. Without a
+# window manager the keyboard follows the pointer.
+qv_keys_to() {  # qv_keys_to XWINDOW KEY...
+    local window=$1
+    shift
+    eval "$(xdotool getwindowgeometry --shell "$window" 2>/dev/null)"
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) 2>/dev/null
+    sleep 0.2
+    xdotool key --delay 60 "$@" 2>/dev/null
+}
+
+# Clicks the middle of a screen rectangle "x y width height".
+qv_click() {  # qv_click X Y WIDTH HEIGHT
+    xdotool mousemove $(($1 + $3 / 2)) $(($2 + $4 / 2)) 2>/dev/null
+    sleep 0.2
+    xdotool click 1 2>/dev/null
+}
+
+# Replaces the text of the dialog's target field by typing, as a user would.
+qv_type_target() {  # qv_type_target TEXT
+    local rect
+    rect=$(qv_control_rect "$qv_dialog_title" 101) || return 1
+    [ -n "$rect" ] || return 1
+    # shellcheck disable=SC2086
+    qv_click $rect
+    xdotool key --delay 40 End shift+Home BackSpace 2>/dev/null
+    [ -n "$1" ] && xdotool type --delay 30 -- "$1" 2>/dev/null
+    sleep 0.3
+}
+
+qv_screenshot() {  # qv_screenshot FILE.png
+    import -window root "$1" 2>/dev/null
+}
+
+# The Linux path of a Windows path in the current prefix.
+qv_unix_path() {
+    "$qv_root/build/winebin/wine64" winepath -u "$1" 2>/dev/null </dev/null | tr -d '\r'
+}
+
+# The value "Dir" under HKCU\Software\Quorvanel, or nothing (fails) when absent.
+qv_registry_dir() {
+    local out
+    out=$("$qv_root/build/winebin/wine64" reg query 'HKCU\Software\Quorvanel' /v Dir 2>/dev/null </dev/null) ||
+        return 1
+    printf '%s\n' "$out" | tr -d '\r' | sed -n 's/^ *Dir *REG_SZ *//p' | head -n 1
+}
+
+# The Start Menu's programs folder of the prefix's user.
+qv_start_menu() {
+    local d
+    for d in "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Microsoft/Windows/"Start Menu"/Programs \
+        "$WINEPREFIX"/drive_c/ProgramData/Microsoft/Windows/"Start Menu"/Programs; do
+        [ -d "$d" ] && { echo "$d"; return 0; }
+    done
+    return 1
+}
