@@ -15,8 +15,8 @@
 namespace {
 
 const uint8_t kMarkerBytes[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};  // "Rar!" 1A 07 00
-const uint8_t kOldSignature[4] = {0x52, 0x45, 0x7E, 0x5E};                  // "RE~^"
-const uint8_t kRsfx[4] = {0x52, 0x53, 0x46, 0x58};                          // "RSFX"
+const uint8_t kOldSignature[4] = {0x52, 0x45, 0x7E, 0x5E};                   // "RE~^"
+const uint8_t kRsfx[4] = {0x52, 0x53, 0x46, 0x58};                           // "RSFX"
 
 enum {
     kMainHeaderSize = 13,
@@ -43,7 +43,8 @@ uint32_t GetU32(const uint8_t* p) {
 }
 
 uint32_t HostAttributes(const FileBlockHeader* header) {
-    return (header->BlockFlags & kDictionaryBits) == kDictionaryBits ? kAttrDirectory : kAttrArchive;
+    return (header->BlockFlags & kDictionaryBits) == kDictionaryBits ? kAttrDirectory
+                                                                     : kAttrArchive;
 }
 
 // Looks through the n bytes scanned from file offset start for the first

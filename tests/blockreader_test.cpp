@@ -1,10 +1,11 @@
 // Finding the archive inside an installer file and walking its blocks.
+#include "archive/blockreader.h"
+
 #include <gtest/gtest.h>
 #include <string.h>
 
 #include <string>
 
-#include "archive/blockreader.h"
 #include "archive/checksum.h"
 #include "install/context.h"
 #include "install/fileops.h"
@@ -161,7 +162,8 @@ TEST_F(ReaderTest, MarkerFollowedByAnotherTypeIsPassedOver) {
 
 TEST_F(ReaderTest, OldSignatureCountsOnlyWithRsfxAtOffset28) {
     // Main header decoded from the 13 bytes that begin at the signature.
-    Bytes old = Concat({OldSignature(), Bytes{0x11, 0x0D, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}});
+    Bytes old =
+        Concat({OldSignature(), Bytes{0x11, 0x0D, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}});
     Open(Concat({ImagePrefix(4096, true), old, Bytes(100, 0)}));
     EXPECT_EQ(3, LocateArchive(ctx));
     EXPECT_EQ(1u, ctx->ArchiveFormat);
@@ -389,12 +391,14 @@ TEST_F(ReaderTest, ForeignHostsGetDirectoryOrArchiveAttributes) {
         uint32_t attributesRead;
         uint32_t attributesFixed;
     } cases[] = {
-        {0, 0x80E0, 0, 0x81A4, 0x81A4}, {2, 0x80E0, 2, 0x81A4, 0x81A4}, {3, 0x80E0, 3, 0x81A4, 0x10},
-        {3, 0x8040, 3, 0x81A4, 0x20},   {3, 0x80C0, 3, 0x81A4, 0x20},   {4, 0x80E0, 0, 0x10, 0x10},
+        {0, 0x80E0, 0, 0x81A4, 0x81A4}, {2, 0x80E0, 2, 0x81A4, 0x81A4},
+        {3, 0x80E0, 3, 0x81A4, 0x10},   {3, 0x8040, 3, 0x81A4, 0x20},
+        {3, 0x80C0, 3, 0x81A4, 0x20},   {4, 0x80E0, 0, 0x10, 0x10},
         {7, 0x8040, 0, 0x20, 0x20},     {255, 0x80E0, 0, 0x10, 0x10},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "host " << int(c.host) << " flags " << std::hex << c.flags);
+        SCOPED_TRACE(testing::Message()
+                     << "host " << int(c.host) << " flags " << std::hex << c.flags);
         FileSpec spec = File("X", 1, c.flags);
         spec.hostSystem = c.host;
         spec.attributes = 0x81A4;  // Unix mode bits

@@ -62,8 +62,7 @@ const fs::path& TempRoot() {
             return root;
         }
     }
-    fprintf(stderr, "archive_builder: cannot create a directory under %s\n",
-            base.string().c_str());
+    fprintf(stderr, "archive_builder: cannot create a directory under %s\n", base.string().c_str());
     abort();
 }
 
@@ -193,7 +192,8 @@ Bytes ImagePrefix(size_t size, bool rsfx) {
     for (size_t i = 0; i < 2 && i < size; i++) image[i] = static_cast<uint8_t>(mz[i]);
     const char sfx[] = "RSFX";
     if (rsfx)
-        for (size_t i = 0; i < 4 && 28 + i < size; i++) image[28 + i] = static_cast<uint8_t>(sfx[i]);
+        for (size_t i = 0; i < 4 && 28 + i < size; i++)
+            image[28 + i] = static_cast<uint8_t>(sfx[i]);
     return image;
 }
 
