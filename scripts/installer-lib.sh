@@ -84,10 +84,22 @@ qv_window_absent() {
     ! xdotool search --onlyvisible --name "$(qv_title_pattern "$1")" >/dev/null 2>&1
 }
 
+# Runs a 64-bit Windows program and prints its standard output without
+# carriage returns. The output goes through a file: Wine's helper processes
+# may inherit a pipe and hold it open long after the program has ended.
+qv_wine_output() {  # qv_wine_output PROGRAM [ARGS...]
+    local file rc=0
+    file=$(mktemp "${TMPDIR:-/tmp}/qv-wine.XXXXXX")
+    "$qv_root/build/winebin/wine64" "$@" >"$file" 2>/dev/null </dev/null || rc=$?
+    tr -d '\r' <"$file"
+    rm -f "$file"
+    return $rc
+}
+
 # The window with this title and its controls, one per line:
 # handle, class, control id, x,y,width,height, text (tab-separated).
 qv_probe_window() {  # qv_probe_window TITLE
-    "$qv_root/build/winebin/wine64" "$qv_probe" show "$1" 2>/dev/null </dev/null
+    qv_wine_output "$qv_probe" show "$1"
 }
 
 # Text of the control with this id in the window with this title.
@@ -136,15 +148,14 @@ qv_screenshot() {  # qv_screenshot FILE.png
 
 # The Linux path of a Windows path in the current prefix.
 qv_unix_path() {
-    "$qv_root/build/winebin/wine64" winepath -u "$1" 2>/dev/null </dev/null | tr -d '\r'
+    qv_wine_output winepath -u "$1"
 }
 
 # The value "Dir" under HKCU\Software\Quorvanel, or nothing (fails) when absent.
 qv_registry_dir() {
     local out
-    out=$("$qv_root/build/winebin/wine64" reg query 'HKCU\Software\Quorvanel' /v Dir 2>/dev/null </dev/null) ||
-        return 1
-    printf '%s\n' "$out" | tr -d '\r' | sed -n 's/^ *Dir *REG_SZ *//p' | head -n 1
+    out=$(qv_wine_output reg query 'HKCU\Software\Quorvanel' /v Dir) || return 1
+    printf '%s\n' "$out" | sed -n 's/^ *Dir *REG_SZ *//p' | head -n 1
 }
 
 # The Start Menu's programs folder of the prefix's user.
@@ -155,4 +166,9 @@ qv_start_menu() {
         [ -d "$d" ] && { echo "$d"; return 0; }
     done
     return 1
+}
+
+# The control id that holds the keyboard focus in the window with this title.
+qv_focus_id() {  # qv_focus_id TITLE
+    qv_wine_output "$qv_probe" focus "$1"
 }

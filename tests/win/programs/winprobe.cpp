@@ -3,6 +3,8 @@
 //   winprobe list                 every visible top-level window
 //   winprobe show TITLE           the window with exactly this title and its
 //                                 child controls
+//   winprobe focus TITLE          the control id of the keyboard focus in
+//                                 the thread of that window
 // Each window is one line, fields separated by tabs:
 //   handle  class  control-id  x,y,width,height  text
 // Exit code 0 when something was printed, 1 when the window is not there,
@@ -61,6 +63,13 @@ BOOL CALLBACK FindByTitle(HWND window, LPARAM param) {
     return TRUE;
 }
 
+HWND FindWindowByTitle(const char* title) {
+    Search search = {title, NULL};
+    EnumWindows(FindByTitle, reinterpret_cast<LPARAM>(&search));
+    if (!search.found) fprintf(stderr, "winprobe: no window titled \"%s\"\n", title);
+    return search.found;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,16 +78,23 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc == 3 && strcmp(argv[1], "show") == 0) {
-        Search search = {argv[2], NULL};
-        EnumWindows(FindByTitle, reinterpret_cast<LPARAM>(&search));
-        if (!search.found) {
-            fprintf(stderr, "winprobe: no window titled \"%s\"\n", argv[2]);
-            return 1;
-        }
-        PrintWindow(search.found);
-        EnumChildWindows(search.found, ListChild, 0);
+        HWND found = FindWindowByTitle(argv[2]);
+        if (!found) return 1;
+        PrintWindow(found);
+        EnumChildWindows(found, ListChild, 0);
         return 0;
     }
-    fprintf(stderr, "usage: winprobe list | winprobe show TITLE\n");
+    if (argc == 3 && strcmp(argv[1], "focus") == 0) {
+        HWND found = FindWindowByTitle(argv[2]);
+        if (!found) return 1;
+        GUITHREADINFO info;
+        memset(&info, 0, sizeof info);
+        info.cbSize = sizeof info;
+        if (!GetGUIThreadInfo(GetWindowThreadProcessId(found, NULL), &info) || !info.hwndFocus)
+            return 1;
+        printf("%d\n", GetDlgCtrlID(info.hwndFocus));
+        return 0;
+    }
+    fprintf(stderr, "usage: winprobe list | winprobe show TITLE | winprobe focus TITLE\n");
     return 2;
 }

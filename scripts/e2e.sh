@@ -1,0 +1,373 @@
+#!/usr/bin/env bash
+# End-to-end runs of the installer under Wine in a private X server, driven
+# with xdotool as a user would drive it.
+#
+#   e2e.sh [--happy-arch i686|x86_64] [--no-build]
+#
+# The happy path (default target, Enter, success box, installed tree,
+# registry, Start Menu, screenshots, backdrop pixels) runs with the shipped
+# 32-bit installer; every other scenario runs with the 64-bit build of the
+# same sources, which starts in seconds instead of a minute under qemu.
+# --happy-arch x86_64 runs everything 64-bit (for quick iterations).
+# --no-build uses the installers already in build/.
+#
+# One line per check ("ok   ..." or "FAIL ...: why"), screenshots in
+# build/e2e/*.png, and a last line "e2e: N passed, M failed". Exits 1 when
+# any check failed.
+set -u
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+
+happy_arch=i686
+build=1
+while [ $# -gt 0 ]; do
+    case $1 in
+        --happy-arch) happy_arch=${2:?--happy-arch needs i686 or x86_64}; shift 2 ;;
+        --no-build) build=0; shift ;;
+        -h | --help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        *) echo "e2e: unknown argument $1 (see --help)" >&2; exit 2 ;;
+    esac
+done
+case $happy_arch in i686 | x86_64) ;; *) echo "e2e: unknown architecture $happy_arch" >&2; exit 2 ;; esac
+
+out=$root/build/e2e
+mkdir -p "$out"
+rm -f "$out"/*.png "$out"/*.log
+
+passed=0
+failed=0
+pass() { echo "ok   $1"; passed=$((passed + 1)); }
+fail() { echo "FAIL $1: $2"; failed=$((failed + 1)); }
+# expect NAME EXPECTED ACTUAL
+expect() {
+    if [ "$2" = "$3" ]; then pass "$1"; else fail "$1" "expected '$2', got '$3'"; fi
+}
+finish() {
+    echo "e2e: $passed passed, $failed failed"
+    [ "$failed" -eq 0 ]
+    exit
+}
+
+installer() {  # the installer file of an architecture
+    if [ "$1" = i686 ]; then echo "$root/build/quorvanel-setup.exe"; else echo "$root/build/quorvanel-setup-x86_64.exe"; fi
+}
+
+# --- Build -----------------------------------------------------------------
+if [ "$build" = 1 ]; then
+    for arch in x86_64 $([ "$happy_arch" = i686 ] && echo i686); do
+        if scripts/build-installer.sh --arch "$arch" >"$out/build-$arch.log" 2>&1; then
+            pass "installer built ($arch, $(stat -c %s "$(installer "$arch")") bytes)"
+        else
+            tail -n 20 "$out/build-$arch.log"
+            fail "installer built ($arch)" "see $out/build-$arch.log"
+            finish
+        fi
+    done
+fi
+for arch in x86_64 "$happy_arch"; do
+    [ -f "$(installer "$arch")" ] || { fail "installer present ($arch)" "$(installer "$arch") is missing"; finish; }
+done
+stage_x64=$root/build/stage-x86_64
+stage_happy=$root/build/stage-$happy_arch
+
+# shellcheck source=wine-env.sh
+source scripts/wine-env.sh
+# shellcheck source=xvfb.sh
+source scripts/xvfb.sh
+qv_wine_env x86_64 || { fail "wine set up" "see above"; finish; }
+# shellcheck source=installer-lib.sh
+source scripts/installer-lib.sh
+qv_build_probe || { fail "probe program built" "see above"; finish; }
+
+cleanup() {
+    [ -n "${QV_PROGRAM_PID:-}" ] && kill "$QV_PROGRAM_PID" 2>/dev/null
+    "$WINESERVER" -k >/dev/null 2>&1
+    qv_stop_xvfb
+}
+trap cleanup EXIT
+# QV_KEEP_DISPLAY=1 with a working DISPLAY (a bare X server of 1024x768) runs there.
+qv_start_xvfb || { fail "X server started" "Xvfb did not start"; finish; }
+qv_private_prefix "$out/prefix" || { fail "Wine prefix ready" "wineboot failed"; finish; }
+drive_c=$WINEPREFIX/drive_c
+default_target='C:\Program Files\Quorvanel'
+default_dir="$drive_c/Program Files/Quorvanel"
+
+# --- Helpers ---------------------------------------------------------------
+# Forgets everything an earlier scenario installed or remembered.
+reset_state() {
+    qv_wine_output reg delete 'HKCU\Software\Quorvanel' /f >/dev/null
+    chmod -R u+w "$drive_c"/qv-* "$default_dir" 2>/dev/null
+    rm -rf "$drive_c"/qv-* "$default_dir"
+    local menu
+    menu=$(qv_start_menu) && rm -rf "$menu/Quorvanel"
+}
+
+# Starts an installer and waits for its dialog; prints nothing, sets
+# QV_PROGRAM_PID and dialog (the X window).
+start_installer() {  # start_installer ARCH FILE LOG
+    local limit=60
+    [ "$1" = i686 ] && limit=400
+    qv_start_program "$1" "$3" "$2"
+    dialog=$(qv_wait_window "$qv_dialog_title" "$limit" "$QV_PROGRAM_PID") || return 1
+    # Let the dialog finish its first paint before anyone looks at it.
+    sleep 1.5
+}
+
+# Waits for the program to end, killing it after SECONDS; sets exit_code
+# (124 when it had to be killed). Not in a subshell: only this shell can
+# collect its child's exit code.
+program_exit() {  # program_exit SECONDS
+    if ! qv_wait_exit "$QV_PROGRAM_PID" "$1" >"$out/exit-code"; then
+        kill "$QV_PROGRAM_PID" 2>/dev/null
+        sleep 1
+    fi
+    exit_code=$(cat "$out/exit-code")
+}
+
+dialog_present() { ! qv_window_absent "$qv_dialog_title"; }
+
+# Presses Return in a message box found by its caption, then waits for it to go.
+close_box() {  # close_box CAPTION
+    local box
+    box=$(qv_wait_window "$1" 5) || return 1
+    qv_keys_to "$box" Return
+    local i
+    for i in $(seq 1 20); do
+        qv_window_absent "$1" && return 0
+        sleep 0.3
+    done
+    return 1
+}
+
+# Message box text (the static control 65535) of the box with this caption.
+box_text() { qv_control_text "$1" 65535; }
+
+# Compares an installed tree with the staged product: same files, same
+# bytes, same modification times (to the second), the read-only licence
+# without write permission. Prints what differs.
+compare_tree() {  # compare_tree STAGE DIR [NAME-TO-SKIP]
+    local stage=$1 dir=$2 skip=${3:-} problems=0 name
+    while IFS= read -r name; do
+        name=${name%$'\r'}
+        [ -n "$name" ] || continue
+        [ "$name" = "$skip" ] && continue
+        if [ ! -f "$dir/$name" ]; then
+            echo "missing $name"; problems=$((problems + 1)); continue
+        fi
+        if ! cmp -s "$stage/$name" "$dir/$name"; then
+            echo "content of $name differs"; problems=$((problems + 1))
+        fi
+        if [ "$(stat -c %Y "$stage/$name")" != "$(stat -c %Y "$dir/$name")" ]; then
+            echo "time of $name: $(date -r "$dir/$name" '+%F %T'), stored $(date -r "$stage/$name" '+%F %T')"
+            problems=$((problems + 1))
+        fi
+    done <product/files.lst
+    local extra
+    extra=$( (cd "$dir" && find . -type f | sed 's|^\./||' | sort) |
+        comm -23 - <(tr -d '\r' <product/files.lst | sort))
+    [ -n "$extra" ] && { echo "files not in the product: $extra"; problems=$((problems + 1)); }
+    if [ -f "$dir/LICENSE.TXT" ] && [ "$(stat -c %A "$dir/LICENSE.TXT" | tr -cd w)" != "" ]; then
+        echo "LICENSE.TXT is writable, stored read-only"; problems=$((problems + 1))
+    fi
+    if [ -f "$dir/README.TXT" ] && [ "$(stat -c %A "$dir/README.TXT" | cut -c3)" != w ]; then
+        echo "README.TXT is read-only, stored writable"; problems=$((problems + 1))
+    fi
+    [ "$problems" -eq 0 ]
+}
+
+# --- The happy path: default target, Enter, success ------------------------
+scenario_happy() {
+    local arch=$happy_arch tag="($happy_arch)"
+    echo "--- happy path $tag"
+    reset_state
+    if ! start_installer "$arch" "$(installer "$arch")" "$out/happy.log"; then
+        fail "dialog opens $tag" "no window '$qv_dialog_title'"
+        program_exit 1
+        return
+    fi
+    pass "dialog opens $tag"
+    expect "dialog proposes the default target" "$default_target" "$(qv_control_text "$qv_dialog_title" 101)"
+    expect "target field has the keyboard focus" 101 "$(qv_focus_id "$qv_dialog_title")"
+    local rect x y w h
+    rect=$(qv_control_rect "$qv_dialog_title" 0)
+    read -r x y w h <<<"$rect"
+    expect "dialog centred on the 1024x768 desktop" "$(((1024 - w) >> 1)),$(((768 - h) >> 1))" "$x,$y"
+
+    qv_screenshot "$out/backdrop-dialog.png"
+    local line
+    while IFS= read -r line; do
+        case $line in
+            "ok "*) pass "backdrop: ${line#ok }" ;;
+            "FAIL "*) fail "backdrop: ${line#FAIL }" "pixels of $out/backdrop-dialog.png" ;;
+            *) fail "backdrop pixel check" "$line" ;;
+        esac
+    done < <(python3 scripts/e2e-tools.py backdrop "$out/backdrop-dialog.png" "$x" "$y" "$w" "$h" 2>&1)
+
+    qv_keys_to "$dialog" Return
+    if qv_wait_window "$qv_box_title" 300 "$QV_PROGRAM_PID" >/dev/null; then
+        sleep 1
+        pass "Enter installs and the success box appears"
+        qv_screenshot "$out/success.png"
+        expect "success box text" "ZT Quorvanel Lite has been successfully installed." "$(box_text "$qv_box_title")"
+        expect "status line cleared after the installation" "" "$(qv_control_text "$qv_dialog_title" 102)"
+        close_box "$qv_box_title" || fail "success box closes" "still there"
+    else
+        fail "Enter installs and the success box appears" "no window '$qv_box_title'"
+    fi
+    program_exit 60
+    expect "program ends with exit code 0 after success" 0 "$exit_code"
+
+    local problems
+    if problems=$(compare_tree "$stage_happy" "$default_dir"); then
+        pass "installed tree equals the product (bytes, times, attributes)"
+    else
+        fail "installed tree equals the product (bytes, times, attributes)" "$(echo "$problems" | head -n 5 | tr '\n' ';')"
+    fi
+    expect "registry Dir holds the target" "$default_target" "$(qv_registry_dir)"
+    local menu link
+    if menu=$(qv_start_menu) && [ -d "$menu/Quorvanel" ]; then
+        link=$(find "$menu/Quorvanel" -name '*.lnk' -print -quit)
+        if [ -n "$link" ] && grep -aq 'QRVNL.EXE' "$link"; then
+            pass "Start Menu group Quorvanel with a link to QRVNL.EXE ($(basename "$link"))"
+        else
+            fail "Start Menu group Quorvanel with a link to QRVNL.EXE" "no link to QRVNL.EXE in $menu/Quorvanel"
+        fi
+    else
+        fail "Start Menu group Quorvanel with a link to QRVNL.EXE" "no group directory"
+    fi
+}
+
+# --- Exit: ends with 0, installs nothing ------------------------------------
+scenario_exit() {
+    echo "--- Exit button"
+    reset_state
+    start_installer x86_64 "$(installer x86_64)" "$out/exit.log" || { fail "dialog opens" "no dialog"; program_exit 1; return; }
+    local rect
+    rect=$(qv_control_rect "$qv_dialog_title" 2)
+    # shellcheck disable=SC2086
+    [ -n "$rect" ] && qv_click $rect
+    program_exit 20
+    expect "Exit ends the program with exit code 0" 0 "$exit_code"
+    if [ -e "$default_dir" ]; then fail "Exit installs nothing" "$default_dir exists"; else pass "Exit installs nothing"; fi
+    expect "Exit leaves the registry alone" "" "$(qv_registry_dir)"
+}
+
+# --- Empty target: nothing happens; then Escape -----------------------------
+scenario_empty() {
+    echo "--- empty target"
+    reset_state
+    start_installer x86_64 "$(installer x86_64)" "$out/empty.log" || { fail "dialog opens" "no dialog"; program_exit 1; return; }
+    qv_type_target ""
+    expect "target field emptied by typing" "" "$(qv_control_text "$qv_dialog_title" 101)"
+    qv_keys_to "$dialog" Return
+    sleep 2
+    if dialog_present && qv_window_absent "$qv_box_title" && [ -z "$(qv_registry_dir)" ] && [ ! -e "$default_dir" ]; then
+        pass "OK with an empty target does nothing, the dialog stays"
+    else
+        fail "OK with an empty target does nothing, the dialog stays" "a box, a registry value or files appeared, or the dialog went"
+    fi
+    qv_keys_to "$dialog" Escape
+    program_exit 20
+    expect "Escape ends the program with exit code 0" 0 "$exit_code"
+}
+
+# --- A target below an existing file ----------------------------------------
+scenario_cannot_create() {
+    echo "--- target below a file"
+    reset_state
+    echo "a file, not a directory" >"$drive_c/qv-file"
+    local target='C:\qv-file\sub'
+    start_installer x86_64 "$(installer x86_64)" "$out/create.log" || { fail "dialog opens" "no dialog"; program_exit 1; return; }
+    qv_type_target "$target"
+    qv_keys_to "$dialog" Return
+    if qv_wait_window "$target" 20 "$QV_PROGRAM_PID" >/dev/null; then
+        sleep 0.5
+        qv_screenshot "$out/cannot-create-path.png"
+        expect "\"Cannot create path.\" with the path as caption" "Cannot create path." "$(box_text "$target")"
+        close_box "$target" || fail "error box closes" "still there"
+    else
+        fail "\"Cannot create path.\" with the path as caption" "no window titled $target"
+    fi
+    if dialog_present; then pass "dialog stays after \"Cannot create path.\""; else fail "dialog stays after \"Cannot create path.\"" "it went"; fi
+    expect "registry untouched when the path cannot be created" "" "$(qv_registry_dir)"
+    qv_keys_to "$dialog" Escape
+    program_exit 20
+    expect "exit code 0 after the failed attempt" 0 "$exit_code"
+}
+
+# --- An existing settings file keeps its content ----------------------------
+scenario_keep_settings() {
+    echo "--- existing settings file"
+    reset_state
+    local target='C:\qv-keep' dir=$drive_c/qv-keep
+    mkdir -p "$dir"
+    printf 'The user'"'"'s own settings\r\n' >"$dir/QUORZIP.SET"
+    start_installer x86_64 "$(installer x86_64)" "$out/keep.log" || { fail "dialog opens" "no dialog"; program_exit 1; return; }
+    qv_type_target "$target"
+    qv_keys_to "$dialog" Return
+    if qv_wait_window "$qv_box_title" 60 "$QV_PROGRAM_PID" >/dev/null; then
+        sleep 0.5
+        close_box "$qv_box_title" || fail "success box closes" "still there"
+        pass "installation into a typed target succeeds"
+    else
+        fail "installation into a typed target succeeds" "no success box"
+    fi
+    program_exit 30
+    expect "exit code 0 after success" 0 "$exit_code"
+    expect "existing QUORZIP.SET keeps its content" "The user's own settings" "$(tr -d '\r' <"$dir/QUORZIP.SET")"
+    local problems
+    if problems=$(compare_tree "$stage_x64" "$dir" QUORZIP.SET); then
+        pass "the other files are installed beside the kept settings"
+    else
+        fail "the other files are installed beside the kept settings" "$(echo "$problems" | head -n 5 | tr '\n' ';')"
+    fi
+    expect "registry Dir holds the target as typed" "$target" "$(qv_registry_dir)"
+}
+
+# --- A damaged installer -----------------------------------------------------
+# Runs after scenario_keep_settings, whose target the registry remembers.
+scenario_corrupt() {
+    echo "--- damaged installer"
+    local damaged=$out/damaged-x86_64.exe name=QRVNL.EXE target='C:\qv-damaged'
+    if ! python3 scripts/e2e-tools.py corrupt "$(installer x86_64)" "$damaged" "$name"; then
+        fail "damaged installer made" "e2e-tools corrupt failed"
+        return
+    fi
+    chmod -R u+w "$drive_c/qv-keep"
+    rm -rf "$drive_c/qv-keep"
+    start_installer x86_64 "$damaged" "$out/damaged.log" || { fail "dialog opens" "no dialog"; program_exit 1; return; }
+    expect "the remembered target is proposed" 'C:\qv-keep' "$(qv_control_text "$qv_dialog_title" 101)"
+    qv_type_target "$target"
+    qv_keys_to "$dialog" Return
+    if qv_wait_window "$name" 60 "$QV_PROGRAM_PID" >/dev/null; then
+        sleep 0.5
+        qv_screenshot "$out/cannot-install-file.png"
+        expect "\"Cannot install file.\" with the stored name as caption" "Cannot install file." "$(box_text "$name")"
+        close_box "$name" || fail "error box closes" "still there"
+    else
+        fail "\"Cannot install file.\" with the stored name as caption" "no window titled $name"
+    fi
+    sleep 0.5
+    if dialog_present && qv_window_absent "$qv_box_title"; then
+        pass "dialog stays after the damaged file, no success box"
+    else
+        fail "dialog stays after the damaged file, no success box" "dialog gone or success shown"
+    fi
+    expect "status line keeps the damaged file's name" "$name" "$(qv_control_text "$qv_dialog_title" 102)"
+    local dir=$drive_c/qv-damaged
+    if [ -e "$dir/$name" ]; then fail "damaged file not left installed" "$dir/$name exists"; else pass "damaged file not left installed"; fi
+    if cmp -s "$stage_x64/FILE_ID.DIZ" "$dir/FILE_ID.DIZ"; then pass "files before the damaged one are installed"; else fail "files before the damaged one are installed" "FILE_ID.DIZ missing or different"; fi
+    expect "registry written before the failed installation" "$target" "$(qv_registry_dir)"
+    qv_keys_to "$dialog" Escape
+    program_exit 20
+    expect "exit code 0 after the failed installation" 0 "$exit_code"
+}
+
+scenario_happy
+scenario_exit
+scenario_empty
+scenario_cannot_create
+scenario_keep_settings
+scenario_corrupt
+echo "screenshots: $(ls "$out"/*.png 2>/dev/null | tr '\n' ' ')"
+finish
