@@ -26,10 +26,7 @@ namespace {
 const char kSettingsFile[] = "QUORZIP.SET";
 const char kCannotInstall[] = "Cannot install file.";
 
-enum {
-    kTempNameLength = 11,  // "~qv" + 4 hex digits + ".tmp"
-    kTempAttempts = 256
-};
+enum { kTempAttempts = 256 };
 
 // Joins the target directory and a stored name; 0 when the result would
 // not fit into a path buffer (at most 259 characters).
@@ -42,13 +39,16 @@ int JoinTargetPath(const char* dir, const char* name, char* out, size_t outSize)
 }
 
 // Opens a fresh temporary file in the directory that is to hold target.
-// Returns none when the directory cannot take one.
+// Returns none when the directory cannot take one. Near the length limit a
+// shorter name is used, so that a target that fits can still be installed.
 FILE* OpenTempBeside(const char* target, char* tempPath) {
     size_t dirLength = LastSeparatorPos(target);
-    if (dirLength + kTempNameLength + 1 > kPathSize) return NULL;
+    size_t room = kPathSize - dirLength;  // for the name and its NUL
+    const char* pattern = room > 11 ? "~qv%04x.tmp" : "~%x";
     memcpy(tempPath, target, dirLength);
     for (unsigned n = 0; n < kTempAttempts; n++) {
-        snprintf(tempPath + dirLength, kPathSize - dirLength, "~qv%04x.tmp", n);
+        int length = snprintf(tempPath + dirLength, room, pattern, n);
+        if (length < 0 || static_cast<size_t>(length) >= room) return NULL;
         if (CheckFileExists(tempPath) == 0) continue;  // never touch what is there
         return OpenFilePlain(tempPath, "w+b");
     }
@@ -125,10 +125,11 @@ uint32_t HandleFileEntry(void* owner, UnpackContext* ctx) {
         }
         if (CheckFileExists(target) == 0) MakeWritable(target);
         if (PlatformReplaceFile(tempPath, target) != 0) {
-            // A directory or a locked file stands there; it stays as it was.
+            // A directory or a locked file stands there; it stays as it was,
+            // without the entry's time and attributes.
             DeleteExistingFile(NULL, tempPath);
             ReportCannotInstall(owner, target);
-            result = kInstallFailed;
+            return kInstallFailed;
         }
     }
     // A settings file kept in place takes the archive copy's time and

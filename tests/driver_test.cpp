@@ -423,10 +423,15 @@ TEST_F(DriverTest, ReadOnlyFileIsReplacedAndTakesTheStoredAttributes) {
 TEST_F(DriverTest, DirectoryAtTheTargetPathIsLeftAndReported) {
     ASSERT_EQ(0, CreatePathTree(CorePath(InTarget("A.TXT")).c_str()));
     WriteInTarget("A.TXT/inside", "kept");
-    EXPECT_EQ(1u, Install(Archive({Entry("A.TXT", "a file"), Entry("B.TXT", "b", true)})));
+    time_t before = ModifiedTime(InTarget("A.TXT"));
+    auto file = Entry("A.TXT", "a file");
+    file.attributes = 0x21;  // read-only: must not reach the directory
+    EXPECT_EQ(1u, Install(Archive({file, Entry("B.TXT", "b", true)})));
     EXPECT_EQ((std::vector<std::string>{TargetCore() + "A.TXT"}), gErrorCaptions);
     EXPECT_EQ((std::vector<std::string>{"A.TXT/", "A.TXT/inside"}), ListTree(target));
     EXPECT_EQ("kept", Content("A.TXT/inside"));
+    EXPECT_TRUE(IsWritable(InTarget("A.TXT")));
+    EXPECT_EQ(before, ModifiedTime(InTarget("A.TXT")));
 }
 
 TEST_F(DriverTest, OutputThatCannotBeCreatedIsReportedWithItsPath) {
@@ -477,6 +482,20 @@ TEST_F(DriverTest, TargetPathOverTheSystemLimitIsRefused) {
     EXPECT_EQ(1u, Install(Archive({Entry(longest, "fits"), Entry(tooLong, "too long", true)})));
     EXPECT_EQ((std::vector<std::string>{dirPart + tooLong}), gErrorCaptions);
     EXPECT_EQ((std::vector<std::string>{longest}), ListTree(target));
+}
+
+TEST_F(DriverTest, ShortNamesInADeepDirectoryFitUpToTheLimit) {
+    // The directories take all but two of the 259 characters; each file is
+    // still decoded beside its target first, under a shorter temporary name.
+    size_t want = 259 - TargetCore().size() - 3;  // rel + '\' + "AB"
+    std::string rel(want, 'D');
+    for (size_t i = 50; i + 1 < want; i += 51) rel[i] = '/';
+    EXPECT_EQ(0u, Install(Archive({Entry(rel + "/AB", "two"), Entry(rel + "/XY", "more", true)})));
+    EXPECT_EQ(259u, (TargetCore() + rel + "\\AB").size());
+    EXPECT_EQ("two", Content(rel + "/AB"));
+    EXPECT_EQ("more", Content(rel + "/XY"));
+    EXPECT_EQ((std::vector<std::string>{"AB", "XY"}), ListTree(InTarget(rel)));
+    EXPECT_TRUE(gErrorCaptions.empty());
 }
 
 TEST_F(DriverTest, AllocationFailuresGiveOneAndNine) {
