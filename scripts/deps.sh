@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs everything the builds, tests and runs need on Debian 12.
+# Safe to run again: it does nothing when every package is there.
+set -eu
+packages=(
+    build-essential cmake git python3 googletest
+    zlib1g-dev libdeflate-dev gzip xz-utils zstd tar
+    clang libclang-rt-14-dev
+    g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
+    g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
+    wine wine64 wine32:i386 qemu-user
+    xvfb xauth xdotool x11-utils imagemagick
+)
+sudo=
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "deps: everything is installed"
+    exit 0
+fi
+echo "deps: installing ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+echo "deps: done"

@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what is needed, builds the native and both
+# Windows targets, and runs every test (unit tests natively, with sanitizers
+# and fuzzers, under Wine for 64-bit and 32-bit Windows, and end to end).
+# Exits non-zero when any stage fails.
+set -u
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+jobs=$(nproc 2>/dev/null || echo 2)
+passed=0
+failed=0
+failures=()
+
+stage() {
+    local name=$1
+    shift
+    local start=$SECONDS
+    echo "=== $name"
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "=== $name: ok ($((SECONDS - start)) s)"
+    else
+        failed=$((failed + 1))
+        failures+=("$name")
+        echo "=== $name: FAILED ($((SECONDS - start)) s)"
+    fi
+}
+
+build() {  # build DIR [cmake options...]
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" "$@" >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; return 1; }
+    cmake --build "$dir" -j "$jobs" >"$dir.build.log" 2>&1 || { tail -n 60 "$dir.build.log"; return 1; }
+}
+
+native() {
+    build build/native -DCMAKE_BUILD_TYPE=Release &&
+        ctest --test-dir build/native -j "$jobs" --output-on-failure
+}
+
+sanitized() {
+    build build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+        -DCMAKE_CXX_COMPILER=clang++ -DQV_SANITIZE=ON -DQV_FUZZ=ON &&
+        ctest --test-dir build/sanitize -j "$jobs" --output-on-failure || return 1
+    if [ -x scripts/fuzz.sh ]; then
+        scripts/fuzz.sh build/sanitize
+    fi
+}
+
+windows() {  # windows ARCH
+    build "build/win-$1" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$1.cmake" &&
+        ctest --test-dir "build/win-$1" --output-on-failure
+}
+
+end_to_end() {
+    [ -x scripts/e2e.sh ] || { echo "no end-to-end script yet"; return 0; }
+    scripts/e2e.sh
+}
+
+stage "install dependencies" bash scripts/deps.sh || true
+mkdir -p build
+# shellcheck source=xvfb.sh
+source scripts/xvfb.sh
+# shellcheck source=wine-env.sh
+source scripts/wine-env.sh
+cleanup() {
+    [ -n "${WINESERVER:-}" ] && "$WINESERVER" -k >/dev/null 2>&1
+    qv_stop_xvfb
+}
+trap cleanup EXIT
+stage "X server" qv_start_xvfb
+
+stage "native build and unit tests" native
+stage "sanitizer build, unit tests and fuzzing" sanitized
+stage "64-bit Windows build, tests under Wine" windows x86_64
+stage "32-bit Windows build, tests under Wine" windows i686
+stage "end-to-end runs of the installer" end_to_end
+
+echo
+if [ "$failed" -gt 0 ]; then
+    echo "failed stages: ${failures[*]}"
+fi
+echo "stages: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
