@@ -131,8 +131,9 @@ struct ProgramGroupServerTest : ::testing::Test {
         DeleteFileA(ControlPath.c_str());
         std::string ready = std::string("qvddeready") + tag;
         HANDLE event = CreateEventA(NULL, TRUE, FALSE, ready.c_str());
+        // It ends by itself after four minutes, or with this process.
         std::string command = "\"" + dir + "ddeserver.exe\" \"" + LogPath + "\" \"" + ControlPath +
-                              "\" " + ready + " 600000";
+                              "\" " + ready + " 240000 " + tag;
         STARTUPINFOA si;
         ZeroMemory(&si, sizeof si);
         si.cb = sizeof si;
@@ -219,7 +220,7 @@ TEST_F(ProgramGroupServerTest, RefusedGroupCommandSuppressesTheItem) {
 }
 
 TEST_F(ProgramGroupServerTest, SlowGroupCommandWithinItsTimeOutStillGetsTheItem) {
-    Control("delay-group 2500\ndelay-item 2500\n");
+    Control("delay-group 1500\ndelay-item 1500\n");
     ASSERT_TRUE(RequestGroup(Desk, "C:\\Q\\"));
     EXPECT_EQ("[CreateGroup(Quorvanel)]\n[AddItem(C:\\Q\\QRVNL.EXE,Quorvanel)]\n",
               Executes(Conversation()));

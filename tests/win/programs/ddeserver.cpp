@@ -1,6 +1,6 @@
 // A stand-in for Program Manager that the program-group tests talk to.
 //
-//   ddeserver LOG CONTROL [READY-EVENT [LIFETIME-MS]]
+//   ddeserver LOG CONTROL [READY-EVENT [LIFETIME-MS [PARENT-PID]]]
 //
 // Answers to the service and topic "PROGMAN" and appends every event to LOG,
 // one record each: a kind byte ('C' connect, 'E' execute, 'D' disconnect),
@@ -17,8 +17,9 @@
 // A missing or empty file accepts everything at once.
 //
 // READY-EVENT, when given, names an event that is set once the service is
-// registered. The server ends on WM_QUIT (post it to its main thread) or by
-// itself after LIFETIME-MS (default 300000), so no test can hang on it.
+// registered. The server ends on WM_QUIT (post it to its main thread), when
+// the process PARENT-PID ends, or by itself after LIFETIME-MS (default
+// 300000), so neither a test nor a crashed test program leaves it behind.
 #include <windows.h>
 #include <ddeml.h>
 
@@ -113,12 +114,14 @@ HDDEDATA CALLBACK Callback(UINT type, UINT, HCONV, HSZ topic, HSZ, HDDEDATA data
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        fprintf(stderr, "usage: ddeserver LOG CONTROL [READY-EVENT [LIFETIME-MS]]\n");
+        fprintf(stderr, "usage: ddeserver LOG CONTROL [READY-EVENT [LIFETIME-MS [PARENT-PID]]]\n");
         return 2;
     }
     LogPath = argv[1];
     ControlPath = argv[2];
     DWORD lifetime = argc > 4 ? strtoul(argv[4], NULL, 10) : 300000;
+    HANDLE parent =
+        argc > 5 ? OpenProcess(SYNCHRONIZE, FALSE, strtoul(argv[5], NULL, 10)) : NULL;
 
     if (DdeInitializeA(&Instance, Callback,
                        APPCLASS_STANDARD | CBF_FAIL_ADVISES | CBF_FAIL_REQUESTS | CBF_FAIL_POKES |
@@ -143,12 +146,23 @@ int main(int argc, char** argv) {
     }
 
     MSG msg;
-    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
-        if (msg.message == WM_TIMER && msg.hwnd == NULL && msg.wParam == timer) break;
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+    bool running = true;
+    while (running) {
+        DWORD woke = MsgWaitForMultipleObjects(parent ? 1 : 0, &parent, FALSE, INFINITE,
+                                               QS_ALLINPUT);
+        if (parent && woke == WAIT_OBJECT_0) break;  // the test program is gone
+        while (running && PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT ||
+                (msg.message == WM_TIMER && msg.hwnd == NULL && msg.wParam == timer))
+                running = false;
+            else {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+        }
     }
     KillTimer(NULL, timer);
+    if (parent) CloseHandle(parent);
     DdeNameService(Instance, Service, 0, DNS_UNREGISTER);
     DdeFreeStringHandle(Instance, Service);
     DdeUninitialize(Instance);
