@@ -1,0 +1,64 @@
+#include "install/target.h"
+
+#include <string.h>
+
+#include "install/context.h"
+#include "install/fileops.h"
+
+namespace {
+
+const char kPreferredFolder[] = "Programme";
+const char kFallbackFolder[] = "Program Files";
+const char kProductFolder[] = "Quorvanel";
+
+// Appends text when it fits a kPathSize buffer with its NUL; 0 otherwise.
+int AppendIfFits(char* buffer, const char* text) {
+    size_t have = strlen(buffer);
+    size_t add = strlen(text);
+    if (have + add >= kPathSize) return 0;
+    memcpy(buffer + have, text, add + 1);
+    return 1;
+}
+
+// AddTrailingBackslash, when there is room for it.
+int AddBackslashIfFits(char* buffer) {
+    if (strlen(buffer) + 1 >= kPathSize) return 0;
+    AddTrailingBackslash(buffer);
+    return 1;
+}
+
+}  // namespace
+
+int AcceptStoredTarget(char* buffer, uint32_t size) {
+    if (size > kPathSize) return 0;
+    // The registry hands back REG_SZ data as stored; data written without
+    // its NUL comes back without one, and a full buffer leaves no room to
+    // add it: a path of kPathSize characters is too long anyway.
+    if (size == 0 || memchr(buffer, '\0', size) == NULL) {
+        if (size >= kPathSize) return 0;
+        buffer[size] = '\0';
+    }
+    return buffer[0] != '\0';
+}
+
+void ComposeDefaultTarget(char* buffer, const char* windowsDirectory, PathExistsFunc exists) {
+    buffer[0] = '\0';
+    if (windowsDirectory == NULL || windowsDirectory[0] == '\0') return;
+    if (strlen(windowsDirectory) >= kPathSize) return;
+    strcpy(buffer, windowsDirectory);
+    CutLastComponent(buffer);
+    // A parent that cut down to nothing would make the default relative to
+    // wherever the installer happens to run.
+    if (buffer[0] == '\0' || !AddBackslashIfFits(buffer)) {
+        buffer[0] = '\0';
+        return;
+    }
+    size_t folderStart = strlen(buffer);
+    int fits = AppendIfFits(buffer, kPreferredFolder);
+    if (!fits || exists(buffer) != 0) {
+        buffer[folderStart] = '\0';
+        fits = AppendIfFits(buffer, kFallbackFolder);
+    }
+    if (!fits || !AddBackslashIfFits(buffer) || !AppendIfFits(buffer, kProductFolder))
+        buffer[0] = '\0';
+}

@@ -1,0 +1,39 @@
+// The target directory the install dialog proposes, and the registry value
+// that remembers the directory of the last installation.
+#ifndef QUORVANEL_INSTALL_TARGET_H
+#define QUORVANEL_INSTALL_TARGET_H
+
+#include <stdint.h>
+
+// HKEY_CURRENT_USER\Software\Quorvanel, value "Dir" (REG_SZ).
+#define TARGET_KEY_NAME "Software\\Quorvanel"
+#define TARGET_VALUE_NAME "Dir"
+
+// Fills buffer (kPathSize bytes, caller-owned) with the stored directory or,
+// when none is stored, the computed default. Never fails as seen by the
+// caller; the result may be empty when no sound default can be formed.
+void GetDefaultTarget(char* buffer);
+// Remembers target (as typed, with its NUL) for the next run. Failures are
+// ignored.
+void StoreTarget(const char* target);
+
+// The decision behind GetDefaultTarget, apart from the registry and the
+// system. A stored value is size bytes as the registry query returned them
+// into buffer (kPathSize bytes). Returns 1 when it is a usable, non-empty
+// string, which is then NUL-terminated inside the buffer; 0 when the default
+// has to be computed (empty, or kPathSize bytes without a terminator).
+int AcceptStoredTarget(char* buffer, uint32_t size);
+
+// Tells whether a path exists: 0 when it does (file or directory), as
+// CheckFileExists.
+typedef int (*PathExistsFunc)(const char* path);
+
+// Computes the default from the Windows directory: its parent (the drive
+// root when Windows lies directly under it), then "Programme" when that
+// exists there, else "Program Files", then "Quorvanel". buffer holds
+// kPathSize bytes. When windowsDirectory is null or empty, its parent is
+// empty, or the result would not fit, buffer is left empty: the user then
+// types a directory.
+void ComposeDefaultTarget(char* buffer, const char* windowsDirectory, PathExistsFunc exists);
+
+#endif

@@ -1,0 +1,164 @@
+// The program group request against the shell's own Program Manager server.
+//
+// Wine's shell answers "PROGMAN" on the visible window station once its
+// desktop runs with a display; it turns the group into a folder of the
+// Start Menu and the item into a shortcut there. Our stand-in server of
+// progman_test.cpp lives in a window station of its own, so the two never
+// compete for the same conversation.
+#include <windows.h>
+#include <ddeml.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+
+#include "install/fileops.h"
+#include "install/progman.h"
+#include "support/archive_builder.h"
+
+extern DWORD DdeInstance;
+
+namespace {
+
+HDDEDATA CALLBACK Ignore(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) {
+    return 0;
+}
+
+// Waits until somebody answers "PROGMAN" here: the shell starts its server
+// with the desktop, which comes up with the first window of the session.
+bool ShellServerAnswers(DWORD waitMs) {
+    DWORD instance = 0;
+    if (DdeInitializeA(&instance, Ignore, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR) return false;
+    HSZ name = DdeCreateStringHandleA(instance, PROGMAN_SERVICE, CP_WINANSI);
+    bool answered = false;
+    DWORD start = GetTickCount();
+    while (name && !answered) {
+        // Touching the desktop window brings the desktop (and its shell) up.
+        GetDesktopWindow();
+        HCONV conversation = DdeConnect(instance, name, name, NULL);
+        if (conversation) {
+            DdeDisconnect(conversation);
+            answered = true;
+        } else if (GetTickCount() - start > waitMs) {
+            break;
+        } else {
+            Sleep(250);
+        }
+    }
+    if (name) DdeFreeStringHandle(instance, name);
+    DdeUninitialize(instance);
+    return answered;
+}
+
+std::string ProgramsFolder() {
+    char path[MAX_PATH];
+    if (SHGetFolderPathA(NULL, CSIDL_PROGRAMS, NULL, SHGFP_TYPE_CURRENT, path) != S_OK) return "";
+    return path;
+}
+
+// The file a shortcut starts, or "" when it cannot be read.
+std::string ShortcutTarget(const std::string& link) {
+    std::string target;
+    IShellLinkA* shell = NULL;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                reinterpret_cast<void**>(&shell))))
+        return target;
+    IPersistFile* file = NULL;
+    if (SUCCEEDED(shell->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        wchar_t wide[MAX_PATH];
+        MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, wide, MAX_PATH);
+        char path[MAX_PATH];
+        if (SUCCEEDED(file->Load(wide, STGM_READ)) &&
+            SUCCEEDED(shell->GetPath(path, MAX_PATH, NULL, 0)))
+            target = path;
+        file->Release();
+    }
+    shell->Release();
+    return target;
+}
+
+void RemoveGroup(const std::string& group) {
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((group + "\\*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileA((group + "\\" + found.cFileName).c_str());
+        } while (FindNextFileA(find, &found));
+        FindClose(find);
+    }
+    RemoveDirectoryA(group.c_str());
+}
+
+struct ShellProgramGroupTest : ::testing::Test {
+    std::string group;
+    void SetUp() override {
+        char display[256];
+        if (GetEnvironmentVariableA("DISPLAY", display, sizeof display) == 0)
+            GTEST_SKIP() << "the shell's Program Manager server needs a display (set DISPLAY)";
+        ASSERT_TRUE(ShellServerAnswers(30000)) << "nothing answers PROGMAN on the desktop";
+        CoInitialize(NULL);
+        std::string programs = ProgramsFolder();
+        ASSERT_FALSE(programs.empty());
+        group = programs + "\\" + PROGRAM_GROUP_NAME;
+        RemoveGroup(group);
+    }
+    void TearDown() override {
+        if (!group.empty()) RemoveGroup(group);
+        CoUninitialize();
+    }
+    // A target directory (ending in a backslash) that holds QRVNL.EXE.
+    static std::string InstalledTarget(const char* name) {
+        std::string target = testarc::MakeTempDir(name) + "\\";
+        std::string exe = target + PROGRAM_FILE_NAME;
+        FILE* f = fopen(exe.c_str(), "wb");
+        if (f) {
+            fputs("MZ", f);
+            fclose(f);
+        }
+        return target;
+    }
+    std::string LinkIn(const std::string& folder) {
+        WIN32_FIND_DATAA found;
+        HANDLE find = FindFirstFileA((folder + "\\*.lnk").c_str(), &found);
+        if (find == INVALID_HANDLE_VALUE) return "";
+        FindClose(find);
+        return folder + "\\" + found.cFileName;
+    }
+};
+
+TEST_F(ShellProgramGroupTest, GroupAndItemAppearInTheStartMenu) {
+    std::string target = InstalledTarget("shellgroup");
+    CreateProgramGroup(target.c_str());
+    EXPECT_EQ(0u, DdeInstance);
+    ASSERT_EQ(0, CheckFileExists(group.c_str())) << group;
+    std::string link = LinkIn(group);
+    ASSERT_FALSE(link.empty()) << "no shortcut in " << group;
+    EXPECT_EQ(0, lstrcmpiA((target + PROGRAM_FILE_NAME).c_str(), ShortcutTarget(link).c_str()))
+        << ShortcutTarget(link);
+}
+
+TEST_F(ShellProgramGroupTest, QuotedItemForATargetWithABlankReachesTheShell) {
+    std::string target = InstalledTarget("shell group");
+    ASSERT_NE(std::string::npos, target.find(' '));
+    CreateProgramGroup(target.c_str());
+    std::string link = LinkIn(group);
+    ASSERT_FALSE(link.empty()) << "no shortcut in " << group;
+    EXPECT_EQ(0, lstrcmpiA((target + PROGRAM_FILE_NAME).c_str(), ShortcutTarget(link).c_str()))
+        << ShortcutTarget(link);
+}
+
+TEST_F(ShellProgramGroupTest, ItemForAMissingProgramLeavesTheGroupEmpty) {
+    // The shell refuses a shortcut to nothing; the group is made all the same.
+    std::string target = testarc::MakeTempDir("shellmissing") + "\\";
+    CreateProgramGroup(target.c_str());
+    EXPECT_EQ(0, CheckFileExists(group.c_str()));
+    EXPECT_EQ("", LinkIn(group));
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+// The default target against the real registry and Windows directory.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+
+#include "install/context.h"
+#include "install/fileops.h"
+#include "install/target.h"
+
+namespace {
+
+void DeleteTargetKey() { RegDeleteKeyA(HKEY_CURRENT_USER, TARGET_KEY_NAME); }
+
+void SetRawValue(DWORD type, const void* data, DWORD size) {
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, TARGET_KEY_NAME, 0, NULL, 0,
+                                             KEY_WRITE, NULL, &key, NULL));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, TARGET_VALUE_NAME, 0, type,
+                                            static_cast<const BYTE*>(data), size));
+    RegCloseKey(key);
+}
+
+// The parent of the Windows directory with its backslash: C:\ under Wine.
+std::string WindowsParent() {
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    CutLastComponent(windows);
+    AddTrailingBackslash(windows);
+    return windows;
+}
+
+struct RegistryTargetTest : ::testing::Test {
+    struct {
+        char Buffer[kPathSize];
+        char Guard[16];
+    } path;
+    std::string programme;
+
+    void SetUp() override {
+        DeleteTargetKey();
+        programme = WindowsParent() + "Programme";
+        RemoveProgramme();
+        memset(&path, 'x', sizeof path);
+    }
+    void TearDown() override {
+        DeleteTargetKey();
+        RemoveProgramme();
+    }
+    void RemoveProgramme() {
+        RemoveDirectoryA(programme.c_str());
+        DeleteFileA(programme.c_str());
+    }
+    std::string Default() {
+        GetDefaultTarget(path.Buffer);
+        EXPECT_EQ(0, memcmp(path.Guard, "xxxxxxxxxxxxxxxx", sizeof path.Guard));
+        return path.Buffer;
+    }
+    std::string ProgramFilesDefault() { return WindowsParent() + "Program Files\\Quorvanel"; }
+};
+
+TEST_F(RegistryTargetTest, WithoutKeyTheDefaultFollowsProgramme) {
+    EXPECT_EQ(ProgramFilesDefault(), Default());
+    ASSERT_TRUE(CreateDirectoryA(programme.c_str(), NULL));
+    EXPECT_EQ(WindowsParent() + "Programme\\Quorvanel", Default());
+    // Nothing is created on disk by asking.
+    EXPECT_NE(0, CheckFileExists((programme + "\\Quorvanel").c_str()));
+    ASSERT_TRUE(RemoveDirectoryA(programme.c_str()));
+
+    // A plain file named Programme selects it all the same.
+    HANDLE file = CreateFileA(programme.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
+    EXPECT_EQ(WindowsParent() + "Programme\\Quorvanel", Default());
+}
+
+TEST_F(RegistryTargetTest, StoredValueWinsEvenWhenTheDirectoryIsGone) {
+    SetRawValue(REG_SZ, "E:\\Tools\\Q", 11);
+    EXPECT_EQ("E:\\Tools\\Q", Default());
+    // The key without the value is as good as no key.
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, TARGET_KEY_NAME, 0, KEY_WRITE, &key));
+    RegDeleteValueA(key, TARGET_VALUE_NAME);
+    RegCloseKey(key);
+    EXPECT_EQ(ProgramFilesDefault(), Default());
+}
+
+TEST_F(RegistryTargetTest, EmptyOrOverlongValueFallsBackToTheDefault) {
+    SetRawValue(REG_SZ, "", 1);
+    EXPECT_EQ(ProgramFilesDefault(), Default());
+    std::string overlong(300, 'L');
+    SetRawValue(REG_SZ, overlong.c_str(), static_cast<DWORD>(overlong.size() + 1));
+    EXPECT_EQ(ProgramFilesDefault(), Default());
+}
+
+TEST_F(RegistryTargetTest, ValueStoredWithoutNulStaysInsideTheBuffer) {
+    SetRawValue(REG_SZ, "E:\\Tools\\Q", 10);
+    EXPECT_EQ("E:\\Tools\\Q", Default());
+    // Exactly a buffer full and no NUL: too long to be a path.
+    std::string full(kPathSize, 'F');
+    SetRawValue(REG_SZ, full.data(), kPathSize);
+    EXPECT_EQ(ProgramFilesDefault(), Default());
+}
+
+TEST_F(RegistryTargetTest, StoredTargetReadsBackExactlyAsTyped) {
+    const char* typed[] = {"D:\\Apps\\Q dir", "C:\\X\\", "c:/mixed\\Case "};
+    for (const char* target : typed) {
+        StoreTarget(target);
+        EXPECT_EQ(target, Default());
+
+        char raw[kPathSize];
+        DWORD type = 0, size = sizeof raw;
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegOpenKeyExA(HKEY_CURRENT_USER, TARGET_KEY_NAME, 0, KEY_READ, &key));
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, TARGET_VALUE_NAME, NULL, &type,
+                                                  reinterpret_cast<BYTE*>(raw), &size));
+        RegCloseKey(key);
+        EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+        EXPECT_EQ(strlen(target) + 1, size) << "the NUL is stored with the text";
+    }
+}
+
+}  // namespace
