@@ -9,6 +9,7 @@
 void AddTrailingBackslash(char* path) {
     size_t n = strlen(path);
     if (n == 0 || path[n - 1] == '\\') return;
+    if (n + 1 >= kPathSize) return;  // no room for another character
     path[n] = '\\';
     path[n + 1] = '\0';
 }
@@ -24,7 +25,7 @@ char* CutLastComponent(char* path) {
 
 uint16_t LastSeparatorPos(const char* path) {
     uint16_t pos = 0;
-    for (uint16_t i = 0; path[i]; i++)
+    for (size_t i = 0; path[i]; i++)
         if (path[i] == '\\' || path[i] == '/') pos = static_cast<uint16_t>(i + 1);
     return pos;
 }

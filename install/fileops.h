@@ -7,7 +7,8 @@
 #include <stdint.h>
 #include <stdio.h>
 
-// Appends '\' unless the path is empty or already ends in '\'.
+// Appends '\' unless the path is empty or already ends in '\'. A path of
+// kPathSize - 1 characters has no room left and stays as it is.
 void AddTrailingBackslash(char* path);
 // Cuts the path at its last '\' (a drive root keeps its backslash).
 char* CutLastComponent(char* path);

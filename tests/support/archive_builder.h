@@ -71,9 +71,15 @@ Bytes ImagePrefix(size_t size, bool rsfx = false);
 // Writes bytes to a fresh file under the test temporary directory and
 // returns its path with the native separator.
 std::string WriteTempFile(const Bytes& data, const std::string& name);
-// A fresh empty directory under the test temporary directory.
+// A fresh empty directory under the test temporary directory (its path
+// without a trailing separator). Everything made here is removed when the
+// test process ends.
 std::string MakeTempDir(const std::string& name);
+// The whole file; empty when it cannot be read.
 Bytes ReadFileBytes(const std::string& path);
+// The path with every '/' turned into '\', the form the installer's own
+// path operations take on every platform.
+std::string ToBackslashes(const std::string& path);
 
 }  // namespace testarc
 

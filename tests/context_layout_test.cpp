@@ -1,0 +1,108 @@
+// The record of one installation keeps its fields in their documented order
+// and stays a plain record that zero-filled memory makes ready for use.
+#include <gtest/gtest.h>
+#include <stddef.h>
+
+#include <type_traits>
+
+#include "install/context.h"
+
+namespace {
+
+static_assert(std::is_standard_layout<UnpackContext>::value, "offsets must be well defined");
+static_assert(std::is_trivially_copyable<UnpackContext>::value,
+              "allocated and freed as raw memory");
+static_assert(std::is_trivially_copyable<FileBlockHeader>::value, "fixed fields saved by copying");
+
+#define QV_ORDERED(a, b) \
+    static_assert(offsetof(UnpackContext, a) < offsetof(UnpackContext, b), #a " before " #b)
+// Archive headers, paths and window, stream and flags, block positions.
+QV_ORDERED(Marker, ArchiveHeader);
+QV_ORDERED(ArchiveHeader, EntryHeader);
+QV_ORDERED(EntryHeader, LastBlockType);
+QV_ORDERED(LastBlockType, TargetDir);
+QV_ORDERED(TargetDir, ArchivePath);
+QV_ORDERED(ArchivePath, WindowMemory);
+QV_ORDERED(WindowMemory, ArchiveFile);
+QV_ORDERED(ArchiveFile, ContinuedInNext);
+QV_ORDERED(ContinuedInNext, ArchiveKind);
+QV_ORDERED(ArchiveKind, SkipMode);
+QV_ORDERED(SkipMode, ArchiveHeaderRead);
+QV_ORDERED(ArchiveHeaderRead, BlockStart);
+QV_ORDERED(BlockStart, NextBlock);
+// Per-entry decoder contract and checksums.
+QV_ORDERED(NextBlock, InputFile);
+QV_ORDERED(InputFile, OutputFile);
+QV_ORDERED(OutputFile, PackedLeft);
+QV_ORDERED(PackedLeft, UnpackedLeft);
+QV_ORDERED(UnpackedLeft, DataChecksum);
+QV_ORDERED(DataChecksum, ArchiveFormat);
+QV_ORDERED(ArchiveFormat, CrcTable);
+// Decoder state, ending with the four audio tables.
+QV_ORDERED(CrcTable, WindowBuffer);
+QV_ORDERED(WindowBuffer, WindowPos);
+QV_ORDERED(WindowPos, FlushedPos);
+QV_ORDERED(FlushedPos, LastBits);
+QV_ORDERED(LastBits, LastSymbol);
+QV_ORDERED(LastSymbol, InputBuffer);
+QV_ORDERED(InputBuffer, PrevCodeLengths);
+QV_ORDERED(PrevCodeLengths, InputPos);
+QV_ORDERED(InputPos, InputBit);
+QV_ORDERED(InputBit, InputEnd);
+QV_ORDERED(InputEnd, PrevDistance);
+QV_ORDERED(PrevDistance, PrevLength);
+QV_ORDERED(PrevLength, MatchLength);
+QV_ORDERED(MatchLength, MatchDistance);
+QV_ORDERED(MatchDistance, RecentDistances);
+QV_ORDERED(RecentDistances, RecentCount);
+QV_ORDERED(RecentCount, AudioTables);
+QV_ORDERED(AudioTables, AudioFlag);
+QV_ORDERED(AudioFlag, ChannelCount);
+QV_ORDERED(ChannelCount, ActiveChannel);
+QV_ORDERED(ActiveChannel, PreCodeTable);
+QV_ORDERED(PreCodeTable, LiteralTable);
+QV_ORDERED(LiteralTable, DistanceTable);
+QV_ORDERED(DistanceTable, RepeatTable);
+QV_ORDERED(RepeatTable, AudioTableStore);
+#undef QV_ORDERED
+
+// SeekNextBlock saves and restores everything before Name as one unit.
+#define QV_HEADER_ORDERED(a, b) \
+    static_assert(offsetof(FileBlockHeader, a) < offsetof(FileBlockHeader, b), #a " before " #b)
+QV_HEADER_ORDERED(HeaderCrc, BlockType);
+QV_HEADER_ORDERED(BlockType, BlockFlags);
+QV_HEADER_ORDERED(BlockFlags, HeaderSize);
+QV_HEADER_ORDERED(HeaderSize, PackedSize);
+QV_HEADER_ORDERED(PackedSize, UnpackedSize);
+QV_HEADER_ORDERED(UnpackedSize, HostSystem);
+QV_HEADER_ORDERED(HostSystem, DataCrc);
+QV_HEADER_ORDERED(DataCrc, DosDateTime);
+QV_HEADER_ORDERED(DosDateTime, VersionNeeded);
+QV_HEADER_ORDERED(VersionNeeded, MethodCode);
+QV_HEADER_ORDERED(MethodCode, NameLength);
+QV_HEADER_ORDERED(NameLength, Attributes);
+QV_HEADER_ORDERED(Attributes, Name);
+#undef QV_HEADER_ORDERED
+
+static_assert(sizeof(UnpackContext) -
+                      (offsetof(UnpackContext, AudioTableStore) + sizeof(HuffTable[4])) <
+                  alignof(UnpackContext),
+              "the audio tables come last");
+static_assert(sizeof(UnpackContext::Marker) == 7 && sizeof(UnpackContext::CrcTable) == 1024 &&
+                  sizeof(UnpackContext::InputBuffer) == 8192 &&
+                  sizeof(UnpackContext::PrevCodeLengths) == 1028 &&
+                  sizeof(FileBlockHeader::Name) == 260,
+              "fixed buffer sizes");
+static_assert(sizeof(UnpackContext::BlockStart) == 4 &&
+                  std::is_signed<decltype(UnpackContext::BlockStart)>::value &&
+                  std::is_signed<decltype(UnpackContext::NextBlock)>::value &&
+                  std::is_signed<decltype(UnpackContext::PackedLeft)>::value,
+              "positions and counts are signed 32-bit");
+
+TEST(UnpackContextLayout, AudioTablesPointIntoTheRecord) {
+    static UnpackContext ctx;
+    BindAudioTables(&ctx);
+    for (int i = 0; i < 4; i++) EXPECT_EQ(&ctx.AudioTableStore[i], ctx.AudioTables[i]);
+}
+
+}  // namespace

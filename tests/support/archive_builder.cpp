@@ -1,0 +1,237 @@
+#include "support/archive_builder.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <random>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace testarc {
+
+namespace {
+
+// A CRC-32 of its own (bit by bit), so that the builder does not share a
+// fault with the table-driven one under test.
+uint32_t Crc32Raw(uint32_t crc, const uint8_t* data, size_t size) {
+    for (size_t i = 0; i < size; i++) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; bit++) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    return crc;
+}
+
+void SetU16(Bytes& out, size_t at, uint16_t v) {
+    out[at] = static_cast<uint8_t>(v);
+    out[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+// Every test process works in a directory of its own under the test
+// temporary directory, removed when the process ends.
+fs::path& ProcessRoot() {
+    static fs::path root;
+    return root;
+}
+
+void RemoveProcessRoot() {
+    std::error_code ec;
+    const fs::path& root = ProcessRoot();
+    if (root.empty()) return;
+    // Read-only files would stop the removal on Windows.
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
+        fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ec);
+    fs::remove_all(root, ec);
+}
+
+const fs::path& TempRoot() {
+    fs::path& root = ProcessRoot();
+    if (!root.empty()) return root;
+    fs::path base = fs::path(::testing::TempDir());
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; attempt++) {
+        char name[32];
+        snprintf(name, sizeof name, "qvtest-%08x%08x", static_cast<unsigned>(random()),
+                 static_cast<unsigned>(random()));
+        std::error_code ec;
+        if (fs::create_directories(base / name, ec)) {
+            root = base / name;
+            atexit(RemoveProcessRoot);
+            return root;
+        }
+    }
+    fprintf(stderr, "archive_builder: cannot create a directory under %s\n", base.string().c_str());
+    abort();
+}
+
+// A fresh name under the process directory: NNNN-suffix.
+fs::path FreshPath(const std::string& suffix) {
+    static unsigned counter = 0;
+    char prefix[16];
+    snprintf(prefix, sizeof prefix, "%04u-", ++counter);
+    return TempRoot() / (prefix + suffix);
+}
+
+std::string Native(const fs::path& path) { return fs::path(path).make_preferred().string(); }
+
+}  // namespace
+
+void PutU8(Bytes& out, uint8_t v) { out.push_back(v); }
+
+void PutU16(Bytes& out, uint16_t v) {
+    out.push_back(static_cast<uint8_t>(v));
+    out.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+void PutU32(Bytes& out, uint32_t v) {
+    PutU16(out, static_cast<uint16_t>(v));
+    PutU16(out, static_cast<uint16_t>(v >> 16));
+}
+
+void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
+
+uint32_t Crc32(const uint8_t* data, size_t size) { return ~Crc32Raw(0xFFFFFFFFu, data, size); }
+
+uint32_t Crc32(const Bytes& data) { return Crc32(data.data(), data.size()); }
+
+uint32_t RotSum16(const Bytes& data) {
+    uint32_t sum = 0;
+    for (uint8_t b : data) {
+        sum = (sum + b) & 0xFFFF;
+        sum = ((sum << 1) | (sum >> 15)) & 0xFFFF;
+    }
+    return sum;
+}
+
+uint16_t HeaderCrc(const uint8_t* header, size_t size) {
+    if (size <= 2) return 0;
+    return static_cast<uint16_t>(Crc32(header + 2, size - 2));
+}
+
+uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int second) {
+    uint32_t date = static_cast<uint32_t>(((year - 1980) << 9) | (month << 5) | day);
+    uint32_t time = static_cast<uint32_t>((hour << 11) | (minute << 5) | (second / 2));
+    return (date << 16) | time;
+}
+
+Bytes Marker() { return Bytes{0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00}; }
+
+Bytes OldSignature() { return Bytes{0x52, 0x45, 0x7E, 0x5E}; }
+
+Bytes MainHeader(uint16_t flags, uint16_t headerSize, uint32_t reserved32) {
+    Bytes h;
+    PutU16(h, 0);
+    PutU8(h, 0x73);
+    PutU16(h, flags);
+    PutU16(h, headerSize);
+    PutU16(h, 0);
+    PutU32(h, reserved32);
+    SetU16(h, 0, HeaderCrc(h.data(), h.size()));
+    if (headerSize > h.size()) h.resize(headerSize, 0);
+    return h;
+}
+
+Bytes FileBlock(const FileSpec& spec) {
+    size_t nameLength = spec.name.size();
+    Bytes h;
+    PutU16(h, 0);
+    PutU8(h, 0x74);
+    PutU16(h, spec.flags);
+    PutU16(h, static_cast<uint16_t>(32 + nameLength + spec.extra.size()));
+    PutU32(h, spec.packedSizeOverride >= 0 ? static_cast<uint32_t>(spec.packedSizeOverride)
+                                           : static_cast<uint32_t>(spec.packed.size()));
+    PutU32(h, spec.unpackedSize);
+    PutU8(h, spec.hostSystem);
+    PutU32(h, spec.dataCrc);
+    PutU32(h, spec.dosDateTime);
+    PutU8(h, spec.versionNeeded);
+    PutU8(h, spec.methodCode);
+    PutU16(h, spec.nameLengthOverride >= 0 ? static_cast<uint16_t>(spec.nameLengthOverride)
+                                           : static_cast<uint16_t>(nameLength));
+    PutU32(h, spec.attributes);
+    h.insert(h.end(), spec.name.begin(), spec.name.end());
+    // The checksum covers the fixed fields from offset 2 and the name.
+    uint16_t crc = HeaderCrc(h.data(), h.size());
+    if (spec.breakHeaderCrc) crc ^= 0x5A5A;
+    SetU16(h, 0, crc);
+    Append(h, spec.extra);
+    Append(h, spec.packed);
+    return h;
+}
+
+Bytes RawBlock(uint8_t type, uint16_t flags, uint16_t headerSize, const Bytes& body,
+               const Bytes& addData) {
+    Bytes h;
+    PutU16(h, 0);
+    PutU8(h, type);
+    PutU16(h, flags);
+    PutU16(h, headerSize);
+    Append(h, body);
+    // Never shorter than the 7 bytes every block starts with.
+    h.resize(headerSize > 7 ? headerSize : 7, 0);
+    SetU16(h, 0, HeaderCrc(h.data(), h.size()));
+    Append(h, addData);
+    return h;
+}
+
+Bytes SubBlock(const Bytes& data) {
+    Bytes body;
+    PutU32(body, static_cast<uint32_t>(data.size()));
+    PutU16(body, 0x0100);  // sub-block kind
+    PutU8(body, 0);        // level
+    return RawBlock(0x77, 0x8000, 14, body, data);
+}
+
+Bytes EndBlock(uint16_t headerSize) { return RawBlock(0x76, 0x4000, headerSize); }
+
+Bytes ImagePrefix(size_t size, bool rsfx) {
+    Bytes image(size, 0);
+    const char mz[] = "MZ";
+    for (size_t i = 0; i < 2 && i < size; i++) image[i] = static_cast<uint8_t>(mz[i]);
+    const char sfx[] = "RSFX";
+    if (rsfx)
+        for (size_t i = 0; i < 4 && 28 + i < size; i++)
+            image[28 + i] = static_cast<uint8_t>(sfx[i]);
+    return image;
+}
+
+std::string WriteTempFile(const Bytes& data, const std::string& name) {
+    fs::path dir = FreshPath("file");
+    fs::create_directories(dir);
+    std::string path = Native(dir / name);
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f || (!data.empty() && fwrite(data.data(), 1, data.size(), f) != data.size())) {
+        fprintf(stderr, "archive_builder: cannot write %s\n", path.c_str());
+        abort();
+    }
+    fclose(f);
+    return path;
+}
+
+std::string MakeTempDir(const std::string& name) {
+    fs::path dir = FreshPath(name);
+    fs::create_directories(dir);
+    return Native(dir);
+}
+
+Bytes ReadFileBytes(const std::string& path) {
+    Bytes data;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return data;
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) data.insert(data.end(), chunk, chunk + n);
+    fclose(f);
+    return data;
+}
+
+std::string ToBackslashes(const std::string& path) {
+    std::string out = path;
+    for (char& c : out)
+        if (c == '/') c = '\\';
+    return out;
+}
+
+}  // namespace testarc
