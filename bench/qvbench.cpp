@@ -1,0 +1,182 @@
+// Decoding speed and memory of the installer's decoder, side by side with
+// zlib's inflate and libdeflate on their own streams of the same data.
+//
+//   qvbench speed ARCHIVE TAR   MB/s of output for each decoder (best of
+//                               several runs, output checksummed, discarded)
+//   qvbench memory ARCHIVE      peak memory of decoding above the baseline
+#include <libdeflate.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <zlib.h>
+
+#include <string>
+#include <vector>
+
+#include "archive/blockreader.h"
+#include "archive/checksum.h"
+#include "install/context.h"
+#include "unpack/lzdecoder.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+double Now() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+Bytes ReadFile(const char* path) {
+    Bytes data;
+    FILE* f = fopen(path, "rb");
+    if (!f) {
+        fprintf(stderr, "qvbench: cannot read %s\n", path);
+        exit(2);
+    }
+    uint8_t chunk[1 << 16];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) data.insert(data.end(), chunk, chunk + got);
+    fclose(f);
+    return data;
+}
+
+ssize_t Discard(void*, const char*, size_t size) { return static_cast<ssize_t>(size); }
+
+// Decodes every entry of the archive in the file at path as the installer
+// does (CRC over all output); returns the unpacked bytes, 0 on a mismatch.
+uint64_t DecodeArchive(const char* path) {
+    UnpackContext* ctx = static_cast<UnpackContext*>(calloc(1, sizeof(UnpackContext)));
+    uint8_t* window = static_cast<uint8_t*>(calloc(1, kWindowSize));
+    BuildCrc32Table(ctx);
+    BindAudioTables(ctx);
+    FILE* archive = fopen(path, "rb");
+    cookie_io_functions_t io = {nullptr, Discard, nullptr, nullptr};
+    FILE* sink = fopencookie(nullptr, "w", io);
+    uint64_t total = 0;
+    ctx->ArchiveFile = archive;
+    bool ok = archive && LocateArchive(ctx);
+    if (ok) fseek(archive, ctx->ArchiveHeader.HeaderSize - 13, SEEK_CUR);
+    while (ok && SeekNextBlock(ctx, 0x8074) > 0) {
+        const FileBlockHeader& h = ctx->EntryHeader;
+        fseek(archive, ctx->NextBlock - static_cast<int32_t>(h.PackedSize), SEEK_SET);
+        ctx->InputFile = archive;
+        ctx->OutputFile = sink;
+        ctx->PackedLeft = static_cast<int32_t>(h.PackedSize);
+        ctx->UnpackedLeft = static_cast<int32_t>(h.UnpackedSize);
+        ctx->DataChecksum = 0xFFFFFFFFu;
+        DecompressFile(ctx, window, h.BlockFlags & 0x10);
+        if (~ctx->DataChecksum != h.DataCrc) ok = false;
+        total += h.UnpackedSize;
+        fseek(archive, ctx->NextBlock, SEEK_SET);
+    }
+    if (archive) fclose(archive);
+    fclose(sink);
+    free(window);
+    free(ctx);
+    return ok ? total : 0;
+}
+
+long PeakKb() {
+    FILE* f = fopen("/proc/self/status", "r");
+    char line[256];
+    long kb = -1;
+    while (f && fgets(line, sizeof line, f))
+        if (strncmp(line, "VmHWM:", 6) == 0) kb = atol(line + 6);
+    if (f) fclose(f);
+    return kb;
+}
+
+template <typename Fn>
+double BestSeconds(int runs, Fn fn) {
+    double best = 1e30;
+    for (int i = 0; i < runs; i++) {
+        double t0 = Now();
+        fn();
+        double t = Now() - t0;
+        if (t < best) best = t;
+    }
+    return best;
+}
+
+int Speed(const char* archivePath, const char* tarPath, int runs) {
+    Bytes tar = ReadFile(tarPath);
+    // zlib's and libdeflate's own gzip streams of the same data, level 9.
+    uLongf zsize = compressBound(tar.size()) + 64;
+    Bytes zstream(zsize);
+    z_stream zs = {};
+    deflateInit2(&zs, 9, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY);
+    zs.next_in = tar.data();
+    zs.avail_in = static_cast<uInt>(tar.size());
+    zs.next_out = zstream.data();
+    zs.avail_out = static_cast<uInt>(zstream.size());
+    deflate(&zs, Z_FINISH);
+    zstream.resize(zs.total_out);
+    deflateEnd(&zs);
+    libdeflate_compressor* lc = libdeflate_alloc_compressor(9);
+    Bytes dstream(libdeflate_gzip_compress_bound(lc, tar.size()));
+    dstream.resize(libdeflate_gzip_compress(lc, tar.data(), tar.size(), dstream.data(), dstream.size()));
+    libdeflate_free_compressor(lc);
+
+    uint64_t unpacked = 0;
+    double ours = BestSeconds(runs, [&] { unpacked = DecodeArchive(archivePath); });
+    if (!unpacked) {
+        fprintf(stderr, "qvbench: the archive does not decode\n");
+        return 1;
+    }
+    // zlib: inflate in 256 KB pieces into a scratch buffer; the gzip wrapper
+    // makes it checksum everything.
+    Bytes scratch(1 << 18);
+    bool zok = true;
+    double zlib = BestSeconds(runs, [&] {
+        z_stream in = {};
+        inflateInit2(&in, 31);
+        in.next_in = zstream.data();
+        in.avail_in = static_cast<uInt>(zstream.size());
+        int rc;
+        do {
+            in.next_out = scratch.data();
+            in.avail_out = static_cast<uInt>(scratch.size());
+            rc = inflate(&in, Z_NO_FLUSH);
+        } while (rc == Z_OK);
+        zok = rc == Z_STREAM_END && in.total_out == tar.size();
+        inflateEnd(&in);
+    });
+    // libdeflate decodes whole buffers only.
+    Bytes whole(tar.size());
+    libdeflate_decompressor* ld = libdeflate_alloc_decompressor();
+    bool dok = true;
+    double deflate = BestSeconds(runs, [&] {
+        size_t got = 0;
+        dok = libdeflate_gzip_decompress(ld, dstream.data(), dstream.size(), whole.data(), whole.size(), &got) ==
+                  LIBDEFLATE_SUCCESS && got == tar.size();
+    });
+    libdeflate_free_decompressor(ld);
+    if (!zok || !dok) {
+        fprintf(stderr, "qvbench: a reference decoder failed\n");
+        return 1;
+    }
+    double mb = 1e6;
+    printf("ours_mbs %.1f\nzlib_mbs %.1f\nlibdeflate_mbs %.1f\n", unpacked / ours / mb, tar.size() / zlib / mb,
+           tar.size() / deflate / mb);
+    return 0;
+}
+
+int Memory(const char* archivePath) {
+    long base = PeakKb();
+    if (!DecodeArchive(archivePath)) return 1;
+    printf("decode_peak_kb_above_baseline %ld\n", PeakKb() - base);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && strcmp(argv[1], "speed") == 0) return Speed(argv[2], argv[3], 3);
+    if (argc == 3 && strcmp(argv[1], "memory") == 0) return Memory(argv[2]);
+    fprintf(stderr, "usage: qvbench speed ARCHIVE TAR | qvbench memory ARCHIVE\n");
+    return 1;
+}

@@ -1,0 +1,85 @@
+#!/bin/sh
+# Packer and decoder benchmarks, measured side by side in one run.
+#
+#   bench/run.sh [BUILD_DIR]
+#
+# Builds qvpack and qvbench (Release) and prints, for each corpus, packed
+# sizes at every level against gzip -9, xz -6 and zstd -19 on a tar of the
+# same tree, packing speed of the default level against gzip -9 (CPU
+# seconds, one thread each), decoding speed of the installer's decoder
+# against zlib's inflate and libdeflate (MB/s of output, best of three) and
+# decoding peak memory above the process baseline.
+#
+# Corpora, from Debian packages: the 32-bit Windows DLLs of wine32 and the
+# C++ headers of g++ 12. QV_BENCH_DLL_MB (default 64) caps the DLL corpus to
+# the first files in sorted order; 0 takes all of them (about 550 MB, slow).
+set -eu
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$here/build/bench}
+dll_dir=/usr/lib/i386-linux-gnu/wine/i386-windows
+hdr_dir=/usr/include/c++/12
+cap_mb=${QV_BENCH_DLL_MB:-64}
+
+for tool in gzip xz zstd tar; do
+    command -v $tool >/dev/null || { echo "bench: $tool is missing" >&2; exit 2; }
+done
+cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+make -C "$build" -j2 qvpack qvbench >/dev/null
+qvpack=$build/tools/qvpack
+qvbench=$build/bench/qvbench
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT INT TERM
+
+# CPU seconds (user + system) of a command, its output discarded.
+cpu() {
+    /usr/bin/time -f '%U %S' -o "$work/time" "$@" >/dev/null 2>&1
+    awk '{ printf "%.2f", $1 + $2 }' "$work/time"
+}
+size() { wc -c <"$1" | tr -d ' '; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+
+bench_corpus() {
+    name=$1 tree=$2
+    tar cf "$work/$name.tar" -C "$tree" .
+    raw=$(size "$work/$name.tar")
+    gz_cpu=$(cpu sh -c "gzip -9 -c '$work/$name.tar' >'$work/$name.gz'")
+    gz=$(size "$work/$name.gz")
+    xz -6 -T1 -c "$work/$name.tar" >"$work/$name.xz"
+    zstd -q -19 -T1 -c "$work/$name.tar" >"$work/$name.zst"
+    echo
+    echo "== $name: $(find "$tree" -type f | wc -l) files, $raw bytes as tar"
+    printf '%-16s %12s %10s\n' packer bytes "vs gzip -9"
+    printf '%-16s %12s %10s\n' "gzip -9" "$gz" 1.000
+    for l in 1 2 3 4 5; do
+        t=$(cpu "$qvpack" -$l -q --no-verify --archive-only -o "$work/$name.$l.rar" "$tree")
+        eval "cpu_$l=$t"
+        s=$(size "$work/$name.$l.rar")
+        printf '%-16s %12s %10s\n' "qvpack -$l" "$s" "$(ratio "$s" "$gz")"
+    done
+    printf '%-16s %12s %10s\n' "xz -6" "$(size "$work/$name.xz")" "$(ratio "$(size "$work/$name.xz")" "$gz")"
+    printf '%-16s %12s %10s\n' "zstd -19" "$(size "$work/$name.zst")" "$(ratio "$(size "$work/$name.zst")" "$gz")"
+    echo "packing CPU seconds: qvpack -1..-5: $cpu_1 $cpu_2 $cpu_3 $cpu_4 $cpu_5; gzip -9: $gz_cpu"
+    echo "packing speed, default level (-3) vs gzip -9: $(ratio "$gz_cpu" "$cpu_3")x"
+    "$qvbench" speed "$work/$name.3.rar" "$work/$name.tar" >"$work/speed"
+    ours=$(awk '/ours_mbs/ { print $2 }' "$work/speed")
+    zl=$(awk '/zlib_mbs/ { print $2 }' "$work/speed")
+    ld=$(awk '/libdeflate_mbs/ { print $2 }' "$work/speed")
+    echo "decoding MB/s: ours $ours, zlib inflate $zl, libdeflate $ld;" \
+        "ours vs zlib $(ratio "$ours" "$zl")x, vs libdeflate $(ratio "$ours" "$ld")x"
+    echo "decoding peak memory above baseline: $("$qvbench" memory "$work/$name.3.rar" | awk '{ print $2 }') KB"
+}
+
+mkdir "$work/dlls"
+ls "$dll_dir"/*.dll | LC_ALL=C sort | {
+    total=0
+    while read -r f; do
+        s=$(size "$f")
+        if [ "$cap_mb" -gt 0 ] && [ $((total + s)) -gt $((cap_mb * 1048576)) ]; then break; fi
+        cp "$f" "$work/dlls/"
+        total=$((total + s))
+    done
+}
+bench_corpus wine-dlls "$work/dlls"
+bench_corpus cxx-headers "$hdr_dir"

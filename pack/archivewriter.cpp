@@ -1,0 +1,420 @@
+#include "pack/archivewriter.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <ctype.h>
+
+#include <algorithm>
+
+#include "archive/blockreader.h"
+#include "archive/checksum.h"
+#include "install/context.h"
+#include "pack/lzencoder.h"
+#include "unpack/lzdecoder.h"
+
+namespace {
+
+void PutU16(std::vector<uint8_t>& out, uint32_t v) {
+    out.push_back(static_cast<uint8_t>(v));
+    out.push_back(static_cast<uint8_t>(v >> 8));
+}
+void PutU32(std::vector<uint8_t>& out, uint32_t v) {
+    PutU16(out, v & 0xFFFF);
+    PutU16(out, v >> 16);
+}
+
+// Only the CRC table of this context is used.
+const UnpackContext* CrcContext() {
+    static UnpackContext* ctx = nullptr;
+    if (!ctx) {
+        ctx = static_cast<UnpackContext*>(calloc(1, sizeof(UnpackContext)));
+        if (!ctx) abort();
+        BuildCrc32Table(ctx);
+    }
+    return ctx;
+}
+
+void SetHeaderCrc(std::vector<uint8_t>& header) {
+    uint32_t crc = ~Crc32Update(CrcContext(), 0xFFFFFFFFu, header.data() + 2, static_cast<uint32_t>(header.size() - 2));
+    header[0] = static_cast<uint8_t>(crc);
+    header[1] = static_cast<uint8_t>(crc >> 8);
+}
+
+std::string Describe(const std::string& what, const std::string& path) {
+    return what + " " + path + ": " + strerror(errno);
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) {
+        *error = Describe("cannot open", path);
+        return false;
+    }
+    data->clear();
+    uint8_t chunk[1 << 16];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) {
+        data->insert(data->end(), chunk, chunk + got);
+        if (data->size() > kMaxEntrySize) break;
+    }
+    bool failed = ferror(f) != 0;
+    fclose(f);
+    if (failed) {
+        *error = Describe("cannot read", path);
+        return false;
+    }
+    return true;
+}
+
+bool AddSource(const std::string& path, const std::string& name, int64_t clampTime, std::vector<PackSource>* out,
+               std::string* error) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        *error = Describe("cannot read", path);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *error = path + ": not a regular file";
+        return false;
+    }
+    if (static_cast<uint64_t>(st.st_size) > kMaxEntrySize) {
+        *error = path + ": larger than the 2 GB an installer entry can hold";
+        return false;
+    }
+    if (name.empty() || name.size() > kMaxStoredName) {
+        *error = name + ": stored name longer than " + std::to_string(kMaxStoredName) + " bytes";
+        return false;
+    }
+    PackSource s;
+    s.Path = path;
+    s.Name = name;
+    s.Size = static_cast<uint64_t>(st.st_size);
+    int64_t mtime = st.st_mtime;
+    if (clampTime >= 0 && mtime > clampTime) mtime = clampTime;
+    s.DosDateTime = DosDateTimeOf(mtime, clampTime >= 0);
+    s.Attributes = (st.st_mode & S_IWUSR) ? kAttrArchive : kAttrReadOnly;
+    out->push_back(s);
+    return true;
+}
+
+bool Walk(const std::string& dir, const std::string& prefix, int64_t clampTime, std::vector<PackSource>* out,
+          std::string* error) {
+    DIR* d = opendir(dir.c_str());
+    if (!d) {
+        *error = Describe("cannot read directory", dir);
+        return false;
+    }
+    std::vector<std::string> names;
+    while (struct dirent* ent = readdir(d)) {
+        std::string n = ent->d_name;
+        if (n != "." && n != "..") names.push_back(n);
+    }
+    closedir(d);
+    for (const std::string& n : names) {
+        std::string path = dir + "/" + n;
+        if (n.find('\\') != std::string::npos) {
+            *error = path + ": a name with '\\' cannot be stored (the installer reads it as a separator)";
+            return false;
+        }
+        struct stat st;
+        if (stat(path.c_str(), &st) != 0) {
+            *error = Describe("cannot read", path);
+            return false;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            if (!Walk(path, prefix + n + "\\", clampTime, out, error)) return false;
+        } else if (!AddSource(path, prefix + n, clampTime, out, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+uint32_t DosDateTimeOf(int64_t unixTime, bool utc) {
+    time_t t = static_cast<time_t>(unixTime);
+    struct tm parts;
+    if (!(utc ? gmtime_r(&t, &parts) : localtime_r(&t, &parts))) return (1u << 5 | 1u) << 16;
+    int year = parts.tm_year + 1900;
+    if (year < 1980) return (1u << 5 | 1u) << 16;  // 1980-01-01 00:00:00
+    if (year > 2107) return (127u << 9 | 12u << 5 | 31u) << 16 | (23u << 11 | 59u << 5 | 29u);
+    uint32_t date = static_cast<uint32_t>((year - 1980) << 9 | (parts.tm_mon + 1) << 5 | parts.tm_mday);
+    uint32_t time = static_cast<uint32_t>(parts.tm_hour << 11 | parts.tm_min << 5 | parts.tm_sec / 2);
+    return date << 16 | time;
+}
+
+bool CollectSources(const std::string& dir, const std::string& listFile, int64_t clampTime,
+                    std::vector<PackSource>* sources, std::string* error) {
+    sources->clear();
+    struct stat st;
+    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        *error = dir + ": not a directory";
+        return false;
+    }
+    if (listFile.empty()) {
+        if (!Walk(dir, "", clampTime, sources, error)) return false;
+        std::sort(sources->begin(), sources->end(),
+                  [](const PackSource& a, const PackSource& b) { return a.Name < b.Name; });
+    } else {
+        FILE* f = fopen(listFile.c_str(), "r");
+        if (!f) {
+            *error = Describe("cannot open list", listFile);
+            return false;
+        }
+        char line[4096];
+        int number = 0;
+        while (fgets(line, sizeof line, f)) {
+            number++;
+            std::string item = line;
+            while (!item.empty() && (item.back() == '\n' || item.back() == '\r')) item.pop_back();
+            if (item.empty() || item[0] == '#') continue;
+            std::replace(item.begin(), item.end(), '/', '\\');
+            std::string where = listFile + ":" + std::to_string(number) + ": ";
+            if (item[0] == '\\' || item.find("..") != std::string::npos || item.find(':') != std::string::npos) {
+                fclose(f);
+                *error = where + item + ": names must be relative paths inside the directory";
+                return false;
+            }
+            std::string path = item;
+            std::replace(path.begin(), path.end(), '\\', '/');
+            if (!AddSource(dir + "/" + path, item, clampTime, sources, error)) {
+                fclose(f);
+                *error = where + *error;
+                return false;
+            }
+        }
+        fclose(f);
+    }
+    // Windows names ignore case: two names that differ only in case would
+    // land on one file.
+    std::vector<std::string> folded;
+    for (const PackSource& s : *sources) {
+        std::string n = s.Name;
+        for (char& c : n) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        folded.push_back(n);
+    }
+    std::sort(folded.begin(), folded.end());
+    for (size_t i = 1; i < folded.size(); i++)
+        if (folded[i] == folded[i - 1]) {
+            *error = folded[i] + ": named twice (names are compared ignoring case)";
+            return false;
+        }
+    if (sources->empty()) {
+        *error = dir + ": no files to pack";
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+struct WriteState {
+    FILE* Out;
+    std::vector<PackSource>* Sources;
+    uint8_t Method;
+    PackProgressFn Progress;
+    void* ProgressUser;
+    uint64_t Total;
+    uint64_t Written;
+    bool Failed;
+    std::string Error;
+};
+
+void WriteBytesOut(WriteState* w, const uint8_t* data, size_t size) {
+    if (w->Failed || size == 0) return;
+    if (fwrite(data, 1, size, w->Out) != size) {
+        w->Failed = true;
+        w->Error = std::string("cannot write the archive: ") + strerror(errno);
+    }
+    w->Written += size;
+}
+
+// Header and packed data of one entry, as soon as the compressor has it.
+void WriteEntry(void* user, uint32_t index, const uint8_t* data, size_t size) {
+    WriteState* w = static_cast<WriteState*>(user);
+    const PackSource& s = (*w->Sources)[index];
+    std::vector<uint8_t> h;
+    PutU16(h, 0);
+    h.push_back(kBlockFile);
+    PutU16(h, kFileFlagPackedSize | kFileFlagWindow1M | (index > 0 ? kFileFlagSolid : 0));
+    PutU16(h, static_cast<uint32_t>(kFileHeaderFixedSize + s.Name.size()));
+    PutU32(h, static_cast<uint32_t>(size));
+    PutU32(h, static_cast<uint32_t>(s.Size));
+    h.push_back(2);  // made on Win32
+    PutU32(h, s.DataCrc);
+    PutU32(h, s.DosDateTime);
+    h.push_back(20);  // version needed to unpack
+    h.push_back(w->Method);
+    PutU16(h, static_cast<uint32_t>(s.Name.size()));
+    PutU32(h, s.Attributes);
+    h.insert(h.end(), s.Name.begin(), s.Name.end());
+    SetHeaderCrc(h);
+    WriteBytesOut(w, h.data(), h.size());
+    WriteBytesOut(w, data, size);
+}
+
+void RelayProgress(void* user, uint64_t consumed) {
+    WriteState* w = static_cast<WriteState*>(user);
+    if (w->Progress) w->Progress(w->ProgressUser, consumed, w->Total);
+}
+
+}  // namespace
+
+bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackProgressFn progress, void* user,
+                  ArchiveSummary* summary, std::string* error) {
+    if (level < kMinLevel || level > kMaxLevel) {
+        *error = "level must be 1 to 5";
+        return false;
+    }
+    WriteState w = {out, sources, static_cast<uint8_t>('0' + level), progress, user, 0, 0, false, std::string()};
+    for (const PackSource& s : *sources) w.Total += s.Size;
+    static const uint8_t kMarker[kArchiveMarkerSize] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+    WriteBytesOut(&w, kMarker, sizeof kMarker);
+    std::vector<uint8_t> main;
+    PutU16(main, 0);
+    main.push_back(kBlockMain);
+    PutU16(main, kMainFlagSolid);
+    PutU16(main, kMainHeaderSize);
+    PutU16(main, 0);
+    PutU32(main, 0);
+    SetHeaderCrc(main);
+    WriteBytesOut(&w, main.data(), main.size());
+
+    LzEncoderSetup setup;
+    setup.Level = level;
+    setup.EntryPacked = WriteEntry;
+    setup.Progress = RelayProgress;
+    setup.User = &w;
+    LzEncoder* encoder = CreateLzEncoder(setup);
+    if (!encoder) {
+        *error = "out of memory";
+        return false;
+    }
+    std::vector<uint8_t> data;
+    uint64_t unpacked = 0;
+    for (PackSource& s : *sources) {
+        if (!ReadWholeFile(s.Path, &data, error)) {
+            DestroyLzEncoder(encoder);
+            return false;
+        }
+        if (data.size() != s.Size) {
+            *error = s.Path + ": changed while being packed";
+            DestroyLzEncoder(encoder);
+            return false;
+        }
+        s.DataCrc = ~Crc32Update(CrcContext(), 0xFFFFFFFFu, data.data(), static_cast<uint32_t>(data.size()));
+        EncodeEntry(encoder, data.data(), static_cast<uint32_t>(data.size()));
+        unpacked += data.size();
+        if (w.Failed) break;
+    }
+    FinishEncoding(encoder);
+    DestroyLzEncoder(encoder);
+    if (w.Failed) {
+        *error = w.Error;
+        return false;
+    }
+    if (w.Written > 0x7FFFFFF0u) {
+        *error = "the archive would pass 2 GB, more than the installer can address";
+        return false;
+    }
+    if (summary) {
+        summary->UnpackedBytes = unpacked;
+        summary->ArchiveBytes = w.Written;
+    }
+    return true;
+}
+
+namespace {
+
+// An output stream that only counts what is written to it.
+ssize_t CountWrite(void* cookie, const char*, size_t size) {
+    *static_cast<uint64_t*>(cookie) += size;
+    return static_cast<ssize_t>(size);
+}
+
+}  // namespace
+
+bool VerifyArchiveFile(const std::string& path, const std::vector<PackSource>& sources, PackProgressFn progress,
+                       void* user, std::string* error) {
+    UnpackContext* ctx = static_cast<UnpackContext*>(calloc(1, sizeof(UnpackContext)));
+    uint8_t* window = static_cast<uint8_t*>(calloc(1, kWindowSize));
+    FILE* archive = fopen(path.c_str(), "rb");
+    uint64_t counted = 0;
+    cookie_io_functions_t io = {nullptr, CountWrite, nullptr, nullptr};
+    FILE* sink = fopencookie(&counted, "w", io);
+    bool ok = false;
+    uint64_t total = 0, verified = 0;
+    for (const PackSource& s : sources) total += s.Size;
+    size_t index = 0;
+    if (!ctx || !window || !sink) {
+        *error = "out of memory";
+        goto done;
+    }
+    if (!archive) {
+        *error = Describe("cannot open", path);
+        goto done;
+    }
+    BuildCrc32Table(ctx);
+    BindAudioTables(ctx);
+    ctx->WindowMemory = window;
+    ctx->ArchiveFile = archive;
+    if (!LocateArchive(ctx)) {
+        *error = "the installer would not find the archive";
+        goto done;
+    }
+    fseek(archive, static_cast<long>(ctx->ArchiveHeader.HeaderSize) - static_cast<long>(ctx->ArchiveHeaderRead),
+          SEEK_CUR);
+    while (SeekNextBlock(ctx, kRequestSubBlocks | kBlockFile) > 0) {
+        if (ctx->LastBlockType == kBlockSub) {
+            fseek(archive, ctx->NextBlock, SEEK_SET);
+            continue;
+        }
+        FixHostAttributes(&ctx->EntryHeader);
+        const FileBlockHeader& h = ctx->EntryHeader;
+        if (index >= sources.size()) {
+            *error = std::string("unexpected entry ") + h.Name;
+            goto done;
+        }
+        const PackSource& s = sources[index];
+        if (s.Name != h.Name || h.UnpackedSize != s.Size || h.DataCrc != s.DataCrc || h.Attributes != s.Attributes) {
+            *error = s.Name + ": the stored header does not match the file";
+            goto done;
+        }
+        fseek(archive, ctx->NextBlock - static_cast<int32_t>(h.PackedSize), SEEK_SET);
+        counted = 0;
+        ctx->InputFile = archive;
+        ctx->OutputFile = sink;
+        ctx->PackedLeft = static_cast<int32_t>(h.PackedSize);
+        ctx->UnpackedLeft = static_cast<int32_t>(h.UnpackedSize);
+        ctx->SkipMode = 0;
+        ctx->DataChecksum = 0xFFFFFFFFu;
+        DecompressFile(ctx, window, h.BlockFlags & kFileFlagSolid);
+        fflush(sink);
+        if (counted != s.Size || ~ctx->DataChecksum != s.DataCrc) {
+            *error = s.Name + ": decodes to different data (" + std::to_string(counted) + " bytes)";
+            goto done;
+        }
+        verified += s.Size;
+        if (progress) progress(user, verified, total);
+        fseek(archive, ctx->NextBlock, SEEK_SET);
+        index++;
+    }
+    if (index != sources.size()) {
+        *error = "the archive holds " + std::to_string(index) + " of " + std::to_string(sources.size()) + " files";
+        goto done;
+    }
+    ok = true;
+done:
+    if (sink) fclose(sink);
+    if (archive) fclose(archive);
+    free(window);
+    free(ctx);
+    return ok;
+}

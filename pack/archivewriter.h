@@ -1,0 +1,67 @@
+// The archive writer: marker, main header and one solid file block per
+// source file, packed by the compressor; and the checker that decodes a
+// written archive again with the installer's own reader and decoder.
+#ifndef QUORVANEL_PACK_ARCHIVEWRITER_H
+#define QUORVANEL_PACK_ARCHIVEWRITER_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+enum {
+    kArchiveMarkerSize = 7,
+    kMainHeaderSize = 13,
+    kFileHeaderFixedSize = 32,
+    kMaxStoredName = 259,                // the reader keeps at most 259 name bytes
+    kMaxEntrySize = 0x7FFFFFFF,          // the decoder counts sizes in signed 32 bits
+    kMainFlagSolid = 0x0008,
+    kFileFlagSolid = 0x0010,
+    kFileFlagWindow1M = 4 << 5,          // dictionary-size code 4: the 1 MB window
+    kFileFlagPackedSize = 0x8000,
+    kAttrReadOnly = 0x01,
+    kAttrArchive = 0x20
+};
+
+struct PackSource {
+    std::string Path;  // where the file is read from
+    std::string Name;  // stored name: relative, '\' between directories
+    uint64_t Size = 0;
+    uint32_t DosDateTime = 0;
+    uint32_t Attributes = kAttrArchive;
+    uint32_t DataCrc = 0;  // filled in while packing
+};
+
+// MS-DOS date (high 16 bits) and time (low 16 bits) of a Unix time, in local
+// time or UTC; clamped to 1980-01-01 .. 2107-12-31.
+uint32_t DosDateTimeOf(int64_t unixTime, bool utc);
+
+// The regular files under dir, byte-wise sorted by stored name, or the files
+// a list names (one path relative to dir per line, '/' or '\', blank lines
+// and lines starting with '#' ignored), in the list's order. With
+// clampTime >= 0 (SOURCE_DATE_EPOCH), later modification times are clamped
+// to it and times are stored in UTC so the result does not depend on the
+// time zone. False with a message on a problem.
+bool CollectSources(const std::string& dir, const std::string& listFile, int64_t clampTime,
+                    std::vector<PackSource>* sources, std::string* error);
+
+typedef void (*PackProgressFn)(void* user, uint64_t done, uint64_t total);
+
+struct ArchiveSummary {
+    uint64_t UnpackedBytes = 0;
+    uint64_t ArchiveBytes = 0;  // marker, headers and packed data
+};
+
+// Writes the archive for sources (their DataCrc is filled in) to out at its
+// current position. False with a message on a problem.
+bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackProgressFn progress, void* user,
+                  ArchiveSummary* summary, std::string* error);
+
+// Locates the archive in the file at path the way the installer does, walks
+// its blocks and decodes every entry, checking names, sizes and checksums
+// against sources. False with the first problem found.
+bool VerifyArchiveFile(const std::string& path, const std::vector<PackSource>& sources, PackProgressFn progress,
+                       void* user, std::string* error);
+
+#endif

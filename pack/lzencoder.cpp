@@ -1,0 +1,544 @@
+#include "pack/lzencoder.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <deque>
+
+#include "pack/bitsink.h"
+#include "pack/huffman.h"
+#include "pack/lzformat.h"
+#include "pack/tableset.h"
+
+namespace {
+
+enum {
+    kHashBits = 17,
+    kHashSize = 1 << kHashBits,
+    kChainMask = kWindowBytes - 1,
+    kBufferBytes = 4 * kWindowBytes,  // sliding input: the window behind, fresh data ahead
+    kLookahead = 300,                 // bytes a parse step may look at ahead of its position
+    kLiteralCount = kTableLiteralCount,
+    kScale = 16  // prices in 1/16 bits
+};
+
+struct LevelParams {
+    uint32_t Chain;        // chain links followed per search
+    uint32_t Nice;         // a match this long ends the search and the lazy check
+    bool Lazy;             // look one position ahead before taking a match
+    bool InsertAll;        // index every position inside matches too
+    uint32_t BlockTokens;  // symbols per block before the tables are reconsidered
+};
+
+const LevelParams kLevels[kMaxLevel + 1] = {
+    {0, 0, false, false, 0},          {6, 24, false, false, 1u << 14}, {24, 48, false, true, 1u << 14},
+    {48, 96, true, true, 1u << 14},   {256, 200, true, true, 1u << 14}, {2048, 260, true, true, 1u << 14},
+};
+
+// One coded step: the literal-table symbol and what follows it.
+struct Token {
+    uint16_t Symbol;
+    uint8_t Second;       // distance slot (270..297) or length slot (257..260)
+    uint8_t LengthExtra;  // value of the length's extra bits
+    uint32_t Extra;       // value of the distance's extra bits (270..297, 261..268)
+    uint32_t Entry;       // the entry whose stream the step belongs to
+};
+
+struct Choice {
+    uint32_t Length;  // 0: none
+    uint32_t Distance;
+    int32_t Gain;  // price of the bytes as literals minus the price of the match
+};
+
+struct PendingEntry {
+    BitSink Sink;
+};
+
+}  // namespace
+
+struct LzEncoder {
+    LzEncoderSetup Setup;
+    LevelParams Params;
+
+    // Input: Buffer[i] holds the byte at stream position BufferBase + i.
+    uint8_t* Buffer;
+    uint32_t BufferBase;
+    uint32_t BufferLength;
+    uint32_t Total;     // stream bytes handed in so far
+    uint32_t Pos;       // next position to parse
+    uint32_t Inserted;  // positions below this are in the hash chains
+    uint32_t EntryEnd;
+    uint32_t* Head;     // position + 1 of the newest 3-byte string per hash; 0 none
+    uint32_t* Chain;    // position + 1 of the previous one with the same hash
+    uint32_t* Head2;    // position + 1 of the newest occurrence of each byte pair
+    bool HaveNext;
+    Choice Next;
+
+    // The decoder's match state after the steps coded so far.
+    uint32_t Recent[4];
+    uint32_t RecentCount;
+    uint32_t PrevLength;
+    uint32_t PrevDistance;
+
+    // The block being collected.
+    std::vector<Token> Tokens;
+    uint32_t LiteralCounts[kLiteralCount];
+    uint32_t DistanceCounts[kTableDistanceCount];
+    uint32_t RepeatCounts[kTableRepeatCount];
+
+    // Tables in force at the decoder and the lengths its deltas start from.
+    bool HaveTables;
+    uint8_t Lengths[kTableSetLength];
+    uint8_t PrevLengths[kTableSetLength];
+    uint16_t Codes[kTableSetLength];
+
+    // Parse prices (1/16 bits) taken from the latest tables.
+    uint32_t Price[kTableSetLength];
+    uint32_t AverageLiteral;
+
+    std::deque<PendingEntry> Entries;  // entries not yet handed out, from FirstPending
+    uint32_t FirstPending;
+    uint32_t ParsedEntries;  // entries whose input has been parsed completely
+    uint64_t Consumed;
+};
+
+namespace {
+
+uint32_t LengthExtraOf(uint32_t slot) { return kLengthExtraTable[slot]; }
+
+inline uint32_t Hash3(const uint8_t* p) {
+    uint32_t v = static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
+    return (v * 2654435761u) >> (32 - kHashBits);
+}
+
+inline const uint8_t* At(const LzEncoder* e, uint32_t pos) { return e->Buffer + (pos - e->BufferBase); }
+
+void SetDefaultPrices(LzEncoder* e) {
+    for (int s = 0; s < kTableSetLength; s++) e->Price[s] = 6 * kScale;
+    for (int s = 0; s < 256; s++) e->Price[s] = 8 * kScale;
+    for (int s = 270; s < kLiteralCount; s++) e->Price[s] = 8 * kScale;
+    for (int s = 0; s < kTableDistanceCount; s++) e->Price[kLiteralCount + s] = 5 * kScale;
+    for (int s = 0; s < kTableRepeatCount; s++) e->Price[kLiteralCount + kTableDistanceCount + s] = 3 * kScale;
+    e->AverageLiteral = 8 * kScale;
+}
+
+// Prices from the tables just chosen; symbols without a code get a price
+// that keeps them usable but unattractive.
+void UpdatePrices(LzEncoder* e) {
+    uint64_t literalBits = 0, literals = 0;
+    for (int s = 0; s < kTableSetLength; s++) e->Price[s] = (e->Lengths[s] ? e->Lengths[s] : 14) * kScale;
+    for (int s = 0; s < 256; s++) {
+        literalBits += static_cast<uint64_t>(e->LiteralCounts[s]) * e->Price[s];
+        literals += e->LiteralCounts[s];
+    }
+    e->AverageLiteral = literals ? static_cast<uint32_t>(literalBits / literals) : 8 * kScale;
+}
+
+void Insert(LzEncoder* e, uint32_t pos) {
+    if (pos + 1 < e->EntryEnd) {
+        const uint8_t* p = At(e, pos);
+        e->Head2[p[0] << 8 | p[1]] = pos + 1;
+        if (pos + 2 < e->EntryEnd) {
+            uint32_t h = Hash3(p);
+            e->Chain[pos & kChainMask] = e->Head[h];
+            e->Head[h] = pos + 1;
+        }
+    }
+}
+
+void InsertUpTo(LzEncoder* e, uint32_t end) {
+    for (; e->Inserted < end; e->Inserted++) Insert(e, e->Inserted);
+}
+
+inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
+    uint32_t n = 0;
+    while (n + 8 <= limit) {
+        uint64_t x, y;
+        memcpy(&x, a + n, 8);
+        memcpy(&y, b + n, 8);
+        if (x != y) return n + (__builtin_ctzll(x ^ y) >> 3);
+        n += 8;
+    }
+    while (n < limit && a[n] == b[n]) n++;
+    return n;
+}
+
+// Picks the cheapest symbol the decoder turns into exactly this match, given
+// the current match state; returns its price or 0 when no symbol fits.
+uint32_t ChooseSymbol(const LzEncoder* e, uint32_t length, uint32_t distance, Token* token) {
+    const uint32_t* price = e->Price;
+    const uint32_t* distancePrice = price + kLiteralCount;
+    const uint32_t* repeatPrice = distancePrice + kTableDistanceCount;
+    uint32_t best = 0;
+    Token t = {0, 0, 0, 0, 0};
+    if (length == e->PrevLength && distance == e->PrevDistance && length > 0) {
+        best = price[kSymRepeatLast];
+        t.Symbol = kSymRepeatLast;
+    }
+    for (uint32_t k = 0; k < 4; k++) {
+        if (e->Recent[(e->RecentCount - 1 - k) & 3] != distance) continue;
+        uint32_t bonus = RecentBonus(distance);
+        if (length >= 2 + bonus && length - 2 - bonus <= 255) {
+            uint32_t value = length - 2 - bonus;
+            uint32_t slot = LengthSlot(value);
+            uint32_t cost = price[kSymRecent + k] + repeatPrice[slot] + LengthExtraOf(slot) * kScale;
+            if (!best || cost < best) {
+                best = cost;
+                t.Symbol = static_cast<uint16_t>(kSymRecent + k);
+                t.Second = static_cast<uint8_t>(slot);
+                t.LengthExtra = static_cast<uint8_t>(value - kLengthBaseTable[slot]);
+            }
+        }
+        break;  // the newest slot holding the distance is the one to name
+    }
+    if (length == 2 && distance <= 256) {
+        uint32_t slot = ShortSlot(distance);
+        uint32_t cost = price[kSymShort + slot] + kShortExtraTable[slot] * kScale;
+        if (!best || cost < best) {
+            best = cost;
+            t.Symbol = static_cast<uint16_t>(kSymShort + slot);
+            t.Second = 0;
+            t.LengthExtra = 0;
+            t.Extra = distance - 1 - kShortBaseTable[slot];
+        }
+    }
+    uint32_t bonus = MatchBonus(distance);
+    if (length >= 3 + bonus && length - 3 - bonus <= 255) {
+        uint32_t value = length - 3 - bonus;
+        uint32_t slot = LengthSlot(value);
+        uint32_t dslot = DistanceSlot(distance);
+        uint32_t cost = price[kSymMatch + slot] + LengthExtraOf(slot) * kScale + distancePrice[dslot] +
+                        kDistanceExtraTable[dslot] * kScale;
+        if (!best || cost < best) {
+            best = cost;
+            t.Symbol = static_cast<uint16_t>(kSymMatch + slot);
+            t.Second = static_cast<uint8_t>(dslot);
+            t.LengthExtra = static_cast<uint8_t>(value - kLengthBaseTable[slot]);
+            t.Extra = distance - 1 - kDistanceBaseTable[dslot];
+        }
+    }
+    if (token) *token = t;
+    return best;
+}
+
+inline uint32_t MaxLengthFor(uint32_t distance) { return 258 + MatchBonus(distance); }
+
+void Consider(const LzEncoder* e, uint32_t length, uint32_t distance, Choice* best) {
+    uint32_t cost = ChooseSymbol(e, length, distance, nullptr);
+    if (!cost) return;
+    int32_t gain = static_cast<int32_t>(length * e->AverageLiteral) - static_cast<int32_t>(cost);
+    if (gain > best->Gain) *best = {length, distance, gain};
+}
+
+// The best match at pos as far as the search goes; indexes pos.
+Choice Search(LzEncoder* e, uint32_t pos) {
+    InsertUpTo(e, pos);
+    Choice best = {0, 0, 0};
+    uint32_t limit = e->EntryEnd - pos;
+    if (limit > kMaxMatchLength) limit = kMaxMatchLength;
+    const uint8_t* here = At(e, pos);
+    uint32_t oldest = pos > kWindowBytes ? pos - kWindowBytes : 0;
+    if (oldest < e->BufferBase) oldest = e->BufferBase;
+
+    if (limit >= 2) {
+        // Recent distances first: they are the cheapest to name.
+        for (uint32_t k = 0; k < 4; k++) {
+            uint32_t d = e->Recent[(e->RecentCount - 1 - k) & 3];
+            if (d == 0 || d > pos - oldest) continue;
+            uint32_t n = MatchLength(here, here - d, limit < 257 ? limit : 257);
+            uint32_t bonus = RecentBonus(d);
+            if (n > 257 + bonus) n = 257 + bonus;
+            if (n >= 2 + bonus) Consider(e, n, d, &best);
+            // A shorter repeat of exactly the last match is cheaper still.
+            if (d == e->PrevDistance && e->PrevLength >= 2 && n > e->PrevLength)
+                Consider(e, e->PrevLength, d, &best);
+        }
+        uint32_t pair = e->Head2[here[0] << 8 | here[1]];
+        if (pair && pos - (pair - 1) <= 256 && pair - 1 >= oldest) Consider(e, 2, pos - (pair - 1), &best);
+    }
+    if (limit >= 3) {
+        uint32_t bestLength = best.Length > 2 ? best.Length : 2;
+        uint32_t cand = e->Head[Hash3(here)];
+        uint32_t chain = e->Params.Chain;
+        uint32_t previous = pos;
+        while (cand && chain--) {
+            uint32_t c = cand - 1;
+            if (c >= previous || c < oldest) break;
+            previous = c;
+            uint32_t d = pos - c;
+            const uint8_t* there = here - d;
+            if (bestLength >= limit) break;
+            if (there[bestLength] == here[bestLength]) {
+                uint32_t n = MatchLength(here, there, limit);
+                uint32_t maxLength = MaxLengthFor(d);
+                if (n > maxLength) n = maxLength;
+                if (n > bestLength || (n == bestLength && n >= 3)) {
+                    Choice before = best;
+                    Consider(e, n, d, &best);
+                    if (best.Length != before.Length || best.Distance != before.Distance) bestLength = n;
+                    if (n >= e->Params.Nice) break;
+                }
+            }
+            cand = e->Chain[c & kChainMask];
+        }
+    }
+    Insert(e, pos);
+    e->Inserted = pos + 1;
+    return best;
+}
+
+void FlushBlock(LzEncoder* e);
+
+void AddToken(LzEncoder* e, const Token& token) {
+    e->Tokens.push_back(token);
+    e->LiteralCounts[token.Symbol]++;
+    if (token.Symbol >= kSymMatch) e->DistanceCounts[token.Second]++;
+    else if (token.Symbol >= kSymRecent && token.Symbol < kSymShort) e->RepeatCounts[token.Second]++;
+    if (e->Tokens.size() >= e->Params.BlockTokens) FlushBlock(e);
+}
+
+void EmitLiteral(LzEncoder* e, uint32_t pos) {
+    Token t = {*At(e, pos), 0, 0, 0, e->ParsedEntries};
+    AddToken(e, t);
+}
+
+void EmitMatch(LzEncoder* e, uint32_t length, uint32_t distance) {
+    Token t;
+    ChooseSymbol(e, length, distance, &t);
+    t.Entry = e->ParsedEntries;
+    e->Recent[e->RecentCount & 3] = distance;
+    e->RecentCount++;
+    e->PrevLength = length;
+    e->PrevDistance = distance;
+    AddToken(e, t);
+}
+
+// Parses from Pos up to end (an entry's end, or as far as the lookahead allows).
+void Parse(LzEncoder* e, uint32_t end) {
+    const LevelParams& p = e->Params;
+    while (e->Pos < end) {
+        uint32_t pos = e->Pos;
+        Choice c = e->HaveNext ? e->Next : Search(e, pos);
+        e->HaveNext = false;
+        if (c.Length == 0) {
+            EmitLiteral(e, pos);
+            e->Pos = pos + 1;
+            continue;
+        }
+        if (p.Lazy && c.Length < p.Nice && pos + 1 < e->EntryEnd) {
+            Choice n = Search(e, pos + 1);
+            if (n.Gain > c.Gain) {
+                EmitLiteral(e, pos);
+                e->Pos = pos + 1;
+                e->Next = n;
+                e->HaveNext = true;
+                continue;
+            }
+        }
+        EmitMatch(e, c.Length, c.Distance);
+        uint32_t after = pos + c.Length;
+        if (p.InsertAll || c.Length <= 8) {
+            InsertUpTo(e, after);
+        } else {
+            InsertUpTo(e, pos + 4);
+            if (e->Inserted < after) e->Inserted = after;
+        }
+        e->Pos = after;
+    }
+}
+
+// Hands out, in order, every parsed entry whose steps are all written.
+void HandOutReady(LzEncoder* e) {
+    // Entries before the one the pending block starts in are final: the
+    // block's table set goes into that entry's stream.
+    uint32_t ready = e->Tokens.empty() ? e->ParsedEntries : e->Tokens[0].Entry;
+    while (e->FirstPending < ready) {
+        PendingEntry& entry = e->Entries.front();
+        AlignToByte(&entry.Sink);
+        if (e->Setup.EntryPacked)
+            e->Setup.EntryPacked(e->Setup.User, e->FirstPending, entry.Sink.Bytes.data(), entry.Sink.Bytes.size());
+        e->Entries.pop_front();
+        e->FirstPending++;
+    }
+}
+
+void WriteTables(LzEncoder* e, BitSink* sink, const uint8_t* lengths, bool viaSwitch) {
+    if (viaSwitch) PutBits(sink, e->Codes[kSymSwitchTables], e->Lengths[kSymSwitchTables]);
+    TableSetPlan plan;
+    PlanTableSet(lengths, e->PrevLengths, &plan);
+    WriteTableSet(sink, plan);
+    memcpy(e->Lengths, lengths, kTableSetLength);
+    memcpy(e->PrevLengths, lengths, kTableSetLength);
+    AssignCanonicalCodes(e->Lengths, kLiteralCount, e->Codes);
+    AssignCanonicalCodes(e->Lengths + kLiteralCount, kTableDistanceCount, e->Codes + kLiteralCount);
+    AssignCanonicalCodes(e->Lengths + kLiteralCount + kTableDistanceCount, kTableRepeatCount,
+                         e->Codes + kLiteralCount + kTableDistanceCount);
+    e->HaveTables = true;
+}
+
+// Bits of the block's symbols under the given lengths; ~0 when a symbol the
+// block needs has no code there.
+uint64_t BlockBits(const LzEncoder* e, const uint8_t* lengths) {
+    uint64_t bits = 0;
+    const uint32_t* sets[3] = {e->LiteralCounts, e->DistanceCounts, e->RepeatCounts};
+    const uint32_t sizes[3] = {kLiteralCount, kTableDistanceCount, kTableRepeatCount};
+    const uint8_t* l = lengths;
+    for (int t = 0; t < 3; t++) {
+        for (uint32_t s = 0; s < sizes[t]; s++) {
+            if (sets[t][s] && !l[s]) return ~0ull;
+            bits += static_cast<uint64_t>(sets[t][s]) * l[s];
+        }
+        l += sizes[t];
+    }
+    return bits;
+}
+
+// Decides the block's tables (new ones, or those in force when they code it
+// more cheaply) and writes its steps into their entries' streams.
+void FlushBlock(LzEncoder* e) {
+    if (e->Tokens.empty()) return;
+    uint8_t fresh[kTableSetLength];
+    uint32_t counts[kLiteralCount];
+    memcpy(counts, e->LiteralCounts, sizeof counts);
+    counts[kSymSwitchTables]++;  // keep a code for the next switch
+    BuildCodeLengths(counts, kLiteralCount, kMaxCodeBits, fresh);
+    BuildCodeLengths(e->DistanceCounts, kTableDistanceCount, kMaxCodeBits, fresh + kLiteralCount);
+    BuildCodeLengths(e->RepeatCounts, kTableRepeatCount, kMaxCodeBits, fresh + kLiteralCount + kTableDistanceCount);
+
+    BitSink* first = &e->Entries[e->Tokens[0].Entry - e->FirstPending].Sink;
+    bool streamStart = e->Tokens[0].Entry == 0 && BitsWritten(first) == 0;
+    bool useFresh = true;
+    if (e->HaveTables && !streamStart) {
+        uint64_t oldBits = BlockBits(e, e->Lengths);
+        TableSetPlan plan;
+        PlanTableSet(fresh, e->PrevLengths, &plan);
+        uint64_t freshBits = BlockBits(e, fresh) + plan.Bits + e->Lengths[kSymSwitchTables];
+        useFresh = freshBits < oldBits;
+    }
+    if (useFresh) WriteTables(e, first, fresh, !streamStart);
+
+    const uint8_t* lengths = e->Lengths;
+    const uint16_t* codes = e->Codes;
+    const uint8_t* distanceLengths = lengths + kLiteralCount;
+    const uint16_t* distanceCodes = codes + kLiteralCount;
+    const uint8_t* repeatLengths = distanceLengths + kTableDistanceCount;
+    const uint16_t* repeatCodes = distanceCodes + kTableDistanceCount;
+    for (const Token& t : e->Tokens) {
+        BitSink* sink = &e->Entries[t.Entry - e->FirstPending].Sink;
+        PutBits(sink, codes[t.Symbol], lengths[t.Symbol]);
+        if (t.Symbol >= kSymMatch) {
+            uint32_t slot = t.Symbol - kSymMatch;
+            PutBits(sink, t.LengthExtra, LengthExtraOf(slot));
+            PutBits(sink, distanceCodes[t.Second], distanceLengths[t.Second]);
+            PutBits(sink, t.Extra, kDistanceExtraTable[t.Second]);
+        } else if (t.Symbol >= kSymShort) {
+            PutBits(sink, t.Extra, kShortExtraTable[t.Symbol - kSymShort]);
+        } else if (t.Symbol >= kSymRecent) {
+            PutBits(sink, repeatCodes[t.Second], repeatLengths[t.Second]);
+            PutBits(sink, t.LengthExtra, LengthExtraOf(t.Second));
+        }
+    }
+    if (useFresh) UpdatePrices(e);
+    e->Tokens.clear();
+    memset(e->LiteralCounts, 0, sizeof e->LiteralCounts);
+    memset(e->DistanceCounts, 0, sizeof e->DistanceCounts);
+    memset(e->RepeatCounts, 0, sizeof e->RepeatCounts);
+    HandOutReady(e);
+}
+
+// Makes room for more input, keeping the window behind the parse position.
+void SlideBuffer(LzEncoder* e) {
+    uint32_t keepFrom = e->Pos > kWindowBytes + 8 ? e->Pos - kWindowBytes - 8 : 0;
+    if (keepFrom <= e->BufferBase) return;
+    uint32_t drop = keepFrom - e->BufferBase;
+    memmove(e->Buffer, e->Buffer + drop, e->BufferLength - drop);
+    e->BufferLength -= drop;
+    e->BufferBase = keepFrom;
+}
+
+}  // namespace
+
+LzEncoder* CreateLzEncoder(const LzEncoderSetup& setup) {
+    if (setup.Level < kMinLevel || setup.Level > kMaxLevel) return nullptr;
+    LzEncoder* e = new LzEncoder();
+    e->Setup = setup;
+    e->Params = kLevels[setup.Level];
+    e->Buffer = static_cast<uint8_t*>(malloc(kBufferBytes + 16));
+    e->Head = static_cast<uint32_t*>(calloc(kHashSize, sizeof(uint32_t)));
+    e->Chain = static_cast<uint32_t*>(calloc(kWindowBytes, sizeof(uint32_t)));
+    e->Head2 = static_cast<uint32_t*>(calloc(1 << 16, sizeof(uint32_t)));
+    if (!e->Buffer || !e->Head || !e->Chain || !e->Head2) {
+        DestroyLzEncoder(e);
+        return nullptr;
+    }
+    memset(e->LiteralCounts, 0, sizeof e->LiteralCounts);
+    memset(e->DistanceCounts, 0, sizeof e->DistanceCounts);
+    memset(e->RepeatCounts, 0, sizeof e->RepeatCounts);
+    memset(e->Lengths, 0, sizeof e->Lengths);
+    memset(e->PrevLengths, 0, sizeof e->PrevLengths);
+    memset(e->Codes, 0, sizeof e->Codes);
+    memset(e->Recent, 0, sizeof e->Recent);
+    SetDefaultPrices(e);
+    e->Tokens.reserve(e->Params.BlockTokens);
+    return e;
+}
+
+void DestroyLzEncoder(LzEncoder* encoder) {
+    if (!encoder) return;
+    free(encoder->Buffer);
+    free(encoder->Head);
+    free(encoder->Chain);
+    free(encoder->Head2);
+    delete encoder;
+}
+
+void EncodeEntry(LzEncoder* e, const uint8_t* data, uint32_t size) {
+    e->Entries.emplace_back();
+    if (e->ParsedEntries == 0 && size == 0) {
+        // The first entry is read non-solid and always starts with a table
+        // set; an empty one carries a set that only names the switch symbol,
+        // so the next entry can bring its own.
+        uint8_t lengths[kTableSetLength] = {0};
+        lengths[kSymSwitchTables] = 1;
+        WriteTables(e, &e->Entries.back().Sink, lengths, false);
+    }
+    e->EntryEnd = e->Total + size;
+    uint32_t done = 0;
+    while (done < size) {
+        if (e->BufferLength == kBufferBytes) SlideBuffer(e);
+        uint32_t room = kBufferBytes - e->BufferLength;
+        uint32_t take = size - done < room ? size - done : room;
+        memcpy(e->Buffer + e->BufferLength, data + done, take);
+        e->BufferLength += take;
+        e->Total += take;
+        done += take;
+        uint32_t end = e->Total == e->EntryEnd ? e->EntryEnd : e->Total > kLookahead ? e->Total - kLookahead : 0;
+        Parse(e, end);
+        e->Consumed += take;
+        if (e->Setup.Progress) e->Setup.Progress(e->Setup.User, e->Consumed);
+    }
+    e->ParsedEntries++;
+    HandOutReady(e);
+}
+
+void FinishEncoding(LzEncoder* e) {
+    FlushBlock(e);
+    HandOutReady(e);
+}
+
+std::vector<std::vector<uint8_t>> PackBuffers(const std::vector<std::vector<uint8_t>>& entries, int level) {
+    std::vector<std::vector<uint8_t>> packed;
+    LzEncoderSetup setup;
+    setup.Level = level;
+    setup.User = &packed;
+    setup.EntryPacked = [](void* user, uint32_t, const uint8_t* data, size_t size) {
+        static_cast<std::vector<std::vector<uint8_t>>*>(user)->emplace_back(data, data + size);
+    };
+    LzEncoder* encoder = CreateLzEncoder(setup);
+    if (!encoder) return packed;
+    for (const std::vector<uint8_t>& entry : entries)
+        EncodeEntry(encoder, entry.data(), static_cast<uint32_t>(entry.size()));
+    FinishEncoding(encoder);
+    DestroyLzEncoder(encoder);
+    return packed;
+}

@@ -1,0 +1,106 @@
+#include "pack/tableset.h"
+
+#include <string.h>
+
+#include "pack/huffman.h"
+
+namespace {
+
+const uint32_t kRunExtraBits[3] = {2, 3, 7};  // symbols 16, 17, 18
+const uint32_t kRunBase[3] = {3, 3, 11};
+const uint32_t kRunMax[3] = {6, 10, 138};
+const uint32_t kUnusable = 1u << 20;
+
+// Cheapest op sequence for the given pre-code prices (kUnusable: no code).
+// A run may reach past the end of the set: the decoder stops it there.
+uint32_t CheapestOps(const uint8_t* lengths, const uint8_t* base, const uint32_t* price,
+                     std::vector<PreCodeOp>& ops) {
+    const int n = kTableSetLength;
+    uint32_t best[kTableSetLength + 1];
+    PreCodeOp choice[kTableSetLength];
+    uint16_t step[kTableSetLength];
+    // zeros[i]: zero lengths from i on; same[i]: lengths from i on equal to
+    // the one at i - 1 (what symbol 16 repeats).
+    uint16_t zeros[kTableSetLength + 1], same[kTableSetLength + 1];
+    zeros[n] = same[n] = 0;
+    for (int i = n - 1; i >= 0; i--) {
+        zeros[i] = lengths[i] == 0 ? zeros[i + 1] + 1 : 0;
+        same[i] = (i > 0 && lengths[i] == lengths[i - 1]) ? same[i + 1] + 1 : 0;
+    }
+    best[n] = 0;
+    for (int i = n - 1; i >= 0; i--) {
+        uint8_t sym = static_cast<uint8_t>((lengths[i] - base[i]) & 15);
+        uint32_t cost = price[sym] + best[i + 1];
+        choice[i] = {sym, 0};
+        step[i] = 1;
+        for (int r = 0; r < 3; r++) {
+            uint32_t symbolPrice = price[16 + r];
+            if (symbolPrice >= kUnusable) continue;
+            uint32_t avail = r == 0 ? same[i] : zeros[i];
+            if (r == 0 && i == 0) continue;  // nothing before position 0 to repeat
+            bool toEnd = static_cast<int>(avail) == n - i;
+            for (uint32_t len = kRunBase[r]; len <= kRunMax[r]; len++) {
+                if (len > avail && !toEnd) break;
+                int next = i + static_cast<int>(len) > n ? n : i + static_cast<int>(len);
+                uint32_t c = symbolPrice + kRunExtraBits[r] + best[next];
+                if (c < cost) {
+                    cost = c;
+                    choice[i] = {static_cast<uint8_t>(16 + r), static_cast<uint8_t>(len - kRunBase[r])};
+                    step[i] = static_cast<uint16_t>(next - i);
+                }
+                if (next == n) break;
+            }
+        }
+        best[i] = cost;
+    }
+    ops.clear();
+    for (int i = 0; i < n; i += step[i]) ops.push_back(choice[i]);
+    return best[0];
+}
+
+uint32_t PlanOneMode(const uint8_t* lengths, const uint8_t* base, uint8_t* preLengths,
+                     std::vector<PreCodeOp>& ops) {
+    uint32_t price[kPreCodeCount];
+    for (uint32_t& p : price) p = 5;
+    uint32_t total = CheapestOps(lengths, base, price, ops);
+    // Alternate between the op sequence and the pre-code built for it; each
+    // round can only lower the cost, a few rounds settle it.
+    for (int round = 0; round < 3; round++) {
+        uint32_t counts[kPreCodeCount] = {0};
+        for (const PreCodeOp& op : ops) counts[op.Symbol]++;
+        BuildCodeLengths(counts, kPreCodeCount, kMaxCodeBits, preLengths);
+        for (int s = 0; s < kPreCodeCount; s++) price[s] = preLengths[s] ? preLengths[s] : kUnusable;
+        total = CheapestOps(lengths, base, price, ops);
+    }
+    // The pre-code must match the final ops: rebuild it for them.
+    uint32_t counts[kPreCodeCount] = {0};
+    for (const PreCodeOp& op : ops) counts[op.Symbol]++;
+    BuildCodeLengths(counts, kPreCodeCount, kMaxCodeBits, preLengths);
+    total = 0;
+    for (const PreCodeOp& op : ops)
+        total += preLengths[op.Symbol] + (op.Symbol >= 16 ? kRunExtraBits[op.Symbol - 16] : 0);
+    return total + 2 + 4 * kPreCodeCount;
+}
+
+}  // namespace
+
+void PlanTableSet(const uint8_t* lengths, const uint8_t* previous, TableSetPlan* plan) {
+    static const uint8_t kZero[kTableSetLength] = {0};
+    TableSetPlan delta;
+    delta.Keep = true;
+    delta.Bits = PlanOneMode(lengths, previous, delta.PreLengths, delta.Ops);
+    plan->Keep = false;
+    plan->Bits = PlanOneMode(lengths, kZero, plan->PreLengths, plan->Ops);
+    if (delta.Bits < plan->Bits) *plan = delta;
+}
+
+void WriteTableSet(BitSink* sink, const TableSetPlan& plan) {
+    PutBits(sink, plan.Keep ? 1 : 0, 2);  // audio flag 0, then the keep flag
+    for (int s = 0; s < kPreCodeCount; s++) PutBits(sink, plan.PreLengths[s], 4);
+    uint16_t codes[kPreCodeCount];
+    AssignCanonicalCodes(plan.PreLengths, kPreCodeCount, codes);
+    for (const PreCodeOp& op : plan.Ops) {
+        PutBits(sink, codes[op.Symbol], plan.PreLengths[op.Symbol]);
+        if (op.Symbol >= 16) PutBits(sink, op.Extra, kRunExtraBits[op.Symbol - 16]);
+    }
+}

@@ -1,0 +1,210 @@
+// The archive writer and the installer builder: what the installer's block
+// reader sees in a written archive, and which images the builder refuses.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <string>
+#include <vector>
+
+#include "archive/blockreader.h"
+#include "install/context.h"
+#include "pack/archivewriter.h"
+#include "pack/installer.h"
+#include "support/archive_builder.h"
+
+namespace {
+
+using testarc::Bytes;
+
+void WriteFile(const std::string& path, const Bytes& data, time_t mtime) {
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    if (!data.empty()) fwrite(data.data(), 1, data.size(), f);
+    fclose(f);
+    struct utimbuf times = {mtime, mtime};
+    utime(path.c_str(), &times);
+}
+
+const time_t kSomeTime = 1000000000;  // 2001-09-09 01:46:40 UTC
+
+// A small tree: upper-case before lower-case, a subdirectory, an empty file
+// and a read-only one.
+std::string MakeTree() {
+    std::string dir = testarc::MakeTempDir("tree");
+    mkdir((dir + "/sub").c_str(), 0755);
+    WriteFile(dir + "/b.txt", Bytes(5000, 'b'), kSomeTime);
+    WriteFile(dir + "/QUORZIP.SET", Bytes{'[', 'x', ']'}, kSomeTime);
+    WriteFile(dir + "/sub/a.bin", Bytes(70000, 7), kSomeTime);
+    WriteFile(dir + "/empty", Bytes(), kSomeTime);
+    chmod((dir + "/QUORZIP.SET").c_str(), 0444);
+    return dir;
+}
+
+std::string WriteArchiveFile(std::vector<PackSource>* sources, int level, const Bytes& image = Bytes()) {
+    std::string path = testarc::WriteTempFile(image, "out.bin");
+    FILE* f = fopen(path.c_str(), "ab");
+    std::string error;
+    EXPECT_TRUE(WriteArchive(f, sources, level, nullptr, nullptr, nullptr, &error)) << error;
+    fclose(f);
+    return path;
+}
+
+struct Walked {
+    std::vector<FileBlockHeader> headers;
+    std::vector<Bytes> rawHeaders;
+    int kind = 0;
+};
+
+// Walks the archive with the installer's reader, keeping each file header
+// and its raw bytes.
+Walked Walk(const std::string& path) {
+    Walked w;
+    Bytes file = testarc::ReadFileBytes(path);
+    UnpackContext* ctx = static_cast<UnpackContext*>(calloc(1, sizeof(UnpackContext)));
+    FILE* f = fopen(path.c_str(), "rb");
+    ctx->ArchiveFile = f;
+    w.kind = LocateArchive(ctx);
+    if (w.kind) {
+        EXPECT_EQ(ctx->ArchiveHeader.BlockFlags, 0x0008);
+        EXPECT_EQ(ctx->ArchiveHeader.HeaderCrc, testarc::HeaderCrc(file.data() + ftell(f) - 13, 13));
+        while (SeekNextBlock(ctx, 0x8074) > 0) {
+            w.headers.push_back(ctx->EntryHeader);
+            size_t size = ctx->EntryHeader.HeaderSize;
+            w.rawHeaders.emplace_back(file.begin() + ctx->BlockStart, file.begin() + ctx->BlockStart + size);
+            fseek(f, ctx->NextBlock, SEEK_SET);
+        }
+    }
+    fclose(f);
+    free(ctx);
+    return w;
+}
+
+TEST(ArchiveWriter, HeadersAsTheInstallerReadsThem) {
+    std::string dir = MakeTree();
+    std::vector<PackSource> sources;
+    std::string error;
+    ASSERT_TRUE(CollectSources(dir, "", -1, &sources, &error)) << error;
+    std::string path = WriteArchiveFile(&sources, 4);
+    Walked w = Walk(path);
+    ASSERT_EQ(w.kind, 1);
+    ASSERT_EQ(w.headers.size(), 4u);
+    const char* names[] = {"QUORZIP.SET", "b.txt", "empty", "sub\\a.bin"};  // byte-wise order
+    const uint32_t sizes[] = {3, 5000, 0, 70000};
+    for (size_t i = 0; i < 4; i++) {
+        const FileBlockHeader& h = w.headers[i];
+        EXPECT_STREQ(h.Name, names[i]);
+        EXPECT_EQ(h.UnpackedSize, sizes[i]);
+        EXPECT_EQ(h.BlockFlags, i == 0 ? 0x8080 : 0x8090);  // 1 MB window; solid after the first
+        EXPECT_EQ(h.HostSystem, 2);
+        EXPECT_EQ(h.VersionNeeded, 20);
+        EXPECT_EQ(h.MethodCode, '4');
+        EXPECT_EQ(h.Attributes, i == 0 ? 0x01u : 0x20u);
+        EXPECT_EQ(h.DosDateTime, DosDateTimeOf(kSomeTime, false));
+        EXPECT_EQ(h.HeaderCrc, testarc::HeaderCrc(w.rawHeaders[i].data(), w.rawHeaders[i].size()));
+    }
+    EXPECT_EQ(w.headers[1].DataCrc, testarc::Crc32(Bytes(5000, 'b')));
+    EXPECT_EQ(w.headers[2].DataCrc, 0u);
+    EXPECT_TRUE(VerifyArchiveFile(path, sources, nullptr, nullptr, &error)) << error;
+}
+
+TEST(ArchiveWriter, ListFileOrderAndItsMistakes) {
+    std::string dir = MakeTree();
+    std::vector<PackSource> sources;
+    std::string error;
+    std::string list = testarc::WriteTempFile(Bytes(), "list.txt");
+    FILE* f = fopen(list.c_str(), "w");
+    fputs("# install order\nsub/a.bin\r\n\nb.txt\n", f);
+    fclose(f);
+    ASSERT_TRUE(CollectSources(dir, list, -1, &sources, &error)) << error;
+    ASSERT_EQ(sources.size(), 2u);
+    EXPECT_EQ(sources[0].Name, "sub\\a.bin");
+    EXPECT_EQ(sources[1].Name, "b.txt");
+
+    for (const char* bad : {"missing.txt\n", "../b.txt\n", "b.txt\nB.TXT\n", "sub\n"}) {
+        f = fopen(list.c_str(), "w");
+        fputs(bad, f);
+        fclose(f);
+        EXPECT_FALSE(CollectSources(dir, list, -1, &sources, &error)) << bad;
+        EXPECT_FALSE(error.empty());
+    }
+    EXPECT_FALSE(CollectSources(dir + "/nothing", "", -1, &sources, &error));
+    EXPECT_FALSE(CollectSources(testarc::MakeTempDir("void"), "", -1, &sources, &error));
+}
+
+TEST(ArchiveWriter, SourceDateEpochMakesTheOutputReproducible) {
+    std::string dir = MakeTree();
+    std::vector<PackSource> first, second;
+    std::string error;
+    const int64_t epoch = 900000000;  // 1998-07-09 16:00:00 UTC, before the files' times
+    ASSERT_TRUE(CollectSources(dir, "", epoch, &first, &error));
+    Bytes a = testarc::ReadFileBytes(WriteArchiveFile(&first, 3));
+    WriteFile(dir + "/b.txt", Bytes(5000, 'b'), kSomeTime + 5000);  // touched, same content
+    ASSERT_TRUE(CollectSources(dir, "", epoch, &second, &error));
+    Bytes b = testarc::ReadFileBytes(WriteArchiveFile(&second, 3));
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(first[0].DosDateTime, testarc::DosDateTime(1998, 7, 9, 16, 0, 0));
+}
+
+TEST(ArchiveWriter, DosTimesAreClampedToTheirRange) {
+    EXPECT_EQ(DosDateTimeOf(0, true), testarc::DosDateTime(1980, 1, 1, 0, 0, 0));
+    EXPECT_EQ(DosDateTimeOf(315532800 + 3, true), testarc::DosDateTime(1980, 1, 1, 0, 0, 2));
+    EXPECT_EQ(DosDateTimeOf(int64_t(1) << 40, true), testarc::DosDateTime(2107, 12, 31, 23, 59, 58));
+}
+
+TEST(InstallerBuilder, AcceptsImagesTheScanSeesPast) {
+    std::string error;
+    Bytes image = testarc::ImagePrefix(0xC800);
+    EXPECT_TRUE(CheckStubImage(image.data(), image.size(), &error)) << error;
+    EXPECT_TRUE(CheckStubImage(nullptr, 0, &error)) << error;  // a bare archive
+    Bytes largest = testarc::ImagePrefix(kLastMarkerOffset);
+    EXPECT_TRUE(CheckStubImage(largest.data(), largest.size(), &error)) << error;
+    // A marker not followed by a main header, and "RE~^" without "RSFX", are passed over.
+    Bytes decoy = testarc::ImagePrefix(0x1000);
+    Bytes marker = testarc::Marker();
+    std::copy(marker.begin(), marker.end(), decoy.begin() + 0x100);
+    decoy[0x109] = 0x74;
+    std::copy(marker.begin(), marker.end(), decoy.begin() + 0x200);  // cut short by the end of the image
+    memcpy(decoy.data() + 0x300, "RE~^", 4);
+    EXPECT_TRUE(CheckStubImage(decoy.data(), decoy.size(), &error)) << error;
+
+    // The built installer: found at the image's end, and decoded again.
+    std::string dir = MakeTree();
+    std::vector<PackSource> sources;
+    ASSERT_TRUE(CollectSources(dir, "", -1, &sources, &error));
+    std::string path = WriteArchiveFile(&sources, 3, decoy);
+    EXPECT_TRUE(CheckArchiveLocated(path, decoy.size(), &error)) << error;
+    EXPECT_EQ(Walk(path).headers.size(), 4u);
+    EXPECT_TRUE(VerifyArchiveFile(path, sources, nullptr, nullptr, &error)) << error;
+}
+
+TEST(InstallerBuilder, RefusesImagesTheScanWouldMisread) {
+    std::string error;
+    Bytes tooLarge = testarc::ImagePrefix(kLastMarkerOffset + 1);
+    EXPECT_FALSE(CheckStubImage(tooLarge.data(), tooLarge.size(), &error));
+    EXPECT_NE(error.find("bytes"), std::string::npos);
+    Bytes tiny = testarc::ImagePrefix(3);
+    EXPECT_FALSE(CheckStubImage(tiny.data(), tiny.size(), &error));
+
+    Bytes embedded = testarc::ImagePrefix(0x2000);
+    Bytes archive = testarc::Marker();
+    testarc::Append(archive, testarc::MainHeader());
+    std::copy(archive.begin(), archive.end(), embedded.begin() + 0x400);
+    EXPECT_FALSE(CheckStubImage(embedded.data(), embedded.size(), &error));
+    EXPECT_NE(error.find("marker"), std::string::npos);
+
+    Bytes old = testarc::ImagePrefix(0x2000, true);  // "RSFX" at offset 28
+    memcpy(old.data() + 0x800, "RE~^", 4);
+    EXPECT_FALSE(CheckStubImage(old.data(), old.size(), &error));
+
+    // A marker whose main-header type is the image's very last byte.
+    Bytes atEnd = testarc::ImagePrefix(0x1000);
+    std::copy(archive.begin(), archive.begin() + 7, atEnd.end() - 10);
+    atEnd.back() = 0x73;
+    EXPECT_FALSE(CheckStubImage(atEnd.data(), atEnd.size(), &error));
+}
+
+}  // namespace

@@ -1,0 +1,166 @@
+// Round trips of the compressor through the installer's decoder, entry
+// after entry in one session as the installer decodes a solid archive.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include "pack/lzencoder.h"
+#include "support/unpack_harness.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Noise(size_t n, uint32_t seed, int alphabet = 256) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; i++) {
+        seed = seed * 1103515245u + 12345u;
+        b[i] = static_cast<uint8_t>((seed >> 16) % static_cast<uint32_t>(alphabet));
+    }
+    return b;
+}
+
+// Words and numbers with plenty of repeats near and far.
+Bytes Text(size_t n, uint32_t seed) {
+    static const char* words[] = {"install", "window", "the", "archive", "Quorvanel", "directory", "of", "file",
+                                  "\n", "  ", "return 0;", "if (", ") {", "}\n", "size_t", "uint32_t"};
+    Bytes b;
+    while (b.size() < n) {
+        seed = seed * 1103515245u + 12345u;
+        const char* w = words[(seed >> 16) % 16];
+        b.insert(b.end(), w, w + strlen(w));
+        if ((seed >> 8) % 7 == 0) b.push_back(static_cast<uint8_t>('0' + (seed >> 20) % 10));
+        b.push_back(' ');
+    }
+    b.resize(n);
+    return b;
+}
+
+// The start of the test program itself: real machine code and tables.
+Bytes OwnBinary(size_t n) {
+    Bytes b(n);
+    FILE* f = fopen("/proc/self/exe", "rb");
+    size_t got = f ? fread(b.data(), 1, n, f) : 0;
+    if (f) fclose(f);
+    b.resize(got);
+    return b;
+}
+
+size_t TotalSize(const std::vector<Bytes>& v) {
+    size_t n = 0;
+    for (const Bytes& b : v) n += b.size();
+    return n;
+}
+
+// Packs and decodes every entry; returns the packed total.
+size_t ExpectRoundTrip(const std::vector<Bytes>& entries, int level) {
+    std::vector<Bytes> packed = PackBuffers(entries, level);
+    EXPECT_EQ(packed.size(), entries.size());
+    if (packed.size() != entries.size()) return 0;
+    testunpack::Session session;
+    size_t total = 0;
+    for (size_t i = 0; i < entries.size(); i++) {
+        testunpack::Entry entry;
+        entry.packed = packed[i];
+        entry.unpackedSize = static_cast<uint32_t>(entries[i].size());
+        entry.solid = i > 0;
+        testunpack::Result result = session.Run(entry);
+        EXPECT_EQ(result.output.size(), entries[i].size()) << "entry " << i << ", level " << level;
+        EXPECT_TRUE(result.output == entries[i]) << "entry " << i << ", level " << level;
+        EXPECT_EQ(result.checksum, testunpack::ExpectedChecksum(entries[i])) << "entry " << i;
+        if (result.output != entries[i]) return 0;
+        total += packed[i].size();
+    }
+    return total;
+}
+
+class EveryLevel : public ::testing::TestWithParam<int> {};
+
+TEST_P(EveryLevel, MixedKindsOfData) {
+    std::vector<Bytes> entries = {Text(30000, 1), Bytes(), Noise(5000, 2), Bytes(300, 'a'), Noise(20000, 3, 4),
+                                  OwnBinary(60000), Text(20000, 1), Bytes(1, 'z')};
+    size_t packed = ExpectRoundTrip(entries, GetParam());
+    EXPECT_LT(packed, TotalSize(entries) * 7 / 10);
+}
+
+// More than the window: matches that cross the window's end, flushes in
+// the middle of an entry, a later entry continuing after the wrap.
+TEST_P(EveryLevel, EntryLargerThanTheWindow) {
+    Bytes block = Noise(0x40000, 7);
+    Bytes big;
+    for (int i = 0; i < 5; i++) {
+        big.insert(big.end(), block.begin(), block.end());
+        big.push_back(static_cast<uint8_t>(i));  // keeps repeats just off the window size
+    }
+    Bytes text = Text(0x18000, 9);
+    big.insert(big.end(), text.begin(), text.end());
+    size_t packed = ExpectRoundTrip({big, Noise(1000, 8), block}, GetParam());
+    EXPECT_LT(packed, big.size() / 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, EveryLevel, ::testing::Range(1, 6));
+
+TEST(LzEncoder, IncompressibleDataGrowsOnlySlightly) {
+    Bytes noise = Noise(200000, 11);
+    for (int level : {1, 5}) {
+        size_t packed = ExpectRoundTrip({noise}, level);
+        EXPECT_LT(packed, noise.size() + noise.size() / 50);
+    }
+}
+
+// Thousands of small solid entries, many alike: tables carry over from
+// entry to entry and matches reach back into earlier files but never past
+// the entry's own end.
+TEST(LzEncoder, ThousandsOfSmallSolidEntries) {
+    std::vector<Bytes> entries;
+    for (int i = 0; i < 3000; i++) {
+        Bytes e = Text(static_cast<size_t>(i % 37), static_cast<uint32_t>(i % 5));
+        if (i % 11 == 0) e = Bytes(static_cast<size_t>(i % 7), static_cast<uint8_t>(i));
+        entries.push_back(e);
+    }
+    for (int level : {1, 3, 5}) EXPECT_GT(ExpectRoundTrip(entries, level), 0u);
+}
+
+TEST(LzEncoder, EmptyEntriesFirstAndOnly) {
+    EXPECT_EQ(ExpectRoundTrip({Bytes()}, 3), PackBuffers({Bytes()}, 3)[0].size());
+    EXPECT_FALSE(PackBuffers({Bytes()}, 3)[0].empty());  // the first entry always carries tables
+    ExpectRoundTrip({Bytes(), Bytes(), Text(5000, 4), Bytes(), Text(5000, 4)}, 3);
+    // Later empty entries take no bytes at all.
+    std::vector<Bytes> packed = PackBuffers({Text(100, 1), Bytes(), Bytes()}, 3);
+    EXPECT_TRUE(packed[1].empty() && packed[2].empty());
+}
+
+// Short repeats at every distance class: recent distances with their
+// bonuses, short matches and far matches with the length steps at 0x2000
+// and 0x40000.
+TEST(LzEncoder, RepeatsAtTheDistanceSteps) {
+    Bytes data;
+    Bytes far = Noise(0x40010, 21);
+    data.insert(data.end(), far.begin(), far.end());
+    for (uint32_t distance : {0x100u, 0x101u, 0x1FFFu, 0x2000u, 0x3FFFFu, 0x40000u, 0x40001u}) {
+        for (uint32_t length : {2u, 3u, 4u, 5u, 6u, 9u}) {
+            size_t from = data.size() - distance;
+            for (uint32_t k = 0; k < length; k++) data.push_back(data[from + k]);
+            Bytes gap = Noise(3, distance + length);
+            data.insert(data.end(), gap.begin(), gap.end());
+            for (uint32_t k = 0; k < length; k++) data.push_back(data[from + k]);  // the same distance again
+        }
+    }
+    for (int level = 1; level <= 5; level++) ExpectRoundTrip({data}, level);
+}
+
+TEST(LzEncoder, SameOutputForSameInput) {
+    std::vector<Bytes> entries = {Text(40000, 3), OwnBinary(30000), Noise(100, 1)};
+    for (int level = 1; level <= 5; level++) EXPECT_EQ(PackBuffers(entries, level), PackBuffers(entries, level));
+}
+
+TEST(LzEncoder, RefusesLevelsOutOfRange) {
+    LzEncoderSetup setup;
+    setup.Level = 0;
+    EXPECT_EQ(CreateLzEncoder(setup), nullptr);
+    setup.Level = 6;
+    EXPECT_EQ(CreateLzEncoder(setup), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,201 @@
+// qvpack: builds an installer (or a bare archive) from a directory.
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "pack/archivewriter.h"
+#include "pack/installer.h"
+#include "pack/lzencoder.h"
+
+namespace {
+
+enum {
+    kExitOk = 0,
+    kExitUsage = 1,
+    kExitInput = 2,   // the directory, list, image or a file cannot be used
+    kExitOutput = 3,  // the output cannot be written
+    kExitVerify = 4   // the result does not decode to the input (nothing is left behind)
+};
+
+const char kUsage[] =
+    "usage: qvpack [-1..-5] [-o OUT] (--stub IMAGE | --archive-only) [--list FILE] [options] DIR\n"
+    "\n"
+    "Packs the files under DIR into a solid archive and, with --stub, appends it\n"
+    "to the installer program IMAGE to make a single-file installer.\n"
+    "\n"
+    "  -1 .. -5          compression level: 1 fastest, 5 smallest (default 3)\n"
+    "  -o OUT            output file (default: DIR's name with .exe, or .rar with\n"
+    "                    --archive-only)\n"
+    "  --stub IMAGE      the installer program the archive is appended to\n"
+    "  --archive-only    write the archive alone\n"
+    "  --list FILE       pack only the files FILE names (paths relative to DIR,\n"
+    "                    one a line), in that order; default: every file, sorted\n"
+    "  --no-verify       skip decoding the result again to check it\n"
+    "  -q                no progress and no summary\n"
+    "  -h, --help        this text\n"
+    "\n"
+    "Files are stored with their modification time; when SOURCE_DATE_EPOCH is set,\n"
+    "later times are clamped to it and stored as UTC, so that the same input gives\n"
+    "the same bytes. Exit status: 0 done, 1 usage, 2 unusable input, 3 cannot\n"
+    "write the output, 4 verification failed.\n";
+
+struct Progress {
+    bool Shown;
+    const char* Phase;
+    int LastPermille;
+};
+
+void ShowProgress(void* user, uint64_t done, uint64_t total) {
+    Progress* p = static_cast<Progress*>(user);
+    if (!p->Shown) return;
+    int permille = total ? static_cast<int>(done * 1000 / total) : 1000;
+    if (permille == p->LastPermille) return;
+    p->LastPermille = permille;
+    char bar[31];
+    int filled = permille * 30 / 1000;
+    for (int i = 0; i < 30; i++) bar[i] = i < filled ? '#' : '.';
+    bar[30] = 0;
+    fprintf(stderr, "\r%-9s [%s] %3d%%  %.1f MB", p->Phase, bar, permille / 10, static_cast<double>(done) / 1e6);
+    fflush(stderr);
+}
+
+void EndProgress(Progress* p) {
+    if (p->Shown) fprintf(stderr, "\r%60s\r", "");
+    p->LastPermille = -1;
+}
+
+std::string BaseName(std::string dir) {
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    size_t slash = dir.rfind('/');
+    std::string name = slash == std::string::npos ? dir : dir.substr(slash + 1);
+    return name.empty() || name == "." || name == ".." || name == "/" ? std::string("setup") : name;
+}
+
+bool ReadFile(const std::string& path, std::vector<uint8_t>* data) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return false;
+    uint8_t chunk[65536];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) data->insert(data->end(), chunk, chunk + got);
+    bool ok = !ferror(f);
+    fclose(f);
+    return ok;
+}
+
+int Fail(int code, const std::string& message) {
+    fprintf(stderr, "qvpack: %s\n", message.c_str());
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int level = kDefaultLevel;
+    std::string out, stub, list, dir;
+    bool archiveOnly = false, verify = true, quiet = false;
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        auto value = [&](std::string* into) {
+            if (i + 1 >= argc) return false;
+            *into = argv[++i];
+            return true;
+        };
+        if (a == "-h" || a == "--help") {
+            fputs(kUsage, stdout);
+            return kExitOk;
+        } else if (a.size() == 2 && a[0] == '-' && a[1] >= '1' && a[1] <= '5') {
+            level = a[1] - '0';
+        } else if (a == "-o") {
+            if (!value(&out)) return Fail(kExitUsage, "-o needs a file name");
+        } else if (a == "--stub") {
+            if (!value(&stub)) return Fail(kExitUsage, "--stub needs the installer program's file");
+        } else if (a == "--list") {
+            if (!value(&list)) return Fail(kExitUsage, "--list needs a file");
+        } else if (a == "--archive-only") {
+            archiveOnly = true;
+        } else if (a == "--no-verify") {
+            verify = false;
+        } else if (a == "-q") {
+            quiet = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return Fail(kExitUsage, "unknown option " + a + " (see --help)");
+        } else if (dir.empty()) {
+            dir = a;
+        } else {
+            return Fail(kExitUsage, "only one directory can be packed (see --help)");
+        }
+    }
+    if (dir.empty()) return Fail(kExitUsage, "no directory given (see --help)");
+    if (archiveOnly == !stub.empty())
+        return Fail(kExitUsage, "give either --stub IMAGE (to build an installer) or --archive-only");
+    if (out.empty()) out = BaseName(dir) + (archiveOnly ? ".rar" : ".exe");
+
+    std::vector<uint8_t> image;
+    std::string error;
+    if (!stub.empty()) {
+        if (!ReadFile(stub, &image)) return Fail(kExitInput, "cannot read the installer program " + stub);
+        if (!CheckStubImage(image.data(), image.size(), &error)) return Fail(kExitInput, stub + ": " + error);
+    }
+    int64_t clampTime = -1;
+    if (const char* epoch = getenv("SOURCE_DATE_EPOCH")) {
+        char* end = nullptr;
+        long long v = strtoll(epoch, &end, 10);
+        if (!*epoch || *end || v < 0) return Fail(kExitUsage, "SOURCE_DATE_EPOCH is not a number of seconds");
+        clampTime = v;
+    }
+    std::vector<PackSource> sources;
+    if (!CollectSources(dir, list, clampTime, &sources, &error)) return Fail(kExitInput, error);
+
+    std::string temp = out + ".tmp" + std::to_string(getpid());
+    FILE* f = fopen(temp.c_str(), "wb");
+    if (!f) return Fail(kExitOutput, "cannot create " + temp + ": " + strerror(errno));
+    Progress progress = {!quiet && isatty(2) != 0, "packing", -1};
+    bool written = image.empty() || fwrite(image.data(), 1, image.size(), f) == image.size();
+    ArchiveSummary summary;
+    if (written && !WriteArchive(f, &sources, level, ShowProgress, &progress, &summary, &error)) {
+        EndProgress(&progress);
+        fclose(f);
+        remove(temp.c_str());
+        // A file that cannot be read is the input's fault; the rest is ours.
+        bool input = error.find("write") == std::string::npos;
+        return Fail(input ? kExitInput : kExitOutput, error);
+    }
+    EndProgress(&progress);
+    if (fclose(f) != 0 || !written) {
+        remove(temp.c_str());
+        return Fail(kExitOutput, "cannot write " + out);
+    }
+    if (!CheckArchiveLocated(temp, image.size(), &error)) {
+        remove(temp.c_str());
+        return Fail(kExitVerify, error);
+    }
+    if (verify) {
+        progress.Phase = "verifying";
+        bool ok = VerifyArchiveFile(temp, sources, ShowProgress, &progress, &error);
+        EndProgress(&progress);
+        if (!ok) {
+            remove(temp.c_str());
+            return Fail(kExitVerify, "verification failed, nothing written: " + error);
+        }
+    }
+    if (rename(temp.c_str(), out.c_str()) != 0) {
+        int saved = errno;
+        remove(temp.c_str());
+        return Fail(kExitOutput, "cannot write " + out + ": " + strerror(saved));
+    }
+    if (!quiet) {
+        uint64_t total = summary.ArchiveBytes + image.size();
+        printf("%s: %zu files, %llu bytes packed into %llu (%.1f%%)%s\n", out.c_str(), sources.size(),
+               static_cast<unsigned long long>(summary.UnpackedBytes), static_cast<unsigned long long>(total),
+               summary.UnpackedBytes ? 100.0 * static_cast<double>(summary.ArchiveBytes) /
+                                            static_cast<double>(summary.UnpackedBytes)
+                                     : 0.0,
+               verify ? ", verified" : "");
+    }
+    return kExitOk;
+}
