@@ -172,3 +172,26 @@ qv_start_menu() {
 qv_focus_id() {  # qv_focus_id TITLE
     qv_wine_output "$qv_probe" focus "$1"
 }
+
+# Asks the window with this title to close (WM_CLOSE), as its close button would.
+qv_close_window() {  # qv_close_window TITLE
+    qv_wine_output "$qv_probe" close "$1" >/dev/null
+}
+
+# Clicks the OK button of a message box found by its caption and waits for
+# the box to go. A click, not Return: Wine's shell opens the new program
+# group in a window of its own, which takes the keyboard from the box.
+qv_confirm_box() {  # qv_confirm_box CAPTION
+    local box rect i
+    box=$(qv_wait_window "$1" 5) || return 1
+    xdotool windowraise "$box" 2>/dev/null
+    rect=$(qv_control_rect "$1" 1)
+    [ -n "$rect" ] || return 1
+    # shellcheck disable=SC2086
+    qv_click $rect
+    for i in $(seq 1 30); do
+        qv_window_absent "$1" && return 0
+        sleep 0.3
+    done
+    return 1
+}

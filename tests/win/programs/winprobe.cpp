@@ -3,6 +3,7 @@
 //   winprobe list                 every visible top-level window
 //   winprobe show TITLE           the window with exactly this title and its
 //                                 child controls
+//   winprobe close TITLE          asks the window with this title to close
 //   winprobe focus TITLE          the control id of the keyboard focus in
 //                                 the thread of that window
 // Each window is one line, fields separated by tabs:
@@ -84,6 +85,11 @@ int main(int argc, char** argv) {
         EnumChildWindows(found, ListChild, 0);
         return 0;
     }
+    if (argc == 3 && strcmp(argv[1], "close") == 0) {
+        HWND found = FindWindowByTitle(argv[2]);
+        if (!found) return 1;
+        return PostMessageA(found, WM_CLOSE, 0, 0) ? 0 : 1;
+    }
     if (argc == 3 && strcmp(argv[1], "focus") == 0) {
         HWND found = FindWindowByTitle(argv[2]);
         if (!found) return 1;
@@ -95,6 +101,6 @@ int main(int argc, char** argv) {
         printf("%d\n", GetDlgCtrlID(info.hwndFocus));
         return 0;
     }
-    fprintf(stderr, "usage: winprobe list | winprobe show TITLE | winprobe focus TITLE\n");
+    fprintf(stderr, "usage: winprobe list | show TITLE | close TITLE | focus TITLE\n");
     return 2;
 }
