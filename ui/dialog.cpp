@@ -9,8 +9,6 @@
 #include "resources/resource.h"
 #include "ui/ui.h"
 
-const char SuccessMessage[] = "ZT Quorvanel Lite has been successfully installed.";
-
 namespace {
 
 enum {

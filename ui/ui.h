@@ -13,6 +13,14 @@ extern HINSTANCE AppInstance;
 extern const char SuccessMessage[];
 enum { kProductNameLength = 17 };
 
+// "ZT Quorvanel Lite  V.2.21" into a buffer of at least 32 bytes; returns
+// its length.
+int BuildTitle(char* title);
+
+// Paints the backdrop into a context whose client area is *client: the
+// banded gradient and the title at one eighth of width and height.
+void PaintBackdropContent(HDC dc, const RECT* client);
+
 // Dialog procedure of IDD_INSTALL. Returns FALSE for every message.
 INT_PTR CALLBACK InstallDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 

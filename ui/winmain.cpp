@@ -12,33 +12,10 @@ HINSTANCE AppInstance;
 namespace {
 
 const char kClassName[] = "Setup";
-const char kVersion[] = "2.21";
-
-// Fixed but for the height, which follows the paint context's resolution.
-LOGFONTA TitleFont = {
-    0,                          // lfHeight, set before each use
-    0, 0, 0,                    // width, escapement, orientation
-    FW_NORMAL,                  // 400
-    0, 0, 0,                    // italic, underline, strike-out
-    ANSI_CHARSET,               // 0
-    OUT_STRING_PRECIS,          // 1
-    CLIP_STROKE_PRECIS,         // 2
-    DRAFT_QUALITY,              // 1
-    VARIABLE_PITCH | FF_SWISS,  // 0x22
-    "MS Sans Serif"};
 
 // Runs the install dialog modally. -1 when it could not be created.
 INT_PTR RunInstallDialog(HWND owner) {
     return DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_INSTALL), owner, InstallDlgProc, 0);
-}
-
-// "ZT Quorvanel Lite  V.2.21": the product name cut from the success
-// message, two blanks, "V." and the version.
-int BuildTitle(char* title) {
-    memcpy(title, SuccessMessage, kProductNameLength);
-    strcpy(title + kProductNameLength, "  V.");
-    strcat(title, kVersion);
-    return static_cast<int>(strlen(title));
 }
 
 void PaintBackdrop(HWND window) {
@@ -46,40 +23,7 @@ void PaintBackdrop(HWND window) {
     HDC dc = BeginPaint(window, &paint);
     RECT client;
     GetClientRect(window, &client);
-    int height = client.bottom - client.top;
-    int width = client.right - client.left;
-
-    // 256 bands from black to full blue over the client height; below 256
-    // pixels one pixel per band, so a low window stops short of full blue,
-    // and a tall one ends in full-blue bands.
-    int band = height >> 8;
-    if (band == 0) band = 1;
-    RECT stripe;
-    stripe.left = client.left;
-    stripe.right = client.right;
-    for (int y = client.top, i = 0; y < client.bottom; y += band, ++i) {
-        stripe.top = y;
-        stripe.bottom = y + band;
-        HBRUSH brush = CreateSolidBrush(static_cast<COLORREF>(i < 255 ? i : 255) << 16);
-        if (brush) {
-            FillRect(dc, &stripe, brush);
-            DeleteObject(brush);
-        }
-    }
-
-    TitleFont.lfHeight = MulDiv(-24, GetDeviceCaps(dc, LOGPIXELSY), 72);
-    HFONT font = CreateFontIndirectA(&TitleFont);
-    if (font) {
-        HGDIOBJ previous = SelectObject(dc, font);
-        SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, RGB(0xFF, 0xFF, 0xFF));
-        char title[128];
-        int length = BuildTitle(title);
-        TextOutA(dc, width >> 3, height >> 3, title, length);
-        // Put the context's own font back before ours goes.
-        SelectObject(dc, previous);
-        DeleteObject(font);
-    }
+    PaintBackdropContent(dc, &client);
     EndPaint(window, &paint);
 }
 
