@@ -262,10 +262,15 @@ scenario_empty() {
     expect "target field emptied by typing" "" "$(qv_control_text "$qv_dialog_title" 101)"
     qv_keys_to "$dialog" Return
     sleep 2
-    if dialog_present && qv_window_absent "$qv_box_title" && [ -z "$(qv_registry_dir)" ] && [ ! -e "$default_dir" ]; then
+    local why=
+    dialog_present || why="the dialog went"
+    qv_window_absent "$qv_box_title" || why="$why; a success box appeared"
+    [ -z "$(qv_registry_dir)" ] || why="$why; the registry holds '$(qv_registry_dir)'"
+    [ ! -e "$default_dir" ] || why="$why; $default_dir was made"
+    if [ -z "$why" ]; then
         pass "OK with an empty target does nothing, the dialog stays"
     else
-        fail "OK with an empty target does nothing, the dialog stays" "a box, a registry value or files appeared, or the dialog went"
+        fail "OK with an empty target does nothing, the dialog stays" "${why#; }"
     fi
     qv_keys_to "$dialog" Escape
     program_exit 20
@@ -324,6 +329,23 @@ scenario_keep_settings() {
         fail "the other files are installed beside the kept settings" "$(echo "$problems" | head -n 5 | tr '\n' ';')"
     fi
     expect "registry Dir holds the target as typed" "$target" "$(qv_registry_dir)"
+
+    # The delivered program runs and names the product and its version.
+    local caption='ZT Quorvanel Lite 2.21'
+    if [ -f "$dir/QRVNL.EXE" ]; then
+        qv_start_program x86_64 "$out/qrvnl.log" "$dir/QRVNL.EXE"
+        if qv_wait_window "$caption" 30 "$QV_PROGRAM_PID" >/dev/null; then
+            sleep 0.5
+            case $(box_text "$caption") in
+                "ZT Quorvanel Lite Version 2.21 "*) pass "installed QRVNL.EXE shows the product name and version" ;;
+                *) fail "installed QRVNL.EXE shows the product name and version" "text '$(box_text "$caption")'" ;;
+            esac
+            close_box "$caption"
+        else
+            fail "installed QRVNL.EXE shows the product name and version" "no window '$caption'"
+        fi
+        program_exit 10
+    fi
 }
 
 # --- A damaged installer -----------------------------------------------------
