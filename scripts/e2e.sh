@@ -142,6 +142,19 @@ close_group_window() {
 # Message box text (the static control 65535) of the box with this caption.
 box_text() { qv_control_text "$1" 65535; }
 
+# Waits for an error box, checks its text, keeps a screenshot, closes it.
+expect_error_box() {  # expect_error_box CAPTION TEXT WHAT-CAPTION-IS SHOT-NAME SECONDS
+    local check="\"$2\" with $3 as caption"
+    if qv_wait_window "$1" "$5" "$QV_PROGRAM_PID" >/dev/null; then
+        sleep 0.5
+        qv_screenshot "$out/$4.png"
+        expect "$check" "$2" "$(box_text "$1")"
+        close_box "$1" || fail "error box closes" "still there"
+    else
+        fail "$check" "no window titled $1"
+    fi
+}
+
 # Compares an installed tree with the staged product: same files, same
 # bytes, same modification times (to the second), the read-only licence
 # without write permission. Prints what differs.
@@ -286,14 +299,7 @@ scenario_cannot_create() {
     start_installer x86_64 "$(installer x86_64)" "$out/create.log" || { fail "dialog opens" "no dialog"; program_exit 1; return; }
     qv_type_target "$target"
     qv_keys_to "$dialog" Return
-    if qv_wait_window "$target" 20 "$QV_PROGRAM_PID" >/dev/null; then
-        sleep 0.5
-        qv_screenshot "$out/cannot-create-path.png"
-        expect "\"Cannot create path.\" with the path as caption" "Cannot create path." "$(box_text "$target")"
-        close_box "$target" || fail "error box closes" "still there"
-    else
-        fail "\"Cannot create path.\" with the path as caption" "no window titled $target"
-    fi
+    expect_error_box "$target" "Cannot create path." "the path" cannot-create-path 20
     if dialog_present; then pass "dialog stays after \"Cannot create path.\""; else fail "dialog stays after \"Cannot create path.\"" "it went"; fi
     expect "registry untouched when the path cannot be created" "" "$(qv_registry_dir)"
     qv_keys_to "$dialog" Escape
@@ -363,14 +369,7 @@ scenario_corrupt() {
     expect "the remembered target is proposed" 'C:\qv-keep' "$(qv_control_text "$qv_dialog_title" 101)"
     qv_type_target "$target"
     qv_keys_to "$dialog" Return
-    if qv_wait_window "$name" 60 "$QV_PROGRAM_PID" >/dev/null; then
-        sleep 0.5
-        qv_screenshot "$out/cannot-install-file.png"
-        expect "\"Cannot install file.\" with the stored name as caption" "Cannot install file." "$(box_text "$name")"
-        close_box "$name" || fail "error box closes" "still there"
-    else
-        fail "\"Cannot install file.\" with the stored name as caption" "no window titled $name"
-    fi
+    expect_error_box "$name" "Cannot install file." "the stored name" cannot-install-file 60
     sleep 0.5
     if dialog_present && qv_window_absent "$qv_box_title"; then
         pass "dialog stays after the damaged file, no success box"
