@@ -435,4 +435,12 @@ TEST_F(LzDecoderTest, GarbageInputEndsWithinItsOwnLength) {
     }
 }
 
+TEST_F(LzDecoderTest, SolidEntryBeforeAnyTableSetDecodesWithTheEmptyTables) {
+    // All code lengths zero: each step takes 15 bits and yields the symbol
+    // at position 0 of the zero-filled table, a literal 0.
+    Result r = session.Run(MakeEntry(Bytes(64, 0xAB), 20, true));
+    EXPECT_EQ(Bytes(20, 0), r.output);
+    EXPECT_EQ(21u * 15 / 8, ctx->InputPos);  // one more for the trailing check
+}
+
 }  // namespace

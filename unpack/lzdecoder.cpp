@@ -100,26 +100,11 @@ struct StepState {
     uint32_t WindowPos;
 };
 
-struct FastTables {
-    FastHuffTable Literal;
-    FastHuffTable Distance;
-    FastHuffTable Repeat;
-};
-
-void BuildFastTables(const UnpackContext* ctx, FastTables* fast) {
-    BuildFastTable(&ctx->LiteralTable, &fast->Literal);
-    BuildFastTable(&ctx->DistanceTable, &fast->Distance);
-    BuildFastTable(&ctx->RepeatTable, &fast->Repeat);
-}
-
 // Runs steps while the entry wants bytes. A step that starts with every
 // meaningful input byte consumed ends the entry early: a whole entry never
 // gets there, and a cut-off one would otherwise decode stale buffer bytes
 // up to its stored size.
 void RunSteps(UnpackContext* ctx) {
-    FastTables fast;
-    BuildFastTables(ctx, &fast);
-
     uint8_t* const window = ctx->WindowBuffer;
     const uint8_t* const input = ctx->InputBuffer;
     uint32_t inPos = ctx->InputPos;
@@ -159,7 +144,7 @@ void RunSteps(UnpackContext* ctx) {
 
         uint64_t bits = LoadBits64(input + inPos) << inBit;
         uint32_t length;
-        uint32_t symbol = FastHuffDecode(&fast.Literal, &ctx->LiteralTable,
+        uint32_t symbol = FastHuffDecode(&ctx->FastLiteral, &ctx->LiteralTable,
                                          static_cast<uint32_t>(bits >> 48), &length);
         bits <<= length;
         uint32_t used = length;
@@ -185,7 +170,7 @@ void RunSteps(UnpackContext* ctx) {
                 bits <<= extra;
                 used += extra;
             }
-            uint32_t d = FastHuffDecode(&fast.Distance, &ctx->DistanceTable,
+            uint32_t d = FastHuffDecode(&ctx->FastDistance, &ctx->DistanceTable,
                                         static_cast<uint32_t>(bits >> 48), &length);
             bits <<= length;
             used += length;
@@ -205,7 +190,6 @@ void RunSteps(UnpackContext* ctx) {
                 ctx->InputPos = inPos + (inBit >> 3);
                 ctx->InputBit = inBit & 7;
                 ReadCodeTables(ctx);
-                BuildFastTables(ctx, &fast);
                 inPos = ctx->InputPos;
                 inBit = ctx->InputBit;
                 plainBelow = ctx->InputEnd < kStepRefillAbove + 1 ? ctx->InputEnd : kStepRefillAbove + 1;
@@ -218,7 +202,7 @@ void RunSteps(UnpackContext* ctx) {
             matchLength = 2;
         } else if (symbol > kRepeatSymbol) {
             distance = recent[(recentCount - symbol) & 3];
-            uint32_t slot = FastHuffDecode(&fast.Repeat, &ctx->RepeatTable,
+            uint32_t slot = FastHuffDecode(&ctx->FastRepeat, &ctx->RepeatTable,
                                            static_cast<uint32_t>(bits >> 48), &length);
             bits <<= length;
             used += length;
