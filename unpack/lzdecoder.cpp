@@ -92,14 +92,6 @@ inline void CopyWindowBytes(uint8_t* window, uint32_t pos, uint32_t distance, ui
     }
 }
 
-// Decoding state kept in locals while steps run; written back to the
-// record around every call that works on the record itself.
-struct StepState {
-    uint32_t InputPos;
-    uint32_t InputBit;
-    uint32_t WindowPos;
-};
-
 // Runs steps while the entry wants bytes. A step that starts with every
 // meaningful input byte consumed ends the entry early: a whole entry never
 // gets there, and a cut-off one would otherwise decode stale buffer bytes
