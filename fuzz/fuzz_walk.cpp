@@ -6,10 +6,26 @@
 
 #include "fuzz_common.h"
 
+namespace {
+
+// A real file, as the installer reads: unlike a memory stream it lets the
+// walk seek past its end (the next read then finds nothing).
+FILE* gStream = nullptr;
+
+FILE* Load(const uint8_t* data, size_t size) {
+    if (!gStream) gStream = tmpfile();
+    if (!gStream || ftruncate(fileno(gStream), 0) != 0) abort();
+    rewind(gStream);
+    if (fwrite(data, 1, size, gStream) != size || fflush(gStream) != 0) abort();
+    rewind(gStream);
+    return gStream;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    FILE* stream = fmemopen(const_cast<uint8_t*>(data), size, "rb");
-    if (!stream) abort();
+    FILE* stream = Load(data, size);
     UnpackContext* ctx = static_cast<UnpackContext*>(AllocZeroed(sizeof(UnpackContext)));
     ctx->ArchiveFile = stream;
     if (LocateArchive(ctx) != 0) {
@@ -33,7 +49,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             SeekFile(stream, ctx->NextBlock, 0);
         }
     }
-    fclose(stream);
     FreeAndClear(&ctx);
     return 0;
 }

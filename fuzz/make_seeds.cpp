@@ -11,28 +11,15 @@
 
 #include "support/archive_builder.h"
 #include "support/bitwriter.h"
+#include "support/install_fixtures.h"
 
 namespace {
 
 using testarc::Bytes;
 
-Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-testarc::FileSpec Entry(const std::string& name, const Bytes& packed, const std::string& data,
-                        bool solid) {
-    testarc::FileSpec e;
-    e.name = name;
-    e.packed = packed;
-    e.unpackedSize = static_cast<uint32_t>(data.size());
-    e.dataCrc = testarc::Crc32(ToBytes(data));
-    e.flags = static_cast<uint16_t>(0x8000 | (solid ? 0x10 : 0));
-    return e;
-}
-
-testarc::FileSpec Literal(const std::string& name, const std::string& data, bool solid) {
-    Bytes d = ToBytes(data);
-    return Entry(name, testbits::PackLiterals(d.data(), d.size(), solid), data, solid);
-}
+using testinst::ToBytes;
+const auto Entry = testinst::PackedEntry;
+const auto Literal = testinst::LiteralEntry;
 
 // Literals, a long match, a short match, a repeat, a recent distance and a
 // switch to new tables, with the bytes they stand for.
@@ -55,11 +42,7 @@ Bytes Matches(bool solid, std::string* data) {
 }
 
 Bytes Archive(const std::vector<Bytes>& blocks, const Bytes& prefix = Bytes()) {
-    Bytes out = prefix;
-    testarc::Append(out, testarc::Marker());
-    testarc::Append(out, testarc::MainHeader());
-    for (const Bytes& b : blocks) testarc::Append(out, b);
-    return out;
+    return testinst::ArchiveOf(blocks, prefix);
 }
 
 bool Write(const std::string& path, const Bytes& bytes) {

@@ -1,6 +1,5 @@
 // The extraction driver on archives built byte by byte: what lands in the
 // target directory, what the person installing is shown, and the result.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <string.h>
@@ -18,12 +17,14 @@
 #include "install/platform.h"
 #include "support/archive_builder.h"
 #include "support/bitwriter.h"
+#include "support/install_fixtures.h"
 
 namespace {
 
 using testarc::Bytes;
 
-Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+using testinst::ListTree;
+using testinst::ToBytes;
 
 std::string CorePath(std::string path) {
     std::replace(path.begin(), path.end(), '/', '\\');
@@ -35,33 +36,6 @@ std::string Native(std::string path) {
     std::replace(path.begin(), path.end(), '\\', '/');
 #endif
     return path;
-}
-
-// Everything below dir as sorted relative paths with '/', directories
-// marked with a trailing '/'.
-void ListInto(const std::string& dir, const std::string& prefix, std::vector<std::string>& out) {
-    DIR* d = opendir(dir.c_str());
-    if (!d) return;
-    while (struct dirent* e = readdir(d)) {
-        std::string name = e->d_name;
-        if (name == "." || name == "..") continue;
-        struct stat st;
-        std::string full = dir + "/" + name;
-        if (stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            out.push_back(prefix + name + "/");
-            ListInto(full, prefix + name + "/", out);
-        } else {
-            out.push_back(prefix + name);
-        }
-    }
-    closedir(d);
-}
-
-std::vector<std::string> ListTree(const std::string& dir) {
-    std::vector<std::string> out;
-    ListInto(dir, "", out);
-    std::sort(out.begin(), out.end());
-    return out;
 }
 
 bool IsWritable(const std::string& path) {
@@ -87,25 +61,11 @@ time_t ModifiedTime(const std::string& path) {
     return stat(Native(path).c_str(), &st) == 0 ? st.st_mtime : 0;
 }
 
-// An entry with literal-only packed data; solid entries carry on from the
-// tables of the entry before.
 testarc::FileSpec Entry(const std::string& name, const std::string& content, bool solid = false) {
-    testarc::FileSpec spec;
-    Bytes data = ToBytes(content);
-    spec.name = name;
-    spec.packed = testbits::PackLiterals(data.data(), data.size(), solid);
-    spec.unpackedSize = static_cast<uint32_t>(data.size());
-    spec.dataCrc = testarc::Crc32(data);
-    spec.flags = static_cast<uint16_t>(0x8000 | (solid ? 0x10 : 0));
-    return spec;
+    return testinst::LiteralEntry(name, content, solid);
 }
 
-Bytes Archive(const std::vector<Bytes>& blocks) {
-    Bytes out = testarc::Marker();
-    testarc::Append(out, testarc::MainHeader());
-    for (const Bytes& b : blocks) testarc::Append(out, b);
-    return out;
-}
+Bytes Archive(const std::vector<Bytes>& blocks) { return testinst::ArchiveOf(blocks); }
 
 Bytes Archive(const std::vector<testarc::FileSpec>& entries) {
     std::vector<Bytes> blocks;
@@ -393,16 +353,7 @@ TEST_F(DriverTest, KeptSettingsFileIsStillDecodedForTheSolidEntryAfterIt) {
     b.current = testbits::GeneralLengths();
     b.Match(8, 8);
 
-    auto spec = [](const std::string& name, const Bytes& packed, const std::string& data,
-                   bool solid) {
-        testarc::FileSpec e;
-        e.name = name;
-        e.packed = packed;
-        e.unpackedSize = static_cast<uint32_t>(data.size());
-        e.dataCrc = testarc::Crc32(ToBytes(data));
-        e.flags = static_cast<uint16_t>(0x8000 | (solid ? 0x10 : 0));
-        return e;
-    };
+    const auto spec = testinst::PackedEntry;
     WriteInTarget("QUORZIP.SET", "mine");
     EXPECT_EQ(0u, Install(Archive({spec("A.TXT", a.Finish(), "head", false),
                                    spec("QUORZIP.SET", s.Finish(), "SETTINGS", true),

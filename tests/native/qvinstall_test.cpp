@@ -1,9 +1,7 @@
 // qvinstall used as a person would: list, test and install a sample
 // installer, and the messages and exit codes of the usual mistakes.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -11,7 +9,7 @@
 #include <vector>
 
 #include "support/archive_builder.h"
-#include "support/bitwriter.h"
+#include "support/install_fixtures.h"
 
 #ifndef QV_QVINSTALL_PATH
 #error "QV_QVINSTALL_PATH names the qvinstall program under test"
@@ -21,7 +19,7 @@ namespace {
 
 using testarc::Bytes;
 
-Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+using testinst::ToBytes;
 
 struct Outcome {
     int status = -1;
@@ -70,34 +68,20 @@ Bytes SampleInstaller(bool damageLast = false) {
     testarc::Append(out, testarc::Marker());
     testarc::Append(out, testarc::MainHeader());
     for (size_t i = 0; i < kSample.size(); i++) {
-        Bytes data = ToBytes(kSample[i].content);
-        testarc::FileSpec e;
-        e.name = kSample[i].name;
-        e.packed = testbits::PackLiterals(data.data(), data.size(), i > 0);
-        e.unpackedSize = static_cast<uint32_t>(data.size());
-        e.dataCrc = testarc::Crc32(data);
+        testarc::FileSpec e = testinst::LiteralEntry(kSample[i].name, kSample[i].content, i > 0);
         if (damageLast && i + 1 == kSample.size()) e.dataCrc ^= 0x100;
-        e.flags = static_cast<uint16_t>(0x8000 | (i > 0 ? 0x10 : 0));
         testarc::Append(out, testarc::FileBlock(e));
     }
     testarc::Append(out, testarc::EndBlock());
     return out;
 }
 
-void ListInto(const std::string& dir, const std::string& prefix, std::vector<std::string>& out) {
-    DIR* d = opendir(dir.c_str());
-    if (!d) return;
-    while (struct dirent* e = readdir(d)) {
-        std::string name = e->d_name;
-        if (name == "." || name == "..") continue;
-        struct stat st;
-        std::string full = dir + "/" + name;
-        if (stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-            ListInto(full, prefix + name + "/", out);
-        else
-            out.push_back(prefix + name);
-    }
-    closedir(d);
+// The files below dir, without the directories that hold them.
+std::vector<std::string> ListFiles(const std::string& dir) {
+    std::vector<std::string> files;
+    for (const std::string& path : testinst::ListTree(dir))
+        if (path.back() != '/') files.push_back(path);
+    return files;
 }
 
 TEST_F(QvinstallTest, InstallsTheSampleIntoAFreshDirectory) {
@@ -105,9 +89,7 @@ TEST_F(QvinstallTest, InstallsTheSampleIntoAFreshDirectory) {
     std::string target = root + "/new/deeper/Quorvanel";
     Outcome r = Qvinstall("install '" + installer + "' '" + target + "'");
     EXPECT_EQ(0, r.status) << r.err;
-    std::vector<std::string> tree;
-    ListInto(target, "", tree);
-    std::sort(tree.begin(), tree.end());
+    std::vector<std::string> tree = ListFiles(target);
     std::vector<std::string> expected;
     for (const auto& f : kSample) expected.push_back(f.name);
     std::sort(expected.begin(), expected.end());
@@ -136,10 +118,9 @@ TEST_F(QvinstallTest, ListAndTestLookWithoutWriting) {
 
     // Nothing appears beside the installer or in the scratch directory.
     std::string dir = installer.substr(0, installer.rfind('/'));
-    std::vector<std::string> before, after;
-    ListInto(dir, "", before);
+    std::vector<std::string> before = ListFiles(dir);
     Outcome test = Qvinstall("test '" + installer + "'");
-    ListInto(dir, "", after);
+    std::vector<std::string> after = ListFiles(dir);
     EXPECT_EQ(before, after);
     EXPECT_EQ(0, test.status) << test.out << test.err;
     EXPECT_NE(std::string::npos, test.out.find("5 entries OK, 0 failed")) << test.out;
