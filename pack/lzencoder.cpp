@@ -25,19 +25,21 @@ enum {
 struct LevelParams {
     uint32_t Chain;        // chain links followed per search
     uint32_t Nice;         // a match this long ends the search and the lazy check
-    bool Lazy;             // look one position ahead before taking a match
+    bool Lazy;             // look one position ahead before taking a match ...
+    uint32_t MaxLazy;      // ... shorter than this
+    uint32_t Good;         // with a match this long in hand, look ahead with a quarter of the chain
     bool Optimal;          // cheapest path through every match, segment by segment
     bool InsertAll;        // index every position inside matches too
     uint32_t BlockTokens;  // symbols per block before the tables are reconsidered
 };
 
 const LevelParams kLevels[kMaxLevel + 1] = {
-    {0, 0, false, false, false, 0},
-    {6, 24, false, false, false, 1u << 13},
-    {24, 48, false, false, true, 1u << 13},
-    {48, 96, true, false, true, 1u << 13},
-    {32, 128, false, true, true, 1u << 12},
-    {256, 260, false, true, true, 1u << 12},
+    {0, 0, false, 0, 0, false, false, 0},
+    {6, 24, false, 0, 0, false, false, 1u << 13},
+    {24, 48, false, 0, 0, false, true, 1u << 13},
+    {48, 96, true, 32, 4, false, true, 1u << 13},
+    {32, 128, false, 0, 0, true, true, 1u << 12},
+    {256, 260, false, 0, 0, true, true, 1u << 12},
 };
 
 enum { kSegment = 4096 };  // positions the optimal parse weighs at once
@@ -271,7 +273,7 @@ void Consider(const LzEncoder* e, uint32_t length, uint32_t distance, Choice* be
 }
 
 // The best match at pos as far as the search goes; indexes pos.
-Choice Search(LzEncoder* e, uint32_t pos) {
+Choice Search(LzEncoder* e, uint32_t pos, uint32_t chainLimit) {
     InsertUpTo(e, pos);
     Choice best = {0, 0, 0};
     uint32_t limit = e->EntryEnd - pos;
@@ -299,7 +301,7 @@ Choice Search(LzEncoder* e, uint32_t pos) {
     if (limit >= 3) {
         uint32_t bestLength = best.Length > 2 ? best.Length : 2;
         uint32_t cand = e->Head[Hash3(here)];
-        uint32_t chain = e->Params.Chain;
+        uint32_t chain = chainLimit;
         uint32_t previous = pos;
         while (cand && chain--) {
             uint32_t c = cand - 1;
@@ -401,15 +403,16 @@ void Parse(LzEncoder* e, uint32_t end) {
     }
     while (e->Pos < end) {
         uint32_t pos = e->Pos;
-        Choice c = e->HaveNext ? e->Next : Search(e, pos);
+        Choice c = e->HaveNext ? e->Next : Search(e, pos, p.Chain);
         e->HaveNext = false;
         if (c.Length == 0) {
             EmitLiteral(e, pos);
             e->Pos = pos + 1;
             continue;
         }
-        if (p.Lazy && c.Length < p.Nice && pos + 1 < e->EntryEnd) {
-            Choice n = Search(e, pos + 1);
+        if (p.Lazy && c.Length < p.MaxLazy && pos + 1 < e->EntryEnd) {
+            // Against a fair match already in hand, a shorter look suffices.
+            Choice n = Search(e, pos + 1, c.Length >= p.Good ? p.Chain >> 2 : p.Chain);
             if (n.Gain > c.Gain) {
                 EmitLiteral(e, pos);
                 e->Pos = pos + 1;
