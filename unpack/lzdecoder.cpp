@@ -14,6 +14,7 @@ namespace {
 enum {
     kStepRefillAbove = 8162,  // a step reads at most 51 bits: refill before it when nearer the end
     kFlushMargin = 270,       // a step adds at most 260 bytes to the window
+    kFlushAbove = kWindowSize - kFlushMargin,  // pending bytes that call for a write-out
     kRepeatSymbol = 256,
     kFirstRecentSymbol = 257,
     kFirstShortSymbol = 261,
@@ -115,6 +116,8 @@ void RunSteps(UnpackContext* ctx) {
     uint32_t inBit = ctx->InputBit;
     uint32_t winPos = ctx->WindowPos;
     int32_t left = ctx->UnpackedLeft;
+    // Bytes unpacked but not yet written: a step never takes it past the window size.
+    uint32_t pending = (winPos - ctx->FlushedPos) & kWindowMask;
     // Steps starting below this input position need no refill and no test for the end.
     uint32_t plainBelow = ctx->InputEnd < kStepRefillAbove + 1 ? ctx->InputEnd : kStepRefillAbove + 1;
 
@@ -129,9 +132,11 @@ void RunSteps(UnpackContext* ctx) {
             if (inPos >= ctx->InputEnd) break;
             plainBelow = ctx->InputEnd < kStepRefillAbove + 1 ? ctx->InputEnd : kStepRefillAbove + 1;
         }
-        if (((ctx->FlushedPos - winPos) & kWindowMask) < kFlushMargin && ctx->FlushedPos != winPos) {
+        // Pending bytes come within kFlushMargin of the window size.
+        if (pending > kFlushAbove) {
             ctx->WindowPos = winPos;
             FlushWindow(ctx);
+            pending = 0;
         }
 
         uint64_t bits = LoadBits64(input + inPos) << inBit;
@@ -144,6 +149,7 @@ void RunSteps(UnpackContext* ctx) {
         if (symbol < 256) {
             window[winPos] = static_cast<uint8_t>(symbol);
             winPos = (winPos + 1) & kWindowMask;
+            pending++;
             left--;
             inBit += used;
             inPos += inBit >> 3;
@@ -226,6 +232,7 @@ void RunSteps(UnpackContext* ctx) {
         left = WrapSub(left, matchLength);
         CopyWindowBytes(window, winPos, distance, matchLength);
         winPos = (winPos + matchLength) & kWindowMask;
+        pending += matchLength;
 
         inBit += used;
         inPos += inBit >> 3;
