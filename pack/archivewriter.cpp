@@ -243,7 +243,7 @@ void WriteEntry(void* user, uint32_t index, const uint8_t* data, size_t size) {
     std::vector<uint8_t> h;
     PutU16(h, 0);
     h.push_back(kBlockFile);
-    PutU16(h, kFileFlagPackedSize | kFileFlagWindow1M | (index > 0 ? kFileFlagSolid : 0));
+    PutU16(h, kFileFlagPackedSize | kFileFlagWindow1M | (index > 0 ? uint32_t(kFileFlagSolid) : 0u));
     PutU16(h, static_cast<uint32_t>(kFileHeaderFixedSize + s.Name.size()));
     PutU32(h, static_cast<uint32_t>(size));
     PutU32(h, static_cast<uint32_t>(s.Size));
@@ -275,6 +275,10 @@ bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackPr
     }
     WriteState w = {out, sources, static_cast<uint8_t>('0' + level), progress, user, 0, 0, false, std::string()};
     for (const PackSource& s : *sources) w.Total += s.Size;
+    if (w.Total > kMaxTotalInput) {
+        *error = "more than 3.75 GB of files; the compressor counts positions in 32 bits";
+        return false;
+    }
     static const uint8_t kMarker[kArchiveMarkerSize] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
     WriteBytesOut(&w, kMarker, sizeof kMarker);
     std::vector<uint8_t> main;

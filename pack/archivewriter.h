@@ -16,6 +16,7 @@ enum {
     kFileHeaderFixedSize = 32,
     kMaxStoredName = 259,                // the reader keeps at most 259 name bytes
     kMaxEntrySize = 0x7FFFFFFF,          // the decoder counts sizes in signed 32 bits
+    kMaxTotalInput = 0xF0000000u,        // the compressor counts positions in 32 bits
     kMainFlagSolid = 0x0008,
     kFileFlagSolid = 0x0010,
     kFileFlagWindow1M = 4 << 5,          // dictionary-size code 4: the 1 MB window

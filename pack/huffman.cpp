@@ -88,9 +88,3 @@ void AssignCanonicalCodes(const uint8_t* lengths, uint32_t count, uint16_t* code
     }
     for (uint32_t i = 0; i < count; i++) codes[i] = lengths[i] ? static_cast<uint16_t>(next[lengths[i]]++) : 0;
 }
-
-uint64_t CodedBits(const uint32_t* counts, const uint8_t* lengths, uint32_t count) {
-    uint64_t bits = 0;
-    for (uint32_t i = 0; i < count; i++) bits += static_cast<uint64_t>(counts[i]) * lengths[i];
-    return bits;
-}

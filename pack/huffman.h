@@ -16,7 +16,4 @@ void BuildCodeLengths(const uint32_t* counts, uint32_t count, uint32_t maxBits, 
 // codes first, within one length by ascending symbol.
 void AssignCanonicalCodes(const uint8_t* lengths, uint32_t count, uint16_t* codes);
 
-// Sum of counts[i] * lengths[i].
-uint64_t CodedBits(const uint32_t* counts, const uint8_t* lengths, uint32_t count);
-
 #endif

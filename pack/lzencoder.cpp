@@ -25,15 +25,24 @@ enum {
 struct LevelParams {
     uint32_t Chain;        // chain links followed per search
     uint32_t Nice;         // a match this long ends the search and the lazy check
-    bool Lazy;             // look one position ahead before taking a match
+    bool Lazy;             // look one position ahead before taking a match ...
+    uint32_t MaxLazy;      // ... shorter than this
+    uint32_t Good;         // with a match this long in hand, look ahead with a quarter of the chain
+    bool Optimal;          // cheapest path through every match, segment by segment
     bool InsertAll;        // index every position inside matches too
     uint32_t BlockTokens;  // symbols per block before the tables are reconsidered
 };
 
 const LevelParams kLevels[kMaxLevel + 1] = {
-    {0, 0, false, false, 0},          {6, 24, false, false, 1u << 14}, {24, 48, false, true, 1u << 14},
-    {48, 96, true, true, 1u << 14},   {256, 200, true, true, 1u << 14}, {2048, 260, true, true, 1u << 14},
+    {0, 0, false, 0, 0, false, false, 0},
+    {6, 24, false, 0, 0, false, false, 1u << 13},
+    {24, 48, false, 0, 0, false, true, 1u << 13},
+    {48, 96, true, 32, 4, false, true, 1u << 13},
+    {32, 128, false, 0, 0, true, true, 1u << 12},
+    {256, 260, false, 0, 0, true, true, 1u << 12},
 };
+
+enum { kSegment = 4096 };  // positions the optimal parse weighs at once
 
 // One coded step: the literal-table symbol and what follows it.
 struct Token {
@@ -52,6 +61,39 @@ struct Choice {
 
 struct PendingEntry {
     BitSink Sink;
+};
+
+// The decoder's match state: recent distances and the last match.
+struct MatchState {
+    uint32_t Recent[4];
+    uint32_t RecentCount;
+    uint32_t PrevLength;
+    uint32_t PrevDistance;
+};
+
+inline uint32_t RecentAt(const MatchState& m, uint32_t k) { return m.Recent[(m.RecentCount - 1 - k) & 3]; }
+
+inline void Record(MatchState* m, uint32_t length, uint32_t distance) {
+    m->Recent[m->RecentCount & 3] = distance;
+    m->RecentCount++;
+    m->PrevLength = length;
+    m->PrevDistance = distance;
+}
+
+// A match the finder saw: the longest at this distance, so every shorter
+// length down to the minimum is there too.
+struct Found {
+    uint32_t Length;
+    uint32_t Distance;
+};
+
+// One position of the optimal parse: the cheapest way found to get here.
+struct Arrival {
+    uint32_t Cost;  // 1/16 bits from the segment's start; ~0 unreached
+    uint32_t From;
+    uint32_t Length;  // 1: literal
+    uint32_t Distance;
+    MatchState State;
 };
 
 }  // namespace
@@ -75,10 +117,10 @@ struct LzEncoder {
     Choice Next;
 
     // The decoder's match state after the steps coded so far.
-    uint32_t Recent[4];
-    uint32_t RecentCount;
-    uint32_t PrevLength;
-    uint32_t PrevDistance;
+    MatchState Match;
+    std::vector<Arrival> Arrivals;  // optimal parse scratch
+    std::vector<Found> FoundScratch;
+    std::vector<uint32_t> PathScratch;
 
     // The block being collected.
     std::vector<Token> Tokens;
@@ -165,18 +207,18 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t limit) 
 
 // Picks the cheapest symbol the decoder turns into exactly this match, given
 // the current match state; returns its price or 0 when no symbol fits.
-uint32_t ChooseSymbol(const LzEncoder* e, uint32_t length, uint32_t distance, Token* token) {
+uint32_t ChooseSymbol(const LzEncoder* e, const MatchState& m, uint32_t length, uint32_t distance, Token* token) {
     const uint32_t* price = e->Price;
     const uint32_t* distancePrice = price + kLiteralCount;
     const uint32_t* repeatPrice = distancePrice + kTableDistanceCount;
     uint32_t best = 0;
     Token t = {0, 0, 0, 0, 0};
-    if (length == e->PrevLength && distance == e->PrevDistance && length > 0) {
+    if (length == m.PrevLength && distance == m.PrevDistance && length > 0) {
         best = price[kSymRepeatLast];
         t.Symbol = kSymRepeatLast;
     }
     for (uint32_t k = 0; k < 4; k++) {
-        if (e->Recent[(e->RecentCount - 1 - k) & 3] != distance) continue;
+        if (RecentAt(m, k) != distance) continue;
         uint32_t bonus = RecentBonus(distance);
         if (length >= 2 + bonus && length - 2 - bonus <= 255) {
             uint32_t value = length - 2 - bonus;
@@ -224,14 +266,14 @@ uint32_t ChooseSymbol(const LzEncoder* e, uint32_t length, uint32_t distance, To
 inline uint32_t MaxLengthFor(uint32_t distance) { return 258 + MatchBonus(distance); }
 
 void Consider(const LzEncoder* e, uint32_t length, uint32_t distance, Choice* best) {
-    uint32_t cost = ChooseSymbol(e, length, distance, nullptr);
+    uint32_t cost = ChooseSymbol(e, e->Match, length, distance, nullptr);
     if (!cost) return;
     int32_t gain = static_cast<int32_t>(length * e->AverageLiteral) - static_cast<int32_t>(cost);
     if (gain > best->Gain) *best = {length, distance, gain};
 }
 
 // The best match at pos as far as the search goes; indexes pos.
-Choice Search(LzEncoder* e, uint32_t pos) {
+Choice Search(LzEncoder* e, uint32_t pos, uint32_t chainLimit) {
     InsertUpTo(e, pos);
     Choice best = {0, 0, 0};
     uint32_t limit = e->EntryEnd - pos;
@@ -243,15 +285,15 @@ Choice Search(LzEncoder* e, uint32_t pos) {
     if (limit >= 2) {
         // Recent distances first: they are the cheapest to name.
         for (uint32_t k = 0; k < 4; k++) {
-            uint32_t d = e->Recent[(e->RecentCount - 1 - k) & 3];
+            uint32_t d = RecentAt(e->Match, k);
             if (d == 0 || d > pos - oldest) continue;
             uint32_t n = MatchLength(here, here - d, limit < 257 ? limit : 257);
             uint32_t bonus = RecentBonus(d);
             if (n > 257 + bonus) n = 257 + bonus;
             if (n >= 2 + bonus) Consider(e, n, d, &best);
             // A shorter repeat of exactly the last match is cheaper still.
-            if (d == e->PrevDistance && e->PrevLength >= 2 && n > e->PrevLength)
-                Consider(e, e->PrevLength, d, &best);
+            if (d == e->Match.PrevDistance && e->Match.PrevLength >= 2 && n > e->Match.PrevLength)
+                Consider(e, e->Match.PrevLength, d, &best);
         }
         uint32_t pair = e->Head2[here[0] << 8 | here[1]];
         if (pair && pos - (pair - 1) <= 256 && pair - 1 >= oldest) Consider(e, 2, pos - (pair - 1), &best);
@@ -259,7 +301,7 @@ Choice Search(LzEncoder* e, uint32_t pos) {
     if (limit >= 3) {
         uint32_t bestLength = best.Length > 2 ? best.Length : 2;
         uint32_t cand = e->Head[Hash3(here)];
-        uint32_t chain = e->Params.Chain;
+        uint32_t chain = chainLimit;
         uint32_t previous = pos;
         while (cand && chain--) {
             uint32_t c = cand - 1;
@@ -287,6 +329,46 @@ Choice Search(LzEncoder* e, uint32_t pos) {
     return best;
 }
 
+// Every match at pos worth weighing, by increasing length (each the nearest
+// of its length); indexes pos.
+void FindMatches(LzEncoder* e, uint32_t pos, uint32_t limit, std::vector<Found>* out) {
+    InsertUpTo(e, pos);
+    out->clear();
+    const uint8_t* here = At(e, pos);
+    uint32_t oldest = pos > kWindowBytes ? pos - kWindowBytes : 0;
+    if (oldest < e->BufferBase) oldest = e->BufferBase;
+    if (limit >= 2) {
+        uint32_t pair = e->Head2[here[0] << 8 | here[1]];
+        if (pair && pos - (pair - 1) <= 256 && pair - 1 >= oldest) out->push_back({2, pos - (pair - 1)});
+    }
+    if (limit >= 3) {
+        uint32_t bestLength = 2;
+        uint32_t cand = e->Head[Hash3(here)];
+        uint32_t chain = e->Params.Chain;
+        uint32_t previous = pos;
+        while (cand && chain--) {
+            uint32_t c = cand - 1;
+            if (c >= previous || c < oldest || bestLength >= limit) break;
+            previous = c;
+            uint32_t d = pos - c;
+            const uint8_t* there = here - d;
+            if (there[bestLength] == here[bestLength]) {
+                uint32_t n = MatchLength(here, there, limit);
+                uint32_t maxLength = MaxLengthFor(d);
+                if (n > maxLength) n = maxLength;
+                if (n > bestLength) {
+                    out->push_back({n, d});
+                    bestLength = n;
+                    if (n >= e->Params.Nice) break;
+                }
+            }
+            cand = e->Chain[c & kChainMask];
+        }
+    }
+    Insert(e, pos);
+    e->Inserted = pos + 1;
+}
+
 void FlushBlock(LzEncoder* e);
 
 void AddToken(LzEncoder* e, const Token& token) {
@@ -304,29 +386,33 @@ void EmitLiteral(LzEncoder* e, uint32_t pos) {
 
 void EmitMatch(LzEncoder* e, uint32_t length, uint32_t distance) {
     Token t;
-    ChooseSymbol(e, length, distance, &t);
+    ChooseSymbol(e, e->Match, length, distance, &t);
     t.Entry = e->ParsedEntries;
-    e->Recent[e->RecentCount & 3] = distance;
-    e->RecentCount++;
-    e->PrevLength = length;
-    e->PrevDistance = distance;
+    Record(&e->Match, length, distance);
     AddToken(e, t);
 }
 
 // Parses from Pos up to end (an entry's end, or as far as the lookahead allows).
+void ParseOptimal(LzEncoder* e, uint32_t end);
+
 void Parse(LzEncoder* e, uint32_t end) {
     const LevelParams& p = e->Params;
+    if (p.Optimal) {
+        ParseOptimal(e, end);
+        return;
+    }
     while (e->Pos < end) {
         uint32_t pos = e->Pos;
-        Choice c = e->HaveNext ? e->Next : Search(e, pos);
+        Choice c = e->HaveNext ? e->Next : Search(e, pos, p.Chain);
         e->HaveNext = false;
         if (c.Length == 0) {
             EmitLiteral(e, pos);
             e->Pos = pos + 1;
             continue;
         }
-        if (p.Lazy && c.Length < p.Nice && pos + 1 < e->EntryEnd) {
-            Choice n = Search(e, pos + 1);
+        if (p.Lazy && c.Length < p.MaxLazy && pos + 1 < e->EntryEnd) {
+            // Against a fair match already in hand, a shorter look suffices.
+            Choice n = Search(e, pos + 1, c.Length >= p.Good ? p.Chain >> 2 : p.Chain);
             if (n.Gain > c.Gain) {
                 EmitLiteral(e, pos);
                 e->Pos = pos + 1;
@@ -344,6 +430,88 @@ void Parse(LzEncoder* e, uint32_t end) {
             if (e->Inserted < after) e->Inserted = after;
         }
         e->Pos = after;
+    }
+}
+
+inline void TryEdge(const LzEncoder* e, Arrival* arrivals, uint32_t i, uint32_t length, uint32_t distance) {
+    const Arrival& a = arrivals[i];
+    uint32_t cost = ChooseSymbol(e, a.State, length, distance, nullptr);
+    if (!cost) return;
+    cost += a.Cost;
+    Arrival& b = arrivals[i + length];
+    if (cost < b.Cost) {
+        b.Cost = cost;
+        b.From = i;
+        b.Length = length;
+        b.Distance = distance;
+        b.State = a.State;
+        Record(&b.State, length, distance);
+    }
+}
+
+// Optimal parse: per segment, the cheapest path under the current prices,
+// with the match state carried along each path.
+void ParseOptimal(LzEncoder* e, uint32_t end) {
+    std::vector<Arrival>& arrivals = e->Arrivals;
+    std::vector<Found>& found = e->FoundScratch;
+    while (e->Pos < end) {
+        uint32_t start = e->Pos;
+        uint32_t n = end - start < uint32_t(kSegment) ? end - start : uint32_t(kSegment);
+        arrivals.resize(kSegment + 1);
+        for (uint32_t i = 1; i <= n; i++) arrivals[i].Cost = ~0u;
+        arrivals[0].Cost = 0;
+        arrivals[0].State = e->Match;
+        for (uint32_t i = 0; i < n; i++) {
+            uint32_t pos = start + i;
+            const uint8_t* here = At(e, pos);
+            const Arrival& a = arrivals[i];
+            uint32_t literal = a.Cost + e->Price[*here];
+            if (literal < arrivals[i + 1].Cost) {
+                Arrival& b = arrivals[i + 1];
+                b.Cost = literal;
+                b.From = i;
+                b.Length = 1;
+                b.Distance = 0;
+                b.State = a.State;
+            }
+            uint32_t limit = n - i < uint32_t(kMaxMatchLength) ? n - i : uint32_t(kMaxMatchLength);
+            FindMatches(e, pos, limit, &found);
+            uint32_t longest = 0;
+            if (limit >= 2) {
+                uint32_t oldest = pos > kWindowBytes ? pos - kWindowBytes : 0;
+                if (oldest < e->BufferBase) oldest = e->BufferBase;
+                for (uint32_t k = 0; k < 4; k++) {
+                    uint32_t d = RecentAt(a.State, k);
+                    if (d == 0 || d > pos - oldest) continue;
+                    uint32_t bonus = RecentBonus(d);
+                    uint32_t cap = 257 + bonus < limit ? 257 + bonus : limit;
+                    uint32_t m = MatchLength(here, here - d, cap);
+                    for (uint32_t l = 2; l <= m; l++) TryEdge(e, arrivals.data(), i, l, d);
+                    if (m > longest) longest = m;
+                }
+            }
+            uint32_t shorter = 1;
+            for (const Found& f : found) {
+                for (uint32_t l = shorter + 1; l <= f.Length; l++) TryEdge(e, arrivals.data(), i, l, f.Distance);
+                shorter = f.Length;
+                if (f.Length > longest) longest = f.Length;
+            }
+            if (longest >= e->Params.Nice && arrivals[i + longest].Cost != ~0u) {
+                // A long match: take it and end the segment behind it.
+                n = i + longest;
+                break;
+            }
+        }
+        // Walk back from the end, then emit the path forwards.
+        std::vector<uint32_t>& path = e->PathScratch;
+        path.clear();
+        for (uint32_t i = n; i > 0; i = arrivals[i].From) path.push_back(i);
+        for (size_t k = path.size(); k-- > 0;) {
+            const Arrival& step = arrivals[path[k]];
+            if (step.Length == 1) EmitLiteral(e, start + step.From);
+            else EmitMatch(e, step.Length, step.Distance);
+        }
+        e->Pos = start + n;
     }
 }
 
@@ -477,7 +645,7 @@ LzEncoder* CreateLzEncoder(const LzEncoderSetup& setup) {
     memset(e->Lengths, 0, sizeof e->Lengths);
     memset(e->PrevLengths, 0, sizeof e->PrevLengths);
     memset(e->Codes, 0, sizeof e->Codes);
-    memset(e->Recent, 0, sizeof e->Recent);
+    memset(&e->Match, 0, sizeof e->Match);
     SetDefaultPrices(e);
     e->Tokens.reserve(e->Params.BlockTokens);
     return e;

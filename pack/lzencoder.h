@@ -22,7 +22,7 @@ typedef void (*EntryPackedFn)(void* user, uint32_t entry, const uint8_t* data, s
 typedef void (*EncodeProgressFn)(void* user, uint64_t consumed);
 
 struct LzEncoderSetup {
-    int Level = kDefaultLevel;  // 1 fast (greedy) .. 5 best (lazy, long chains)
+    int Level = kDefaultLevel;  // 1-2 greedy, 3 lazy, 4-5 optimal parsing; longer chains higher up
     EntryPackedFn EntryPacked = nullptr;
     EncodeProgressFn Progress = nullptr;
     void* User = nullptr;

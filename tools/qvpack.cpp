@@ -153,7 +153,7 @@ int main(int argc, char** argv) {
 
     std::string temp = out + ".tmp" + std::to_string(getpid());
     FILE* f = fopen(temp.c_str(), "wb");
-    if (!f) return Fail(kExitOutput, "cannot create " + temp + ": " + strerror(errno));
+    if (!f) return Fail(kExitOutput, "cannot write " + out + ": " + strerror(errno));
     Progress progress = {!quiet && isatty(2) != 0, "packing", -1};
     bool written = image.empty() || fwrite(image.data(), 1, image.size(), f) == image.size();
     ArchiveSummary summary;
