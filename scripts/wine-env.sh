@@ -5,6 +5,9 @@
 qv_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export WINEPREFIX=${WINEPREFIX:-$qv_root/build/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
+# No menu entries on the host for the shortcuts that programs make in the
+# prefix's Start Menu.
+export WINEDLLOVERRIDES="winemenubuilder.exe=d${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 
 # Can this kernel run 32-bit x86 code? Wine's 32-bit server tells at once.
 qv_native_i386() {
@@ -24,7 +27,9 @@ qv_wine_env() {
         cat >"$bin/wine" <<'EOS'
 #!/bin/sh
 # Wine's 32-bit loader through qemu-i386 (no preloader: qemu maps for it).
-WINELOADERNOEXEC=1 exec qemu-i386 /usr/lib/wine/wine "$@"
+# QV_WINE_EMULATED tells the tests that this Wine cannot start child
+# processes.
+WINELOADERNOEXEC=1 QV_WINE_EMULATED=1 exec qemu-i386 /usr/lib/wine/wine "$@"
 EOS
         chmod +x "$bin/wine"
     fi

@@ -7,15 +7,16 @@
 // compete for the same conversation.
 #include <windows.h>
 #include <ddeml.h>
-#include <objbase.h>
 #include <shlobj.h>
-#include <shobjidl.h>
 
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <string.h>
 
+#include <ctype.h>
+
 #include <string>
+#include <vector>
 
 #include "install/fileops.h"
 #include "install/progman.h"
@@ -61,25 +62,18 @@ std::string ProgramsFolder() {
     return path;
 }
 
-// The file a shortcut starts, or "" when it cannot be read.
-std::string ShortcutTarget(const std::string& link) {
-    std::string target;
-    IShellLinkA* shell = NULL;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                reinterpret_cast<void**>(&shell))))
-        return target;
-    IPersistFile* file = NULL;
-    if (SUCCEEDED(shell->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-        wchar_t wide[MAX_PATH];
-        MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, wide, MAX_PATH);
-        char path[MAX_PATH];
-        if (SUCCEEDED(file->Load(wide, STGM_READ)) &&
-            SUCCEEDED(shell->GetPath(path, MAX_PATH, NULL, 0)))
-            target = path;
-        file->Release();
-    }
-    shell->Release();
-    return target;
+// Whether a shortcut file names path (in any case) as what it starts: the
+// shell stores the local path as 8-bit text in the link's location record.
+// The bytes are searched rather than loaded through the shell's link object,
+// which the emulated 32-bit Wine does not run reliably.
+bool ShortcutStarts(const std::string& link, const std::string& path) {
+    std::vector<uint8_t> bytes = testarc::ReadFileBytes(link);
+    std::string text(bytes.begin(), bytes.end());
+    std::string wanted = path;
+    for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    for (char& c : wanted) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    wanted.push_back('\0');
+    return !path.empty() && text.find(wanted) != std::string::npos;
 }
 
 void RemoveGroup(const std::string& group) {
@@ -102,7 +96,6 @@ struct ShellProgramGroupTest : ::testing::Test {
         if (GetEnvironmentVariableA("DISPLAY", display, sizeof display) == 0)
             GTEST_SKIP() << "the shell's Program Manager server needs a display (set DISPLAY)";
         ASSERT_TRUE(ShellServerAnswers(30000)) << "nothing answers PROGMAN on the desktop";
-        CoInitialize(NULL);
         std::string programs = ProgramsFolder();
         ASSERT_FALSE(programs.empty());
         group = programs + "\\" + PROGRAM_GROUP_NAME;
@@ -110,7 +103,6 @@ struct ShellProgramGroupTest : ::testing::Test {
     }
     void TearDown() override {
         if (!group.empty()) RemoveGroup(group);
-        CoUninitialize();
     }
     // A target directory (ending in a backslash) that holds QRVNL.EXE.
     static std::string InstalledTarget(const char* name) {
@@ -133,24 +125,18 @@ struct ShellProgramGroupTest : ::testing::Test {
 };
 
 TEST_F(ShellProgramGroupTest, GroupAndItemAppearInTheStartMenu) {
-    std::string target = InstalledTarget("shellgroup");
-    CreateProgramGroup(target.c_str());
-    EXPECT_EQ(0u, DdeInstance);
-    ASSERT_EQ(0, CheckFileExists(group.c_str())) << group;
-    std::string link = LinkIn(group);
-    ASSERT_FALSE(link.empty()) << "no shortcut in " << group;
-    EXPECT_EQ(0, lstrcmpiA((target + PROGRAM_FILE_NAME).c_str(), ShortcutTarget(link).c_str()))
-        << ShortcutTarget(link);
-}
-
-TEST_F(ShellProgramGroupTest, QuotedItemForATargetWithABlankReachesTheShell) {
-    std::string target = InstalledTarget("shell group");
-    ASSERT_NE(std::string::npos, target.find(' '));
-    CreateProgramGroup(target.c_str());
-    std::string link = LinkIn(group);
-    ASSERT_FALSE(link.empty()) << "no shortcut in " << group;
-    EXPECT_EQ(0, lstrcmpiA((target + PROGRAM_FILE_NAME).c_str(), ShortcutTarget(link).c_str()))
-        << ShortcutTarget(link);
+    // The second target holds a blank: the shell takes the quoted command
+    // line as the path, without its quotes.
+    for (const char* name : {"shellgroup", "shell group"}) {
+        std::string target = InstalledTarget(name);
+        CreateProgramGroup(target.c_str());
+        EXPECT_EQ(0u, DdeInstance);
+        ASSERT_EQ(0, CheckFileExists(group.c_str())) << group;
+        std::string link = LinkIn(group);
+        ASSERT_FALSE(link.empty()) << "no shortcut in " << group << " for " << target;
+        EXPECT_TRUE(ShortcutStarts(link, target + PROGRAM_FILE_NAME)) << link;
+        RemoveGroup(group);
+    }
 }
 
 TEST_F(ShellProgramGroupTest, ItemForAMissingProgramLeavesTheGroupEmpty) {
