@@ -18,7 +18,7 @@ while [ $# -gt 0 ]; do
     case $1 in
         --arch) arch=${2:?--arch needs i686 or x86_64}; shift 2 ;;
         -o) out=${2:?-o needs a file name}; shift 2 ;;
-        -h | --help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h | --help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "build-installer: unknown argument $1 (see --help)" >&2; exit 2 ;;
     esac
 done
