@@ -89,6 +89,26 @@ void RemoveGroup(const std::string& group) {
     RemoveDirectoryA(group.c_str());
 }
 
+// The shell opens a folder window on each group it makes; it would outlive
+// the test.
+BOOL CALLBACK CloseGroupWindow(HWND window, LPARAM found) {
+    char title[64];
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() && GetWindowTextA(window, title, sizeof title) > 0 &&
+        strcmp(title, PROGRAM_GROUP_NAME) == 0) {
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        *reinterpret_cast<int*>(found) = 1;
+    }
+    return TRUE;
+}
+
+void CloseGroupWindows(DWORD waitMs) {
+    int found = 0;
+    for (DWORD start = GetTickCount(); !found && GetTickCount() - start < waitMs; Sleep(100))
+        EnumWindows(CloseGroupWindow, reinterpret_cast<LPARAM>(&found));
+}
+
 struct ShellProgramGroupTest : ::testing::Test {
     std::string group;
     void SetUp() override {
@@ -102,7 +122,10 @@ struct ShellProgramGroupTest : ::testing::Test {
         RemoveGroup(group);
     }
     void TearDown() override {
-        if (!group.empty()) RemoveGroup(group);
+        if (!group.empty()) {
+            CloseGroupWindows(3000);
+            RemoveGroup(group);
+        }
     }
     // A target directory (ending in a backslash) that holds QRVNL.EXE.
     static std::string InstalledTarget(const char* name) {
