@@ -21,6 +21,7 @@
 #include "install/fileops.h"
 #include "install/progman.h"
 #include "support/archive_builder.h"
+#include "win/emulation.h"
 
 extern DWORD DdeInstance;
 
@@ -90,7 +91,7 @@ void RemoveGroup(const std::string& group) {
 }
 
 // The shell opens a folder window on each group it makes; it would outlive
-// the test.
+// the test program.
 BOOL CALLBACK CloseGroupWindow(HWND window, LPARAM found) {
     char title[64];
     DWORD process = 0;
@@ -111,6 +112,10 @@ void CloseGroupWindows(DWORD waitMs) {
 
 struct ShellProgramGroupTest : ::testing::Test {
     std::string group;
+    static void TearDownTestSuite() {
+        // The emulated 32-bit Wine loses its desktop when they are closed.
+        if (!EmulatedWine()) CloseGroupWindows(3000);
+    }
     void SetUp() override {
         char display[256];
         if (GetEnvironmentVariableA("DISPLAY", display, sizeof display) == 0)
@@ -122,10 +127,7 @@ struct ShellProgramGroupTest : ::testing::Test {
         RemoveGroup(group);
     }
     void TearDown() override {
-        if (!group.empty()) {
-            CloseGroupWindows(3000);
-            RemoveGroup(group);
-        }
+        if (!group.empty()) RemoveGroup(group);
     }
     // A target directory (ending in a backslash) that holds QRVNL.EXE.
     static std::string InstalledTarget(const char* name) {
