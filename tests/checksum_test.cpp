@@ -33,6 +33,20 @@ TEST_F(ChecksumTest, CrcRunsWithoutInversionAndChainsOverPieces) {
     EXPECT_EQ(0xCBF43926u, ~Crc32Update(ctx, 0xFFFFFFFFu, "123456789", 9));
 }
 
+TEST_F(ChecksumTest, LongPiecesGiveTheByteByByteCrc) {
+    uint8_t data[1000];
+    uint32_t seed = 12345;
+    for (uint8_t& b : data) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+    for (uint32_t start : {0u, 1u, 3u, 7u}) {
+        for (uint32_t length : {0u, 7u, 8u, 9u, 15u, 16u, 17u, 63u, 990u}) {
+            uint32_t expected = 0xFFFFFFFFu;
+            for (uint32_t i = 0; i < length; i++)
+                expected = ctx->CrcTable[(expected ^ data[start + i]) & 0xFF] ^ (expected >> 8);
+            ASSERT_EQ(expected, Crc32Update(ctx, 0xFFFFFFFFu, data + start, length)) << start << " " << length;
+        }
+    }
+}
+
 TEST_F(ChecksumTest, RotatingSumWrapsBeforeRotating) {
     EXPECT_EQ(0x0556, RotSum16Update(0, "abc", 3));
     const uint8_t one = 0x01, zero = 0x00;

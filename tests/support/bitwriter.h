@@ -22,6 +22,10 @@ struct BitWriter {
     Bytes Finish(size_t padBytes = 0) const;
 };
 
+// Code lengths (at most maxLength, 1 for a lone symbol, 0 for unused ones)
+// of a Huffman code for the given symbol frequencies.
+Lengths HuffmanLengths(const std::vector<uint32_t>& frequencies, int maxLength = 15);
+
 struct Code {
     uint32_t bits = 0;
     int length = 0;  // 0: the symbol has no code
@@ -42,6 +46,7 @@ void PutAudioTableSet(BitWriter& out, const Lengths& lengths, const Lengths& pre
 struct LzWriter {
     BitWriter out;
     Lengths current;  // the 374 lengths in force (zeros before the first set)
+    void Use(const Lengths& lengths) { current = lengths; }  // tables already in force (solid)
     void Tables(const Lengths& lengths, bool keep = false);  // a table set, no 269
     void SwitchTables(const Lengths& lengths, bool keep = false);  // symbol 269 + set
     void Literal(uint8_t byte);
@@ -51,7 +56,21 @@ struct LzWriter {
     void Match(uint32_t length, uint32_t distance);  // 270..297 with the bonuses
     void Symbol(int literalTableSymbol);     // any raw symbol of the literal table
     Bytes Finish(size_t padBytes = 0) const { return out.Finish(padBytes); }
+
+    // Codes of current, refreshed whenever current changes.
+    Lengths codedFor;
+    std::vector<Code> literalCodes, distanceCodes, repeatCodes;
+    void RefreshCodes();
 };
+
+// Match length and distance slots as the format defines them.
+struct Slot {
+    uint32_t base;
+    int extraBits;
+};
+Slot LengthSlot(int slot);         // 0..27
+Slot DistanceSlot(int slot);       // 0..47
+Slot ShortDistanceSlot(int slot);  // 0..7 (symbols 261..268)
 
 // Lengths under which every symbol an encoder needs has a code: literals and
 // all control symbols, distance and repeat slots (a valid, full code space).

@@ -1,0 +1,328 @@
+// Packed-byte input, bit reading and Huffman decode tables.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <random>
+
+#include "support/bitwriter.h"
+#include "support/unpack_harness.h"
+#include "unpack/bitinput.h"
+#include "unpack/huffdecode.h"
+
+namespace {
+
+using testunpack::Bytes;
+
+struct BitInputTest : ::testing::Test {
+    testunpack::Session session;
+    UnpackContext* ctx = session.ctx;
+    FILE* stream = nullptr;
+
+    // Makes data the archive stream with packedLeft packed bytes to read.
+    void Feed(const Bytes& data, int32_t packedLeft) {
+        stream = testunpack::StreamOf(data);
+        ctx->ArchiveFile = ctx->InputFile = stream;
+        ctx->PackedLeft = packedLeft;
+    }
+    void TearDown() override {
+        if (stream) fclose(stream);
+    }
+};
+
+Bytes Sequence(size_t size, uint8_t start = 0) {
+    Bytes data(size);
+    for (size_t i = 0; i < size; i++) data[i] = static_cast<uint8_t>(start + i * 7 + (i >> 8));
+    return data;
+}
+
+TEST_F(BitInputTest, PeekGivesSixteenBitsFromTheBitPositionAndSkipAdvances) {
+    ctx->InputBuffer[0] = 0xA5;
+    ctx->InputBuffer[1] = 0x0F;
+    ctx->InputBuffer[2] = 0xC3;
+    EXPECT_EQ(0xA50Fu, PeekBits(ctx));
+    EXPECT_EQ(0u, ctx->InputPos);  // nothing consumed
+    SkipBits(ctx, 3);
+    EXPECT_EQ(0x287Eu, PeekBits(ctx));
+    EXPECT_EQ(0x287Eu, ctx->LastBits);
+    SkipBits(ctx, 13);  // 16 bits in all: a whole byte pair
+    EXPECT_EQ(2u, ctx->InputPos);
+    EXPECT_EQ(0u, ctx->InputBit);
+    SkipBits(ctx, 0);
+    EXPECT_EQ(2u, ctx->InputPos);
+    SkipBits(ctx, 7);
+    SkipBits(ctx, 16);
+    EXPECT_EQ(4u, ctx->InputPos);
+    EXPECT_EQ(7u, ctx->InputBit);
+}
+
+TEST_F(BitInputTest, ReadPackedBytesStopsAtThePackedSizeAndAtTheStreamEnd) {
+    uint8_t buffer[64] = {0};
+    Bytes data = Sequence(40);
+    Feed(data, 30);
+    EXPECT_EQ(0u, ReadPackedBytes(ctx, buffer, 0));
+    EXPECT_EQ(20u, ReadPackedBytes(ctx, buffer, 20));
+    EXPECT_EQ(10, ctx->PackedLeft);
+    EXPECT_EQ(10u, ReadPackedBytes(ctx, buffer + 20, 20));  // only what is left of the entry
+    EXPECT_EQ(0, ctx->PackedLeft);
+    EXPECT_EQ(0, memcmp(buffer, data.data(), 30));
+    EXPECT_EQ(30, ftell(stream));  // the bytes after the entry stay unread
+    EXPECT_EQ(0u, ReadPackedBytes(ctx, buffer, 20));
+
+    // A stream that ends before the packed size: what there is, once.
+    fclose(stream);
+    Feed(Sequence(12), 1000);
+    EXPECT_EQ(12u, ReadPackedBytes(ctx, buffer, 64));
+    EXPECT_EQ(988, ctx->PackedLeft);
+    EXPECT_EQ(0u, ReadPackedBytes(ctx, buffer, 64));
+}
+
+TEST_F(BitInputTest, ReadPackedBytesReadsNothingWithoutAnArchiveOrWithAHugePackedSize) {
+    uint8_t buffer[16] = {0};
+    Feed(Sequence(16), 16);
+    ctx->ArchiveFile = nullptr;
+    EXPECT_EQ(0u, ReadPackedBytes(ctx, buffer, 16));
+    EXPECT_EQ(16, ctx->PackedLeft);
+    // A stored packed size of 2 GB or more is negative as a signed count.
+    ctx->ArchiveFile = stream;
+    ctx->PackedLeft = static_cast<int32_t>(0x80000000u);
+    EXPECT_EQ(0u, ReadPackedBytes(ctx, buffer, 16));
+    EXPECT_EQ(0, ftell(stream));
+}
+
+TEST_F(BitInputTest, FirstFillReadsAtMostTheBufferAndTheEntry) {
+    Feed(Bytes(), 0);
+    ctx->InputPos = 77;
+    FillInputBuffer(ctx, 1);
+    EXPECT_EQ(0u, ctx->InputEnd);
+    EXPECT_EQ(0u, ctx->InputPos);
+    fclose(stream);
+
+    Bytes data = Sequence(9000);
+    Feed(data, 100);
+    FillInputBuffer(ctx, 1);
+    EXPECT_EQ(100u, ctx->InputEnd);
+    EXPECT_EQ(100, ftell(stream));
+    fclose(stream);
+
+    Feed(data, 9000);
+    FillInputBuffer(ctx, 1);
+    EXPECT_EQ(8192u, ctx->InputEnd);
+    EXPECT_EQ(0, memcmp(ctx->InputBuffer, data.data(), 8192));
+}
+
+TEST_F(BitInputTest, RefillKeepsTheBitPositionAndTheCarriedBytes) {
+    Bytes data = Sequence(8192 + 500);
+    Feed(data, static_cast<int32_t>(data.size()));
+    FillInputBuffer(ctx, 1);
+    ctx->InputPos = 8163;
+    ctx->InputBit = 5;
+    uint32_t before = PeekBits(ctx);
+    FillInputBuffer(ctx, 0);
+    EXPECT_EQ(3u, ctx->InputPos);
+    EXPECT_EQ(5u, ctx->InputBit);
+    EXPECT_EQ(before, PeekBits(ctx));
+    EXPECT_EQ(532u, ctx->InputEnd);  // 32 carried and 500 new
+    EXPECT_EQ(0, memcmp(ctx->InputBuffer, data.data() + 8160, 532));
+}
+
+TEST_F(BitInputTest, RefillThatReadsNothingStillCountsTheCarriedBytes) {
+    // The entry ended exactly with the full first buffer: its last 32 bytes,
+    // carried to the front, are all still ahead.
+    Feed(Sequence(8192), 8192);
+    FillInputBuffer(ctx, 1);
+    ctx->InputPos = 8165;
+    FillInputBuffer(ctx, 0);
+    EXPECT_EQ(5u, ctx->InputPos);
+    EXPECT_EQ(32u, ctx->InputEnd);
+    // Only part of the carried bytes were meaningful.
+    ctx->InputEnd = 8170;
+    ctx->InputPos = 8163;
+    FillInputBuffer(ctx, 0);
+    EXPECT_EQ(10u, ctx->InputEnd);
+    // Nothing meaningful ahead of the position any more.
+    ctx->InputEnd = 8164;
+    ctx->InputPos = 8166;
+    FillInputBuffer(ctx, 0);
+    EXPECT_EQ(6u, ctx->InputEnd);
+}
+
+// Decodes the symbols of a bit string (given as '0'/'1' characters, the
+// rest of the 16 bits taken from fill) with table.
+uint32_t DecodeFrom(UnpackContext* ctx, const HuffTable* table, const char* code, bool fillOnes,
+                    uint32_t* consumed) {
+    testbits::BitWriter w;
+    for (const char* c = code; *c; c++) w.Put(*c == '1', 1);
+    for (int i = 0; i < 24; i++) w.Put(fillOnes ? 1 : 0, 1);
+    memset(ctx->InputBuffer, 0, 8);
+    memcpy(ctx->InputBuffer, w.bytes.data(), w.bytes.size() < 8 ? w.bytes.size() : 8);
+    ctx->InputPos = 0;
+    ctx->InputBit = 0;
+    uint32_t symbol = DecodeHuffSymbol(ctx, table);
+    *consumed = ctx->InputPos * 8 + ctx->InputBit;
+    EXPECT_EQ(symbol, ctx->LastSymbol);
+    return symbol;
+}
+
+TEST_F(BitInputTest, CanonicalTableOfTwoOneThreeThree) {
+    const uint8_t lengths[4] = {2, 1, 3, 3};
+    HuffTable table;
+    memset(&table, 0xEE, sizeof table);
+    BuildHuffTable(lengths, &table, 4);
+    EXPECT_EQ(4u, table.SymbolCount);
+    EXPECT_EQ(1u, table.SortedSymbols[0]);
+    EXPECT_EQ(0u, table.SortedSymbols[1]);
+    EXPECT_EQ(2u, table.SortedSymbols[2]);
+    EXPECT_EQ(3u, table.SortedSymbols[3]);
+    EXPECT_EQ(0u, table.FirstIndex[0]);
+    EXPECT_EQ(0u, table.FirstIndex[1]);
+    EXPECT_EQ(1u, table.FirstIndex[2]);
+    EXPECT_EQ(2u, table.FirstIndex[3]);
+    EXPECT_EQ(0u, table.CodeLimit[0]);
+    EXPECT_EQ(0x8000u, table.CodeLimit[1]);
+    EXPECT_EQ(0xC000u, table.CodeLimit[2]);
+    EXPECT_EQ(0xFFFFu, table.CodeLimit[3]);  // capped from 0x10000
+    uint32_t consumed;
+    EXPECT_EQ(0u, DecodeFrom(ctx, &table, "10", true, &consumed));
+    EXPECT_EQ(2u, consumed);
+    EXPECT_EQ(1u, DecodeFrom(ctx, &table, "0", true, &consumed));
+    EXPECT_EQ(1u, consumed);
+    EXPECT_EQ(2u, DecodeFrom(ctx, &table, "110", true, &consumed));
+    EXPECT_EQ(3u, consumed);
+    EXPECT_EQ(3u, DecodeFrom(ctx, &table, "111", true, &consumed));
+    EXPECT_EQ(3u, consumed);
+}
+
+TEST_F(BitInputTest, TwoOneBitCodesHoldUnderAllOnesAfterThem) {
+    const uint8_t lengths[2] = {1, 1};
+    HuffTable table;
+    BuildHuffTable(lengths, &table, 2);
+    EXPECT_EQ(0xFFFFu, table.CodeLimit[1]);
+    uint32_t consumed;
+    EXPECT_EQ(0u, DecodeFrom(ctx, &table, "0", true, &consumed));
+    EXPECT_EQ(1u, consumed);
+    EXPECT_EQ(1u, DecodeFrom(ctx, &table, "1", true, &consumed));
+    EXPECT_EQ(1u, consumed);
+    EXPECT_EQ(1u, DecodeFrom(ctx, &table, "1", false, &consumed));
+}
+
+TEST_F(BitInputTest, AllZeroTableTakesFifteenBitsAndFallsBackToPositionZero) {
+    uint8_t lengths[5] = {0};
+    HuffTable table;
+    for (uint32_t i = 0; i < kLiteralSymbols; i++) table.SortedSymbols[i] = 100 + i;  // markers
+    BuildHuffTable(lengths, &table, 5);
+    for (int l = 0; l < 16; l++) EXPECT_EQ(0u, table.CodeLimit[l]);
+    uint32_t consumed;
+    // w >> 1 = 3: below the symbol count, that slot is used as it stands.
+    EXPECT_EQ(103u, DecodeFrom(ctx, &table, "0000000000000110", false, &consumed));
+    EXPECT_EQ(15u, consumed);
+    // w >> 1 = 5: not below the count, slot 0.
+    EXPECT_EQ(100u, DecodeFrom(ctx, &table, "000000000000101", false, &consumed));
+    EXPECT_EQ(100u, DecodeFrom(ctx, &table, "1", true, &consumed));
+}
+
+TEST_F(BitInputTest, OverfullSetBuildsAndOutOfRangePositionsGiveSlotZero) {
+    const uint8_t lengths[4] = {1, 1, 1, 1};  // twice the code space
+    HuffTable table;
+    BuildHuffTable(lengths, &table, 4);
+    EXPECT_EQ(0xFFFFu, table.CodeLimit[1]);
+    uint32_t consumed;
+    EXPECT_EQ(0u, DecodeFrom(ctx, &table, "0", false, &consumed));
+    EXPECT_EQ(1u, DecodeFrom(ctx, &table, "1", false, &consumed));
+
+    const uint8_t sparse[2] = {15, 15};  // only the two smallest 15-bit codes exist
+    BuildHuffTable(sparse, &table, 2);
+    EXPECT_EQ(0u, DecodeFrom(ctx, &table, "000000000000000", false, &consumed));
+    EXPECT_EQ(15u, consumed);
+    EXPECT_EQ(1u, DecodeFrom(ctx, &table, "000000000000001", false, &consumed));
+    // Any other 15 bits lie past the two codes: position 0, symbol 0.
+    EXPECT_EQ(0u, DecodeFrom(ctx, &table, "000000000000010", false, &consumed));
+    EXPECT_EQ(0u, DecodeFrom(ctx, &table, "1", true, &consumed));
+}
+
+// Random length sets of every kind the decoder may meet: proper codes,
+// sparse and over-full sets, all zeros, single codes, long codes.
+testbits::Lengths RandomLengths(std::mt19937& rng, uint32_t count) {
+    testbits::Lengths lengths(count, 0);
+    switch (rng() % 6) {
+        case 0: {  // a proper Huffman code
+            std::vector<uint32_t> freq(count);
+            for (auto& f : freq) f = rng() % 3 == 0 ? 0 : 1 + (rng() % 1000) * (rng() % 1000);
+            lengths = testbits::HuffmanLengths(freq, 15);
+            break;
+        }
+        case 1:  // anything, zeros frequent
+            for (auto& l : lengths) l = rng() % 2 ? 0 : rng() % 16;
+            break;
+        case 2:  // short codes, likely over-full
+            for (auto& l : lengths) l = rng() % 5;
+            break;
+        case 3:  // long codes only
+            for (auto& l : lengths) l = rng() % 4 ? 0 : 10 + rng() % 6;
+            break;
+        case 4:  // a few codes
+            for (int i = 0; i < 3; i++) lengths[rng() % count] = 1 + rng() % 15;
+            break;
+        default:  // all zero
+            break;
+    }
+    return lengths;
+}
+
+TEST(FastHuffTable, AgreesWithTheDecodeRuleOnEveryBitPattern) {
+    std::mt19937 rng(1234);
+    const uint32_t counts[] = {19, 28, 48, 257, 298, 2, 5};
+    HuffTable table;
+    FastHuffTable fast;
+    int sets = 0, resolvedSomewhere = 0;
+    for (int round = 0; round < 150; round++) {
+        uint32_t count = counts[round % 7];
+        testbits::Lengths lengths = RandomLengths(rng, count);
+        // Stale positions of a table built earlier stay as they were.
+        for (uint32_t i = 0; i < kLiteralSymbols; i++) table.SortedSymbols[i] = rng() % count;
+        BuildHuffTable(lengths.data(), &table, count);
+        BuildFastTable(&table, &fast);
+        sets++;
+        for (uint32_t bits = 0; bits < 0x10000; bits++) {
+            uint32_t exactLength, fastLength;
+            uint32_t exact = HuffDecodeBits(&table, bits, &exactLength);
+            uint32_t quick = FastHuffDecode(&fast, &table, bits, &fastLength);
+            if (exact != quick || exactLength != fastLength) {
+                ADD_FAILURE() << "set " << round << " bits " << bits << ": " << exact << "/" << exactLength
+                              << " vs " << quick << "/" << fastLength;
+                return;
+            }
+        }
+        for (uint32_t p = 0; p < kFastSize; p++)
+            if (fast.Entry[p]) {
+                resolvedSomewhere++;
+                break;
+            }
+    }
+    EXPECT_GT(resolvedSomewhere, sets / 2);  // the lookup does take part
+}
+
+TEST_F(BitInputTest, DecodeRuleMatchesTheCanonicalCodesOfTheWriter) {
+    std::mt19937 rng(99);
+    for (int round = 0; round < 40; round++) {
+        std::vector<uint32_t> freq(298);
+        for (auto& f : freq) f = rng() % 4 == 0 ? 0 : 1 + rng() % (1u << (rng() % 20));
+        testbits::Lengths lengths = testbits::HuffmanLengths(freq, 15);
+        HuffTable table;
+        BuildHuffTable(lengths.data(), &table, 298);
+        std::vector<testbits::Code> codes = testbits::CanonicalCodes(lengths);
+        for (int s = 0; s < 298; s++) {
+            if (!codes[s].length) continue;
+            testbits::BitWriter w;
+            w.Put(codes[s].bits, codes[s].length);
+            w.Put(rng(), 24);
+            w.Put(0, 16);  // at least five whole bytes
+            memcpy(ctx->InputBuffer, w.bytes.data(), 5);
+            ctx->InputPos = 0;
+            ctx->InputBit = 0;
+            ASSERT_EQ(static_cast<uint32_t>(s), DecodeHuffSymbol(ctx, &table));
+            ASSERT_EQ(static_cast<uint32_t>(codes[s].length), ctx->InputPos * 8 + ctx->InputBit);
+        }
+    }
+}
+
+}  // namespace

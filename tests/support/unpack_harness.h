@@ -1,0 +1,58 @@
+// Test-side driver for the decoder: runs entries through DecompressFile
+// from an in-memory archive stream into an in-memory output stream, the way
+// the install driver sets up each entry.
+#ifndef QUORVANEL_TESTS_SUPPORT_UNPACK_HARNESS_H
+#define QUORVANEL_TESTS_SUPPORT_UNPACK_HARNESS_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include <vector>
+
+#include "install/context.h"
+
+namespace testunpack {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Entry {
+    Bytes packed;               // the entry's bytes in the archive stream
+    uint32_t unpackedSize = 0;
+    bool solid = false;
+    int64_t packedSize = -1;    // stored packed size when >= 0 (else packed.size())
+    Bytes after;                // what follows in the stream (the next header, say)
+    bool write = true;          // an OutputFile is present
+    bool skip = false;          // SkipMode
+    uint32_t format = 2;        // ArchiveFormat: 1 rotating sum, 2 CRC-32
+    FILE* output = nullptr;     // an output stream of the test's own, if any
+};
+
+struct Result {
+    Bytes output;       // what reached the output stream
+    uint32_t checksum;  // DataChecksum as left by the decoder
+    long streamPos;     // archive stream position afterwards
+};
+
+// One installation's context and window, zero-filled, with the CRC table
+// built and the audio table references set.
+struct Session {
+    UnpackContext* ctx;
+    uint8_t* window;
+    Session();
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+    Result Run(const Entry& entry);
+};
+
+// Reads a whole stream from its start.
+Bytes ReadAll(FILE* stream);
+// A temporary stream holding data, positioned at its start.
+FILE* StreamOf(const Bytes& data);
+// The checksum DecompressFile accumulates over data, from the driver's
+// starting value (0xFFFFFFFF for CRC-32, 0 for the rotating sum).
+uint32_t ExpectedChecksum(const Bytes& data, uint32_t format = 2);
+
+}  // namespace testunpack
+
+#endif
