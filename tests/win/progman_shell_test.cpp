@@ -21,6 +21,7 @@
 #include "install/fileops.h"
 #include "install/progman.h"
 #include "support/archive_builder.h"
+#include "win/emulation.h"
 
 extern DWORD DdeInstance;
 
@@ -89,8 +90,32 @@ void RemoveGroup(const std::string& group) {
     RemoveDirectoryA(group.c_str());
 }
 
+// The shell opens a folder window on each group it makes; it would outlive
+// the test program.
+BOOL CALLBACK CloseGroupWindow(HWND window, LPARAM found) {
+    char title[64];
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() && GetWindowTextA(window, title, sizeof title) > 0 &&
+        strcmp(title, PROGRAM_GROUP_NAME) == 0) {
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        *reinterpret_cast<int*>(found) = 1;
+    }
+    return TRUE;
+}
+
+void CloseGroupWindows(DWORD waitMs) {
+    int found = 0;
+    for (DWORD start = GetTickCount(); !found && GetTickCount() - start < waitMs; Sleep(100))
+        EnumWindows(CloseGroupWindow, reinterpret_cast<LPARAM>(&found));
+}
+
 struct ShellProgramGroupTest : ::testing::Test {
     std::string group;
+    static void TearDownTestSuite() {
+        // The emulated 32-bit Wine loses its desktop when they are closed.
+        if (!EmulatedWine()) CloseGroupWindows(3000);
+    }
     void SetUp() override {
         char display[256];
         if (GetEnvironmentVariableA("DISPLAY", display, sizeof display) == 0)

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "install/progman.h"
+#include "win/emulation.h"
 
 extern DWORD DdeInstance;
 
@@ -27,16 +28,9 @@ namespace {
 
 const DWORD kGuardMs = 60000;  // a request that has not returned by then hangs
 
-// Wine's 32-bit loader run through an emulator (scripts/wine-env.sh says
-// so) cannot start another process, and the whole test program crashes
-// there as soon as a test reports a skip or a failure. These tests then
-// return at once, without a verdict; the 64-bit build covers them, and the
-// shell's own server (progman_shell_test.cpp) is tested in both.
-bool EmulatedWine() {
-    char value[8];
-    return sizeof(void*) == 4 && GetEnvironmentVariableA("QV_WINE_EMULATED", value, 8) > 0;
-}
-
+// In the emulated 32-bit Wine these tests return at once (see
+// emulation.h); the shell's own server (progman_shell_test.cpp) is tested
+// in both builds.
 std::string TestDirectory() {
     char path[MAX_PATH];
     DWORD n = GetModuleFileNameA(NULL, path, MAX_PATH);
@@ -131,7 +125,7 @@ struct ProgramGroupServerTest : ::testing::Test {
     static std::string LogPath, ControlPath;
 
     static void SetUpTestSuite() {
-        if (EmulatedWine()) return;  // each test skips
+        if (EmulatedWine()) return;  // and so does each test
         ASSERT_TRUE(Desk.Open("dde"));
         std::string dir = TestDirectory();
         char tag[32];
