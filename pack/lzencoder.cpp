@@ -110,8 +110,9 @@ struct LzEncoder {
     uint32_t Pos;       // next position to parse
     uint32_t Inserted;  // positions below this are in the hash chains
     uint32_t EntryEnd;
-    uint32_t* Head;     // position + 1 of the newest 3-byte string per hash; 0 none
+    uint32_t* Head;     // position + 1 of the newest 4-byte string per hash; 0 none
     uint32_t* Chain;    // position + 1 of the previous one with the same hash
+    uint32_t* Head3;    // position + 1 of the newest 3-byte string per hash
     uint32_t* Head2;    // position + 1 of the newest occurrence of each byte pair
     bool HaveNext;
     Choice Next;
@@ -148,6 +149,12 @@ namespace {
 
 uint32_t LengthExtraOf(uint32_t slot) { return kLengthExtraTable[slot]; }
 
+inline uint32_t Hash4(const uint8_t* p) {
+    uint32_t v;
+    memcpy(&v, p, 4);
+    return (v * 2654435761u) >> (32 - kHashBits);
+}
+
 inline uint32_t Hash3(const uint8_t* p) {
     uint32_t v = static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
     return (v * 2654435761u) >> (32 - kHashBits);
@@ -180,8 +187,9 @@ void Insert(LzEncoder* e, uint32_t pos) {
     if (pos + 1 < e->EntryEnd) {
         const uint8_t* p = At(e, pos);
         e->Head2[p[0] << 8 | p[1]] = pos + 1;
-        if (pos + 2 < e->EntryEnd) {
-            uint32_t h = Hash3(p);
+        if (pos + 2 < e->EntryEnd) e->Head3[Hash3(p)] = pos + 1;
+        if (pos + 3 < e->EntryEnd) {
+            uint32_t h = Hash4(p);
             e->Chain[pos & kChainMask] = e->Head[h];
             e->Head[h] = pos + 1;
         }
@@ -299,8 +307,17 @@ Choice Search(LzEncoder* e, uint32_t pos, uint32_t chainLimit) {
         if (pair && pos - (pair - 1) <= 256 && pair - 1 >= oldest) Consider(e, 2, pos - (pair - 1), &best);
     }
     if (limit >= 3) {
-        uint32_t bestLength = best.Length > 2 ? best.Length : 2;
-        uint32_t cand = e->Head[Hash3(here)];
+        uint32_t three = e->Head3[Hash3(here)];
+        if (three && three - 1 >= oldest) {
+            uint32_t d = pos - (three - 1);
+            uint32_t n = MatchLength(here, here - d, limit);
+            if (n > MaxLengthFor(d)) n = MaxLengthFor(d);
+            if (n >= 3) Consider(e, n, d, &best);
+        }
+    }
+    if (limit >= 4) {
+        uint32_t bestLength = best.Length > 3 ? best.Length : 3;
+        uint32_t cand = e->Head[Hash4(here)];
         uint32_t chain = chainLimit;
         uint32_t previous = pos;
         while (cand && chain--) {
@@ -341,9 +358,21 @@ void FindMatches(LzEncoder* e, uint32_t pos, uint32_t limit, std::vector<Found>*
         uint32_t pair = e->Head2[here[0] << 8 | here[1]];
         if (pair && pos - (pair - 1) <= 256 && pair - 1 >= oldest) out->push_back({2, pos - (pair - 1)});
     }
+    uint32_t bestLength = 2;
     if (limit >= 3) {
-        uint32_t bestLength = 2;
-        uint32_t cand = e->Head[Hash3(here)];
+        uint32_t three = e->Head3[Hash3(here)];
+        if (three && three - 1 >= oldest) {
+            uint32_t d = pos - (three - 1);
+            uint32_t n = MatchLength(here, here - d, limit);
+            if (n > MaxLengthFor(d)) n = MaxLengthFor(d);
+            if (n >= 3) {
+                out->push_back({n, d});
+                bestLength = n;
+            }
+        }
+    }
+    if (limit >= 4 && bestLength < e->Params.Nice) {
+        uint32_t cand = e->Head[Hash4(here)];
         uint32_t chain = e->Params.Chain;
         uint32_t previous = pos;
         while (cand && chain--) {
@@ -635,7 +664,8 @@ LzEncoder* CreateLzEncoder(const LzEncoderSetup& setup) {
     e->Head = static_cast<uint32_t*>(calloc(kHashSize, sizeof(uint32_t)));
     e->Chain = static_cast<uint32_t*>(calloc(kWindowBytes, sizeof(uint32_t)));
     e->Head2 = static_cast<uint32_t*>(calloc(1 << 16, sizeof(uint32_t)));
-    if (!e->Buffer || !e->Head || !e->Chain || !e->Head2) {
+    e->Head3 = static_cast<uint32_t*>(calloc(kHashSize, sizeof(uint32_t)));
+    if (!e->Buffer || !e->Head || !e->Chain || !e->Head2 || !e->Head3) {
         DestroyLzEncoder(e);
         return nullptr;
     }
@@ -657,6 +687,7 @@ void DestroyLzEncoder(LzEncoder* encoder) {
     free(encoder->Head);
     free(encoder->Chain);
     free(encoder->Head2);
+    free(encoder->Head3);
     delete encoder;
 }
 
