@@ -34,6 +34,18 @@ struct HuffTable {
     uint32_t SortedSymbols[kLiteralSymbols];
 };
 
+// Lookup table of the decode loop: the entry for the leading kFastBits bits
+// of input is symbol << 4 | code length when those bits settle the code
+// (exactly as the decode rule would), else 0, which sends the decode to the
+// rule; a zero-filled table thus always decodes correctly.
+enum {
+    kFastBits = 10,
+    kFastSize = 1 << kFastBits
+};
+struct FastHuffTable {
+    uint16_t Entry[kFastSize];
+};
+
 // The 13 fixed bytes of the main header (type 0x73).
 struct MainBlockHeader {
     uint16_t HeaderCrc;
@@ -125,6 +137,12 @@ struct UnpackContext {
     HuffTable DistanceTable;
     HuffTable RepeatTable;
     HuffTable AudioTableStore[4];
+
+    // Lookups for LiteralTable, DistanceTable and RepeatTable, rebuilt with
+    // them by ReadCodeTables (the one place that builds those tables).
+    FastHuffTable FastLiteral;
+    FastHuffTable FastDistance;
+    FastHuffTable FastRepeat;
 };
 
 // Points the AudioTables entries at the four tables held in the record.

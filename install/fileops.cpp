@@ -84,7 +84,14 @@ int SeekFile(FILE* stream, int32_t offset, int origin) {
 
 int32_t TellFile(FILE* stream) { return static_cast<int32_t>(ftell(stream)); }
 
-void* AllocZeroed(size_t size) { return calloc(1, size); }
+static int (*gAllocFailureHook)(size_t size) = NULL;
+
+void SetAllocFailureHook(int (*shouldFail)(size_t size)) { gAllocFailureHook = shouldFail; }
+
+void* AllocZeroed(size_t size) {
+    if (gAllocFailureHook && gAllocFailureHook(size)) return NULL;
+    return calloc(1, size);
+}
 
 void FreeAndClear(void* pointer) {
     void** p = static_cast<void**>(pointer);

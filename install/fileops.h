@@ -37,6 +37,9 @@ int SeekFile(FILE* stream, int32_t offset, int origin);
 int32_t TellFile(FILE* stream);
 
 void* AllocZeroed(size_t size);
+// Tests make allocations fail on purpose: while a hook is set, AllocZeroed
+// returns none whenever the hook answers non-zero for the size asked.
+void SetAllocFailureHook(int (*shouldFail)(size_t size));
 // Frees the block *pointer points to, if any, and clears the pointer.
 void FreeAndClear(void* pointer);
 

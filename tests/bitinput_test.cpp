@@ -315,6 +315,7 @@ TEST_F(BitInputTest, DecodeRuleMatchesTheCanonicalCodesOfTheWriter) {
             testbits::BitWriter w;
             w.Put(codes[s].bits, codes[s].length);
             w.Put(rng(), 24);
+            w.Put(0, 16);  // at least five whole bytes
             memcpy(ctx->InputBuffer, w.bytes.data(), 5);
             ctx->InputPos = 0;
             ctx->InputBit = 0;

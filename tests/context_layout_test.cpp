@@ -84,10 +84,14 @@ QV_HEADER_ORDERED(NameLength, Attributes);
 QV_HEADER_ORDERED(Attributes, Name);
 #undef QV_HEADER_ORDERED
 
-static_assert(sizeof(UnpackContext) -
-                      (offsetof(UnpackContext, AudioTableStore) + sizeof(HuffTable[4])) <
+// The decode loop's lookup tables follow the record's own fields.
+static_assert(offsetof(UnpackContext, FastLiteral) > offsetof(UnpackContext, AudioTableStore) &&
+                  offsetof(UnpackContext, FastLiteral) - offsetof(UnpackContext, AudioTableStore) <
+                  sizeof(HuffTable[4]) + alignof(UnpackContext),
+              "the audio tables come right before the lookups");
+static_assert(sizeof(UnpackContext) - (offsetof(UnpackContext, FastRepeat) + sizeof(FastHuffTable)) <
                   alignof(UnpackContext),
-              "the audio tables come last");
+              "the lookups come last");
 static_assert(sizeof(UnpackContext::Marker) == 7 && sizeof(UnpackContext::CrcTable) == 1024 &&
                   sizeof(UnpackContext::InputBuffer) == 8192 &&
                   sizeof(UnpackContext::PrevCodeLengths) == 1028 &&

@@ -405,4 +405,42 @@ TEST_F(LzDecoderTest, RandomSolidRunMatchesThePlainModel) {
     }
 }
 
+TEST_F(LzDecoderTest, PackedLiteralsDecodeToTheirInputAlsoSolid) {
+    std::mt19937 rng(21);
+    Bytes first(20000);
+    for (size_t i = 0; i < first.size(); i++) first[i] = static_cast<uint8_t>(i < 256 ? i : rng());
+    Bytes packed = testbits::PackLiterals(first.data(), first.size(), false);
+    Result r = session.Run(MakeEntry(packed, static_cast<uint32_t>(first.size())));
+    ASSERT_TRUE(first == r.output);
+    EXPECT_EQ(testunpack::ExpectedChecksum(first), r.checksum);
+
+    const Bytes second = {'s', 'o', 'l', 'i', 'd'};
+    r = session.Run(MakeEntry(testbits::PackLiterals(second.data(), second.size(), true), 5, true));
+    EXPECT_TRUE(second == r.output);
+    r = session.Run(MakeEntry(testbits::PackLiterals(nullptr, 0, false), 0));
+    EXPECT_TRUE(r.output.empty());
+}
+
+TEST_F(LzDecoderTest, GarbageInputEndsWithinItsOwnLength) {
+    // Random bytes as a non-solid entry: whatever they decode to, the
+    // decoder stops once they are used up, also with a huge stored size.
+    std::mt19937 rng(77);
+    for (int round = 0; round < 40; round++) {
+        Bytes junk(1 + rng() % 20000);
+        for (auto& b : junk) b = static_cast<uint8_t>(rng());
+        Entry entry = MakeEntry(junk, round % 2 ? 0x7FFFFFFFu : rng() % 100000, round % 3 == 0);
+        Result r = session.Run(entry);
+        EXPECT_LE(r.output.size(), junk.size() * 8 * 260 + 0x100000u);
+        EXPECT_LE(r.streamPos, static_cast<long>(junk.size()));
+    }
+}
+
+TEST_F(LzDecoderTest, SolidEntryBeforeAnyTableSetDecodesWithTheEmptyTables) {
+    // All code lengths zero: each step takes 15 bits and yields the symbol
+    // at position 0 of the zero-filled table, a literal 0.
+    Result r = session.Run(MakeEntry(Bytes(64, 0xAB), 20, true));
+    EXPECT_EQ(Bytes(20, 0), r.output);
+    EXPECT_EQ(21u * 15 / 8, ctx->InputPos);  // one more for the trailing check
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "install/context.h"
 #include "unpack/bitinput.h"
+#include "unpack/huffdecode.h"
 
 namespace {
 
@@ -84,6 +85,9 @@ void ReadCodeTables(UnpackContext* ctx) {
         BuildHuffTable(lengths, &ctx->LiteralTable, kLiteralSymbols);
         BuildHuffTable(lengths + kLiteralSymbols, &ctx->DistanceTable, kDistanceSymbols);
         BuildHuffTable(lengths + kLiteralSymbols + kDistanceSymbols, &ctx->RepeatTable, kRepeatSymbols);
+        BuildFastTable(&ctx->LiteralTable, &ctx->FastLiteral);
+        BuildFastTable(&ctx->DistanceTable, &ctx->FastDistance);
+        BuildFastTable(&ctx->RepeatTable, &ctx->FastRepeat);
     }
     memcpy(ctx->PrevCodeLengths, lengths, sizeof ctx->PrevCodeLengths);
 }

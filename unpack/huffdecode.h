@@ -1,27 +1,16 @@
 // Symbol decoding from a 16-bit field of input, shared by DecodeHuffSymbol
 // and the LZ decoder's inner loop.
 //
-// HuffDecodeBits is the decode rule itself. FastHuffTable resolves every
-// code of at most kFastBits bits with one lookup on the leading bits; its
-// answers are exactly those of the rule, and a zero entry (also the state of
-// a zero-filled table) sends the decode to the rule.
+// HuffDecodeBits is the decode rule itself. A FastHuffTable (install/
+// context.h) resolves codes of at most kFastBits bits with one lookup on the
+// leading bits; its answers are exactly those of the rule, and a zero entry
+// (also the state of a zero-filled table) sends the decode to the rule.
 #ifndef QUORVANEL_UNPACK_HUFFDECODE_H
 #define QUORVANEL_UNPACK_HUFFDECODE_H
 
 #include <stdint.h>
 
 #include "install/context.h"
-
-enum {
-    kFastBits = 10,
-    kFastSize = 1 << kFastBits
-};
-
-// Entry: symbol << 4 | code length (1..kFastBits); 0 when the leading bits
-// do not settle the code.
-struct FastHuffTable {
-    uint16_t Entry[kFastSize];
-};
 
 // Code length of the 16-bit field w (lowest bit clear): the smallest L of
 // 1..14 with w below CodeLimit[L], else 15. The limits never decrease with L,

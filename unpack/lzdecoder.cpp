@@ -62,15 +62,25 @@ inline void CopyWindowBytes(uint8_t* window, uint32_t pos, uint32_t distance, ui
         uint8_t* dst = window + pos;
         const uint8_t* src = window + from;
         uint32_t i = 0;
-        // Eight bytes at a time give the byte-wise result when the source
-        // lies at least eight bytes behind, or anywhere ahead (each block is
-        // read before it is written).
+        if (distance == 1) {  // a run of the byte before
+            memset(dst, src[0], length);
+            return;
+        }
+        // Blocks give the byte-wise result when the source lies at least a
+        // block behind, or anywhere ahead (each block is read before it is
+        // written).
         if (from >= pos || distance >= 8) {
             for (; i + 8 <= length; i += 8) {
                 uint64_t block;
                 memcpy(&block, src + i, 8);
                 memcpy(dst + i, &block, 8);
             }
+        }
+        if ((from >= pos || distance >= 4) && i + 4 <= length) {
+            uint32_t block;
+            memcpy(&block, src + i, 4);
+            memcpy(dst + i, &block, 4);
+            i += 4;
         }
         for (; i < length; i++) dst[i] = src[i];
         return;
@@ -82,34 +92,11 @@ inline void CopyWindowBytes(uint8_t* window, uint32_t pos, uint32_t distance, ui
     }
 }
 
-// Decoding state kept in locals while steps run; written back to the
-// record around every call that works on the record itself.
-struct StepState {
-    uint32_t InputPos;
-    uint32_t InputBit;
-    uint32_t WindowPos;
-};
-
-struct FastTables {
-    FastHuffTable Literal;
-    FastHuffTable Distance;
-    FastHuffTable Repeat;
-};
-
-void BuildFastTables(const UnpackContext* ctx, FastTables* fast) {
-    BuildFastTable(&ctx->LiteralTable, &fast->Literal);
-    BuildFastTable(&ctx->DistanceTable, &fast->Distance);
-    BuildFastTable(&ctx->RepeatTable, &fast->Repeat);
-}
-
 // Runs steps while the entry wants bytes. A step that starts with every
 // meaningful input byte consumed ends the entry early: a whole entry never
 // gets there, and a cut-off one would otherwise decode stale buffer bytes
 // up to its stored size.
 void RunSteps(UnpackContext* ctx) {
-    FastTables fast;
-    BuildFastTables(ctx, &fast);
-
     uint8_t* const window = ctx->WindowBuffer;
     const uint8_t* const input = ctx->InputBuffer;
     uint32_t inPos = ctx->InputPos;
@@ -118,6 +105,14 @@ void RunSteps(UnpackContext* ctx) {
     int32_t left = ctx->UnpackedLeft;
     // Bytes unpacked but not yet written: a step never takes it past the window size.
     uint32_t pending = (winPos - ctx->FlushedPos) & kWindowMask;
+    // The recent distances and the last match, kept out of the record (which
+    // every window store might otherwise be taken to change) until the end.
+    uint32_t recent[4];
+    memcpy(recent, ctx->RecentDistances, sizeof recent);
+    uint32_t recentCount = static_cast<uint32_t>(ctx->RecentCount);
+    uint32_t prevDistance = ctx->PrevDistance;
+    uint32_t prevLength = static_cast<uint32_t>(ctx->PrevLength);
+    bool matched = false;
     // Steps starting below this input position need no refill and no test for the end.
     uint32_t plainBelow = ctx->InputEnd < kStepRefillAbove + 1 ? ctx->InputEnd : kStepRefillAbove + 1;
 
@@ -141,7 +136,7 @@ void RunSteps(UnpackContext* ctx) {
 
         uint64_t bits = LoadBits64(input + inPos) << inBit;
         uint32_t length;
-        uint32_t symbol = FastHuffDecode(&fast.Literal, &ctx->LiteralTable,
+        uint32_t symbol = FastHuffDecode(&ctx->FastLiteral, &ctx->LiteralTable,
                                          static_cast<uint32_t>(bits >> 48), &length);
         bits <<= length;
         uint32_t used = length;
@@ -167,7 +162,7 @@ void RunSteps(UnpackContext* ctx) {
                 bits <<= extra;
                 used += extra;
             }
-            uint32_t d = FastHuffDecode(&fast.Distance, &ctx->DistanceTable,
+            uint32_t d = FastHuffDecode(&ctx->FastDistance, &ctx->DistanceTable,
                                         static_cast<uint32_t>(bits >> 48), &length);
             bits <<= length;
             used += length;
@@ -187,7 +182,6 @@ void RunSteps(UnpackContext* ctx) {
                 ctx->InputPos = inPos + (inBit >> 3);
                 ctx->InputBit = inBit & 7;
                 ReadCodeTables(ctx);
-                BuildFastTables(ctx, &fast);
                 inPos = ctx->InputPos;
                 inBit = ctx->InputBit;
                 plainBelow = ctx->InputEnd < kStepRefillAbove + 1 ? ctx->InputEnd : kStepRefillAbove + 1;
@@ -199,8 +193,8 @@ void RunSteps(UnpackContext* ctx) {
             used += extra;
             matchLength = 2;
         } else if (symbol > kRepeatSymbol) {
-            distance = ctx->RecentDistances[(static_cast<uint32_t>(ctx->RecentCount) - symbol) & 3];
-            uint32_t slot = FastHuffDecode(&fast.Repeat, &ctx->RepeatTable,
+            distance = recent[(recentCount - symbol) & 3];
+            uint32_t slot = FastHuffDecode(&ctx->FastRepeat, &ctx->RepeatTable,
                                            static_cast<uint32_t>(bits >> 48), &length);
             bits <<= length;
             used += length;
@@ -218,17 +212,16 @@ void RunSteps(UnpackContext* ctx) {
                 }
             }
         } else {
-            matchLength = static_cast<uint32_t>(ctx->PrevLength);
-            distance = ctx->PrevDistance;
+            matchLength = prevLength;
+            distance = prevDistance;
         }
 
         // The match, recorded as the newest recent distance and as the last match.
-        ctx->RecentDistances[static_cast<uint32_t>(ctx->RecentCount) & 3] = distance;
-        ctx->RecentCount = WrapAdd(ctx->RecentCount, 1);
-        ctx->PrevDistance = distance;
-        ctx->PrevLength = static_cast<int32_t>(matchLength);
-        ctx->MatchDistance = distance;
-        ctx->MatchLength = static_cast<int32_t>(matchLength);
+        recent[recentCount & 3] = distance;
+        recentCount++;
+        prevDistance = distance;
+        prevLength = matchLength;
+        matched = true;
         left = WrapSub(left, matchLength);
         CopyWindowBytes(window, winPos, distance, matchLength);
         winPos = (winPos + matchLength) & kWindowMask;
@@ -243,6 +236,14 @@ void RunSteps(UnpackContext* ctx) {
     ctx->InputBit = inBit;
     ctx->WindowPos = winPos;
     ctx->UnpackedLeft = left;
+    memcpy(ctx->RecentDistances, recent, sizeof recent);
+    ctx->RecentCount = static_cast<int32_t>(recentCount);
+    ctx->PrevDistance = prevDistance;
+    ctx->PrevLength = static_cast<int32_t>(prevLength);
+    if (matched) {
+        ctx->MatchDistance = prevDistance;
+        ctx->MatchLength = static_cast<int32_t>(prevLength);
+    }
 }
 
 }  // namespace

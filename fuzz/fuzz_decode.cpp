@@ -1,0 +1,68 @@
+// The decoder alone on arbitrary packed data: one entry, and optionally a
+// solid entry after it that continues from its window and tables.
+//
+// Input layout: unpacked size of the first entry (3 bytes, little-endian,
+// at most 0x3FFFF), of the second (3 bytes, likewise), the length of the
+// first entry's packed data (2 bytes), a flag byte (bit 0: the second
+// entry exists, bit 1: skip mode, bit 2: old archive format), then the
+// packed data of both entries.
+#include <stddef.h>
+#include <stdint.h>
+
+#include "fuzz_common.h"
+#include "unpack/lzdecoder.h"
+
+namespace {
+
+FILE* gSink = nullptr;
+
+uint32_t Get24(const uint8_t* p) { return (p[0] | p[1] << 8 | p[2] << 16) & 0x3FFFF; }
+
+void DecodeEntry(UnpackContext* ctx, const uint8_t* packed, size_t size, uint32_t unpacked,
+                 uint32_t solid, int skip) {
+    // fmemopen wants at least one byte; PackedSize 0 keeps it unread.
+    static const uint8_t kNothing = 0;
+    FILE* stream = fmemopen(const_cast<uint8_t*>(size ? packed : &kNothing), size ? size : 1, "rb");
+    if (!stream) abort();
+    ctx->ArchiveFile = stream;
+    ctx->EntryHeader.PackedSize = static_cast<uint32_t>(size);
+    ctx->EntryHeader.UnpackedSize = unpacked;
+    PrepareEntryDecoding(ctx, gSink, skip);
+    DecompressFile(ctx, ctx->WindowMemory, solid);
+    if (ctx->WindowPos > kWindowMask || ctx->FlushedPos != ctx->WindowPos) abort();
+    fclose(stream);
+    ctx->ArchiveFile = nullptr;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    gSink = fopen("/dev/null", "wb");
+    return gSink ? 0 : 1;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const size_t kHeader = 9;
+    if (size < kHeader) return 0;
+    uint32_t size1 = Get24(data), size2 = Get24(data + 3);
+    size_t split = static_cast<size_t>(data[6] | data[7] << 8);
+    uint8_t flags = data[8];
+    const uint8_t* packed = data + kHeader;
+    size_t packedSize = size - kHeader;
+    if (split > packedSize) split = packedSize;
+
+    // The record and the window are made once and cleared for every input:
+    // fresh 1 MB blocks would cost more in page faults than the decoding.
+    static UnpackContext* ctx = static_cast<UnpackContext*>(AllocZeroed(sizeof(UnpackContext)));
+    static uint8_t* window = static_cast<uint8_t*>(AllocZeroed(kWindowSize));
+    memset(ctx, 0, sizeof *ctx);
+    memset(window, 0, kWindowSize);
+    ctx->WindowMemory = window;
+    BindAudioTables(ctx);
+    BuildCrc32Table(ctx);
+    ctx->ArchiveFormat = (flags & 4) ? 1 : 2;
+    int skip = (flags & 2) != 0;
+    DecodeEntry(ctx, packed, split, size1, 0, skip);
+    if (flags & 1) DecodeEntry(ctx, packed + split, packedSize - split, size2, 0x10, skip);
+    return 0;
+}

@@ -1,0 +1,201 @@
+// The install entry and the extraction driver: walks the file blocks of the
+// archive behind the installer image, decides per entry whether it is
+// written, kept or refused, decodes it, checks its checksum and restores the
+// stored time and attributes. It stops at the first entry that fails.
+//
+// Nothing that stood at a target path is lost to a bad entry: each entry is
+// decoded into a temporary file beside its target, which replaces the
+// target only once the checksum has matched.
+#include "install/driver.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "archive/blockreader.h"
+#include "archive/checksum.h"
+#include "install/context.h"
+#include "install/entry.h"
+#include "install/fileops.h"
+#include "install/platform.h"
+#include "unpack/lzdecoder.h"
+
+namespace {
+
+// The product's settings file: installed only where none exists yet, so the
+// user's settings survive a reinstallation.
+const char kSettingsFile[] = "QUORZIP.SET";
+const char kCannotInstall[] = "Cannot install file.";
+
+enum { kTempAttempts = 256 };
+
+// Joins the target directory and a stored name; 0 when the result would
+// not fit into a path buffer (at most 259 characters).
+int JoinTargetPath(const char* dir, const char* name, char* out, size_t outSize) {
+    size_t dirLength = strlen(dir), nameLength = strlen(name);
+    if (dirLength + nameLength + 1 > outSize) return 0;
+    memcpy(out, dir, dirLength);
+    memcpy(out + dirLength, name, nameLength + 1);
+    return 1;
+}
+
+// Opens a fresh temporary file in the directory that is to hold target.
+// Returns none when the directory cannot take one. Near the length limit a
+// shorter name is used, so that a target that fits can still be installed.
+FILE* OpenTempBeside(const char* target, char* tempPath) {
+    size_t dirLength = LastSeparatorPos(target);
+    size_t room = kPathSize - dirLength;  // for the name and its NUL
+    const char* pattern = room > 11 ? "~qv%04x.tmp" : "~%x";
+    memcpy(tempPath, target, dirLength);
+    for (unsigned n = 0; n < kTempAttempts; n++) {
+        int length = snprintf(tempPath + dirLength, room, pattern, n);
+        if (length < 0 || static_cast<size_t>(length) >= room) return NULL;
+        if (CheckFileExists(tempPath) == 0) continue;  // never touch what is there
+        return OpenFilePlain(tempPath, "w+b");
+    }
+    return NULL;
+}
+
+// Stored last-write time first, then the attributes, so that a read-only
+// attribute does not stand in the way of the time change.
+void RestoreTimeAndAttributes(const char* path, const FileBlockHeader* header) {
+    PlatformSetFileTime(path, header->DosDateTime);
+    PlatformSetAttributes(path, header->Attributes);
+}
+
+void ReportCannotInstall(void* owner, const char* caption) {
+    HostShowError(owner, kCannotInstall, caption);
+}
+
+// One file entry that is neither a directory nor a volume label: the walk
+// has delivered its header. Returns 0 to go on, or the result that stops.
+uint32_t HandleFileEntry(void* owner, UnpackContext* ctx) {
+    const FileBlockHeader* header = &ctx->EntryHeader;
+    uint32_t result = kInstallOk;
+
+    char target[kPathSize];
+    // A name that would land outside the target directory, or a path too long
+    // for the system, is refused like a file that cannot be created; nothing
+    // is then done at any path built from it.
+    int placed = IsSafeStoredName(header->Name) &&
+                 JoinTargetPath(ctx->TargetDir, header->Name, target, sizeof target);
+    int extract = strcmp(header->Name, kSettingsFile) != 0 || !placed ||
+                  CheckFileExists(target) == 2;
+    int write = extract && IsSupportedVersion(header);
+    if (!IsSupportedVersion(header)) result = kInstallFailed;
+
+    SeekFile(ctx->ArchiveFile, ctx->NextBlock - static_cast<int32_t>(header->PackedSize), 0);
+
+    FILE* output = NULL;
+    char tempPath[kPathSize];
+    if (write) {
+        if (placed) {
+            uint16_t p = LastSeparatorPos(target);
+            if (p > 1 && target[p - 1] == '\\') {
+                char parent[kPathSize];
+                memcpy(parent, target, p - 1);
+                parent[p - 1] = '\0';
+                CreatePathTree(parent);  // a failure shows when the file is opened
+            }
+            output = OpenTempBeside(target, tempPath);
+        }
+        if (!output) {
+            char caption[2 * kPathSize];
+            snprintf(caption, sizeof caption, "%s%s", ctx->TargetDir, header->Name);
+            ReportCannotInstall(owner, caption);
+            result = kInstallFailed;
+            write = 0;
+        }
+    }
+
+    PrepareEntryDecoding(ctx, output, !write);
+    HostShowStatus(owner, header->Name);
+    // Also decoded when not written: a following solid entry continues from
+    // the window and tables that this one leaves.
+    DecompressFile(ctx, ctx->WindowMemory, header->BlockFlags & kFlagSolid);
+    SeekFile(ctx->ArchiveFile, ctx->NextBlock, 0);
+
+    if (write) {
+        // Bytes the stream still held count as written only once they are out.
+        int good = fflush(output) == 0 && !ferror(output) && EntryChecksumMatches(ctx);
+        CloseFile(output);
+        if (!good) {
+            DeleteExistingFile(NULL, tempPath);
+            ReportCannotInstall(owner, header->Name);
+            return kInstallBadChecksum;
+        }
+        if (CheckFileExists(target) == 0) MakeWritable(target);
+        if (PlatformReplaceFile(tempPath, target) != 0) {
+            // A directory or a locked file stands there; it stays as it was,
+            // without the entry's time and attributes.
+            DeleteExistingFile(NULL, tempPath);
+            ReportCannotInstall(owner, target);
+            return kInstallFailed;
+        }
+    }
+    // A settings file kept in place takes the archive copy's time and
+    // attributes too.
+    if (placed) RestoreTimeAndAttributes(target, header);
+    return result;
+}
+
+}  // namespace
+
+uint32_t InstallFromArchive(void* owner, const char* archivePath, char* targetDir) {
+    UnpackContext* ctx = static_cast<UnpackContext*>(AllocZeroed(sizeof(UnpackContext)));
+    if (!ctx) return kInstallFailed;
+    ctx->ArchivePath = archivePath;
+    AddTrailingBackslash(targetDir);
+    ctx->TargetDir = targetDir;
+    BindAudioTables(ctx);
+    BuildCrc32Table(ctx);
+    uint32_t result = ExtractAllFiles(owner, ctx);
+    FreeAndClear(&ctx);
+    return result;
+}
+
+uint32_t ExtractAllFiles(void* owner, UnpackContext* ctx) {
+    if (!BeginArchiveWalk(ctx)) return kInstallNoArchive;
+    ctx->WindowMemory = static_cast<uint8_t*>(AllocZeroed(kWindowSize));
+    if (!ctx->WindowMemory) {
+        CloseFile(ctx->ArchiveFile);
+        ctx->ArchiveFile = NULL;
+        return kInstallNoWindow;
+    }
+
+    uint32_t result = kInstallOk;
+    int firstEntry = 1;
+    ctx->ContinuedInNext = 0;
+    while (result == kInstallOk) {
+        if (SeekNextBlock(ctx, kFileRequest) <= 0) {
+            // The last entry goes on in a next volume, which cannot be had:
+            // that entry is incomplete.
+            if (ctx->ContinuedInNext) result = kInstallNoArchive;
+            break;
+        }
+        if (ctx->LastBlockType == kBlockSub) {
+            SeekFile(ctx->ArchiveFile, ctx->NextBlock, 0);
+            continue;
+        }
+        FileBlockHeader* header = &ctx->EntryHeader;
+        FixHostAttributes(header);
+        if ((header->BlockFlags & kFlagContinuedFromPrevious) && firstEntry) {
+            result = kInstallNoArchive;
+            break;
+        }
+        ctx->ContinuedInNext = header->BlockFlags & kFlagContinuedInNext;
+        firstEntry = 0;
+        if (IsPassedOverEntry(header)) {
+            // Nothing is created or decoded; packed data it may carry is
+            // stepped over with it.
+            if (!IsSupportedVersion(header)) result = kInstallFailed;
+            SeekFile(ctx->ArchiveFile, ctx->NextBlock, 0);
+            continue;
+        }
+        result = HandleFileEntry(owner, ctx);
+    }
+
+    FreeAndClear(&ctx->WindowMemory);
+    CloseFile(ctx->ArchiveFile);
+    ctx->ArchiveFile = NULL;
+    return result;
+}

@@ -1,0 +1,476 @@
+// The extraction driver on archives built byte by byte: what lands in the
+// target directory, what the person installing is shown, and the result.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "install/context.h"
+#include "install/driver.h"
+#include "install/entry.h"
+#include "install/fileops.h"
+#include "install/platform.h"
+#include "support/archive_builder.h"
+#include "support/bitwriter.h"
+#include "support/install_fixtures.h"
+
+namespace {
+
+using testarc::Bytes;
+
+using testinst::ListTree;
+using testinst::ToBytes;
+
+std::string CorePath(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+std::string Native(std::string path) {
+#ifndef _WIN32
+    std::replace(path.begin(), path.end(), '\\', '/');
+#endif
+    return path;
+}
+
+bool IsWritable(const std::string& path) {
+    struct stat st;
+    return stat(Native(path).c_str(), &st) == 0 && (st.st_mode & S_IWUSR);
+}
+
+time_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
+    struct tm tm;
+    memset(&tm, 0, sizeof tm);
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    tm.tm_isdst = -1;
+    return mktime(&tm);
+}
+
+time_t ModifiedTime(const std::string& path) {
+    struct stat st;
+    return stat(Native(path).c_str(), &st) == 0 ? st.st_mtime : 0;
+}
+
+testarc::FileSpec Entry(const std::string& name, const std::string& content, bool solid = false) {
+    return testinst::LiteralEntry(name, content, solid);
+}
+
+Bytes Archive(const std::vector<Bytes>& blocks) { return testinst::ArchiveOf(blocks); }
+
+Bytes Archive(const std::vector<testarc::FileSpec>& entries) {
+    std::vector<Bytes> blocks;
+    for (const auto& e : entries) blocks.push_back(testarc::FileBlock(e));
+    return Archive(blocks);
+}
+
+std::vector<std::string> gStatus;
+std::vector<std::string> gErrorCaptions;
+
+void RecordStatus(void*, const char* text) { gStatus.push_back(text); }
+void RecordError(void*, const char* text, const char* caption) {
+    EXPECT_STREQ("Cannot install file.", text);
+    gErrorCaptions.push_back(caption);
+}
+
+size_t gFailAllocSize = 0;
+int FailAllocOfSize(size_t size) { return size == gFailAllocSize; }
+
+struct DriverTest : ::testing::Test {
+    std::string root;    // native path of a fresh scratch directory
+    std::string target;  // native path of the target directory inside it
+
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        root = testarc::MakeTempDir(std::string("driver_") + info->name());
+        target = root + "/t";
+        ASSERT_EQ(0, CreatePathTree(CorePath(target).c_str()));
+        gStatus.clear();
+        gErrorCaptions.clear();
+        HostUiHooks hooks = {RecordStatus, RecordError};
+        SetHostUiHooks(&hooks);
+    }
+    void TearDown() override {
+        SetHostUiHooks(nullptr);
+        SetAllocFailureHook(nullptr);
+    }
+
+    std::string TargetCore() const { return CorePath(target) + "\\"; }
+    std::string InTarget(const std::string& rel) const { return target + "/" + rel; }
+
+    uint32_t Install(const Bytes& archive, bool contextMade = true) {
+        std::string path = testarc::WriteTempFile(archive, "archive.bin");
+        return InstallPath(CorePath(path), contextMade);
+    }
+    uint32_t InstallPath(const std::string& archivePath, bool contextMade = true) {
+        char dir[kPathSize + 1];
+        snprintf(dir, sizeof dir, "%s", CorePath(target).c_str());
+        uint32_t r = InstallFromArchive(nullptr, archivePath.c_str(), dir);
+        // The caller's buffer gets the backslash, unless nothing was done.
+        EXPECT_EQ(contextMade ? TargetCore() : CorePath(target), dir);
+        return r;
+    }
+    std::string Content(const std::string& rel) const {
+        Bytes b = testarc::ReadFileBytes(Native(InTarget(rel)));
+        return std::string(b.begin(), b.end());
+    }
+    bool Exists(const std::string& rel) const {
+        return CheckFileExists(CorePath(InTarget(rel)).c_str()) == 0;
+    }
+    void WriteInTarget(const std::string& rel, const std::string& content) {
+        FILE* f = fopen(Native(InTarget(rel)).c_str(), "wb");
+        ASSERT_NE(nullptr, f);
+        fwrite(content.data(), 1, content.size(), f);
+        fclose(f);
+    }
+};
+
+TEST_F(DriverTest, InstallsFilesWithDirectoriesTimesAndAttributes) {
+    auto readme = Entry("DOC/GUIDE/README.TXT", "read me first\r\n", true);
+    auto exe = Entry("QRVNL.EXE", "MZ program bytes", true);
+    exe.attributes = 0x21;  // read-only, archive
+    exe.dosDateTime = testarc::DosDateTime(1998, 11, 19, 8, 25, 26);
+    EXPECT_EQ(0u, Install(Archive({Entry("FILE_ID.DIZ", "Quorvanel"), readme, exe})));
+
+    EXPECT_EQ((std::vector<std::string>{"DOC/", "DOC/GUIDE/", "DOC/GUIDE/README.TXT",
+                                        "FILE_ID.DIZ", "QRVNL.EXE"}),
+              ListTree(target));  // no temporary file is left behind
+    EXPECT_EQ("Quorvanel", Content("FILE_ID.DIZ"));
+    EXPECT_EQ("read me first\r\n", Content("DOC/GUIDE/README.TXT"));
+    EXPECT_EQ("MZ program bytes", Content("QRVNL.EXE"));
+    // The status line shows each stored name, not the path.
+    EXPECT_EQ((std::vector<std::string>{"FILE_ID.DIZ", "DOC\\GUIDE\\README.TXT", "QRVNL.EXE"}),
+              gStatus);
+    EXPECT_TRUE(gErrorCaptions.empty());
+    EXPECT_EQ(LocalTime(1998, 11, 19, 8, 25, 26), ModifiedTime(InTarget("QRVNL.EXE")));
+    EXPECT_EQ(LocalTime(1998, 11, 16, 22, 3, 4), ModifiedTime(InTarget("FILE_ID.DIZ")));
+    EXPECT_FALSE(IsWritable(InTarget("QRVNL.EXE")));
+    EXPECT_TRUE(IsWritable(InTarget("FILE_ID.DIZ")));
+    MakeWritable(CorePath(InTarget("QRVNL.EXE")).c_str());
+}
+
+TEST_F(DriverTest, EmptyFilesAndAnyMethodByteGoThroughTheDecoder) {
+    auto stored = Entry("STORED.TXT", "method byte says stored");
+    stored.methodCode = '0';
+    EXPECT_EQ(0u, Install(Archive({Entry("EMPTY.TXT", ""), stored})));
+    EXPECT_TRUE(Exists("EMPTY.TXT"));
+    EXPECT_EQ("", Content("EMPTY.TXT"));
+    EXPECT_EQ("method byte says stored", Content("STORED.TXT"));
+}
+
+TEST_F(DriverTest, ArchiveWithoutFileBlocksGivesSuccessAndWritesNothing) {
+    EXPECT_EQ(0u, Install(Archive(std::vector<Bytes>{})));
+    EXPECT_EQ(0u, Install(Archive({testarc::SubBlock(ToBytes("sub")), testarc::EndBlock()})));
+    EXPECT_TRUE(ListTree(target).empty());
+    EXPECT_TRUE(gStatus.empty());
+}
+
+TEST_F(DriverTest, MainHeaderContentBeyondItsFixedBytesIsSkipped) {
+    Bytes archive = testarc::Marker();
+    testarc::Append(archive, testarc::MainHeader(0x0008, 20));
+    testarc::Append(archive, testarc::FileBlock(Entry("A.TXT", "after a long header")));
+    EXPECT_EQ(0u, Install(archive));
+    EXPECT_EQ("after a long header", Content("A.TXT"));
+}
+
+TEST_F(DriverTest, ArchiveBehindAnImageIsFound) {
+    Bytes file = testarc::ImagePrefix(0x2000);
+    testarc::Append(file, Archive({Entry("A.TXT", "carried")}));
+    EXPECT_EQ(0u, Install(file));
+    EXPECT_EQ("carried", Content("A.TXT"));
+}
+
+TEST_F(DriverTest, MissingFileOrNoArchiveGivesTwo) {
+    EXPECT_EQ(2u, InstallPath(CorePath(root + "/does-not-exist.exe")));
+    EXPECT_EQ(2u, Install(testarc::ImagePrefix(4096)));
+    EXPECT_TRUE(ListTree(target).empty());
+}
+
+TEST_F(DriverTest, FirstEntryContinuedFromAnotherVolumeGivesTwo) {
+    auto continued = Entry("A.TXT", "tail of a file");
+    continued.flags |= 0x01;
+    EXPECT_EQ(2u, Install(Archive({continued, Entry("B.TXT", "b")})));
+    // A sub-block in front does not count as the first entry.
+    EXPECT_EQ(2u, Install(Archive({testarc::SubBlock(ToBytes("x")), testarc::FileBlock(continued)})));
+    EXPECT_TRUE(ListTree(target).empty());
+    EXPECT_TRUE(gStatus.empty());
+
+    // On a later entry the flag is not looked at.
+    EXPECT_EQ(0u, Install(Archive({Entry("B.TXT", "b"), continued})));
+    EXPECT_EQ("tail of a file", Content("A.TXT"));
+}
+
+TEST_F(DriverTest, LastEntryContinuedInANextVolumeEndsWithTwo) {
+    auto first = Entry("PART.TXT", "first part");
+    first.flags |= 0x02;
+    EXPECT_EQ(2u, Install(Archive({Entry("A.TXT", "a"), first})));
+    // The walk ends; what came before, and the part itself, are in place.
+    EXPECT_EQ("a", Content("A.TXT"));
+    EXPECT_EQ("first part", Content("PART.TXT"));
+    EXPECT_EQ(2u, gStatus.size());
+}
+
+TEST_F(DriverTest, SubBlocksBetweenFilesAreSteppedOver) {
+    EXPECT_EQ(0u, Install(Archive({testarc::FileBlock(Entry("A.TXT", "a")),
+                                   testarc::SubBlock(ToBytes("sub-block data")),
+                                   testarc::EndBlock(30),
+                                   testarc::FileBlock(Entry("B.TXT", "b", true))})));
+    EXPECT_EQ((std::vector<std::string>{"A.TXT", "B.TXT"}), ListTree(target));
+}
+
+TEST_F(DriverTest, UnsupportedVersionStopsAfterThatEntryWithoutAMessage) {
+    for (uint8_t version : {12, 21}) {
+        SCOPED_TRACE(version);
+        std::string dir = "v" + std::to_string(version);
+        auto bad = Entry(dir + "/BAD.TXT", "bad", true);
+        bad.versionNeeded = version;
+        auto good13 = Entry(dir + "/OLD.TXT", "version 1.3");
+        good13.versionNeeded = 13;
+        EXPECT_EQ(1u, Install(Archive({good13, bad, Entry(dir + "/LATER.TXT", "later", true)})));
+        EXPECT_EQ("version 1.3", Content(dir + "/OLD.TXT"));
+        EXPECT_FALSE(Exists(dir + "/BAD.TXT"));
+        EXPECT_FALSE(Exists(dir + "/LATER.TXT"));
+    }
+    EXPECT_TRUE(gErrorCaptions.empty());
+    // The bad entry is still decoded (its status shows), the one after is not.
+    EXPECT_EQ((std::vector<std::string>{"v12\\OLD.TXT", "v12\\BAD.TXT", "v21\\OLD.TXT",
+                                        "v21\\BAD.TXT"}),
+              gStatus);
+}
+
+TEST_F(DriverTest, DirectoryAndLabelEntriesCreateNothing) {
+    auto dir = Entry("EMPTYDIR", "");
+    dir.attributes = 0x10;
+    auto label = Entry("DISK1", "");
+    label.attributes = 0x08;
+    // A Unix entry with the directory code in its flags is a directory too.
+    auto unixDir = Entry("UNIXDIR", "");
+    unixDir.hostSystem = 3;
+    unixDir.flags |= 0xE0;
+    // Packed data behind a directory entry is passed over, not decoded.
+    auto loaded = Entry("LOADED", "this is not decoded");
+    loaded.attributes = 0x10;
+    EXPECT_EQ(0u, Install(Archive({dir, label, unixDir, loaded, Entry("A.TXT", "a")})));
+    EXPECT_EQ((std::vector<std::string>{"A.TXT"}), ListTree(target));
+    EXPECT_EQ((std::vector<std::string>{"A.TXT"}), gStatus);
+
+    // Version out of range stops even on a directory entry.
+    dir.versionNeeded = 21;
+    EXPECT_EQ(1u, Install(Archive({dir, Entry("B.TXT", "b")})));
+    EXPECT_FALSE(Exists("B.TXT"));
+}
+
+TEST_F(DriverTest, ChecksumMismatchKeepsWhatWasInstalledBefore) {
+    EXPECT_EQ(0u, Install(Archive({Entry("DATA.BIN", "good version")})));
+    auto damaged = Entry("DATA.BIN", "new version");
+    damaged.dataCrc ^= 1;
+    auto fresh = Entry("FRESH.BIN", "never there before");
+    fresh.dataCrc ^= 1;
+    gStatus.clear();
+    EXPECT_EQ(3u, Install(Archive({Entry("A.TXT", "a"), damaged, Entry("LATER.TXT", "l", true)})));
+    EXPECT_EQ((std::vector<std::string>{"DATA.BIN"}), gErrorCaptions);  // the stored name
+    EXPECT_EQ("good version", Content("DATA.BIN"));
+    EXPECT_EQ("a", Content("A.TXT"));
+    EXPECT_FALSE(Exists("LATER.TXT"));
+    EXPECT_EQ(3u, Install(Archive({fresh})));
+    EXPECT_EQ((std::vector<std::string>{"A.TXT", "DATA.BIN"}), ListTree(target));
+}
+
+TEST_F(DriverTest, ChecksumConventionFollowsTheSignature) {
+    // With the "Rar!" marker the stored value is the complemented CRC-32:
+    // the running value itself does not match.
+    auto running = Entry("A.TXT", "abc");
+    running.dataCrc = ~running.dataCrc;
+    EXPECT_EQ(3u, Install(Archive({running})));
+
+    // Behind the old signature the 16-bit rotating sum is stored as it is.
+    Bytes data = ToBytes("old format payload");
+    auto old = Entry("OLD.TXT", "old format payload");
+    old.dataCrc = testarc::RotSum16(data);
+    auto oldCrc = Entry("CRC.TXT", "old format payload", true);  // a CRC does not pass
+    Bytes file = testarc::ImagePrefix(512, true);
+    Bytes header = testarc::OldSignature();
+    testarc::PutU8(header, 0);
+    testarc::PutU16(header, 13);  // HeaderSize of the 13 bytes from the signature
+    header.resize(13, 0);
+    testarc::Append(file, header);
+    testarc::Append(file, testarc::FileBlock(old));
+    testarc::Append(file, testarc::FileBlock(oldCrc));
+    gErrorCaptions.clear();
+    EXPECT_EQ(3u, Install(file));
+    EXPECT_EQ("old format payload", Content("OLD.TXT"));
+    EXPECT_FALSE(Exists("CRC.TXT"));
+    EXPECT_EQ((std::vector<std::string>{"CRC.TXT"}), gErrorCaptions);
+}
+
+TEST_F(DriverTest, SettingsFileIsWrittenOnlyWhereNoneExists) {
+    auto settings = Entry("QUORZIP.SET", "defaults", true);
+    settings.attributes = 0x21;
+    settings.dosDateTime = testarc::DosDateTime(1998, 11, 19, 8, 25, 26);
+    Bytes archive = Archive({Entry("A.TXT", "a"), settings});
+    EXPECT_EQ(0u, Install(archive));
+    EXPECT_EQ("defaults", Content("QUORZIP.SET"));
+    MakeWritable(CorePath(InTarget("QUORZIP.SET")).c_str());
+
+    WriteInTarget("QUORZIP.SET", "the user's own settings");
+    gStatus.clear();
+    EXPECT_EQ(0u, Install(archive));
+    EXPECT_EQ("the user's own settings", Content("QUORZIP.SET"));
+    EXPECT_EQ(LocalTime(1998, 11, 19, 8, 25, 26), ModifiedTime(InTarget("QUORZIP.SET")));
+    EXPECT_FALSE(IsWritable(InTarget("QUORZIP.SET")));
+    EXPECT_EQ((std::vector<std::string>{"A.TXT", "QUORZIP.SET"}), gStatus);
+    MakeWritable(CorePath(InTarget("QUORZIP.SET")).c_str());
+
+    // Only the exact stored name is kept: another case or a directory part
+    // in front is installed like any file.
+    WriteInTarget("quorzip.set", "old");
+    ASSERT_EQ(0, CreatePathTree(CorePath(InTarget("SUB")).c_str()));
+    WriteInTarget("SUB/QUORZIP.SET", "old");
+    EXPECT_EQ(0u, Install(Archive({Entry("quorzip.set", "new"), Entry("SUB/QUORZIP.SET", "new")})));
+    EXPECT_EQ("new", Content("quorzip.set"));
+    EXPECT_EQ("new", Content("SUB/QUORZIP.SET"));
+}
+
+TEST_F(DriverTest, KeptSettingsFileIsStillDecodedForTheSolidEntryAfterIt) {
+    // The entry after the settings file copies its bytes through a match,
+    // so it comes out right only when the kept file went through the window.
+    testbits::LzWriter a;
+    a.Tables(testbits::GeneralLengths());
+    for (char c : std::string("head")) a.Literal(static_cast<uint8_t>(c));
+    testbits::LzWriter s;
+    s.current = testbits::GeneralLengths();
+    for (char c : std::string("SETTINGS")) s.Literal(static_cast<uint8_t>(c));
+    testbits::LzWriter b;
+    b.current = testbits::GeneralLengths();
+    b.Match(8, 8);
+
+    const auto spec = testinst::PackedEntry;
+    WriteInTarget("QUORZIP.SET", "mine");
+    EXPECT_EQ(0u, Install(Archive({spec("A.TXT", a.Finish(), "head", false),
+                                   spec("QUORZIP.SET", s.Finish(), "SETTINGS", true),
+                                   spec("B.TXT", b.Finish(), "SETTINGS", true)})));
+    EXPECT_EQ("mine", Content("QUORZIP.SET"));
+    EXPECT_EQ("SETTINGS", Content("B.TXT"));
+}
+
+TEST_F(DriverTest, ReadOnlyFileIsReplacedAndTakesTheStoredAttributes) {
+    WriteInTarget("A.TXT", "old and read-only");
+    ASSERT_EQ(0, PlatformSetAttributes(CorePath(InTarget("A.TXT")).c_str(), 0x21));
+    ASSERT_FALSE(IsWritable(InTarget("A.TXT")));
+    EXPECT_EQ(0u, Install(Archive({Entry("A.TXT", "new")})));
+    EXPECT_EQ("new", Content("A.TXT"));
+    EXPECT_TRUE(IsWritable(InTarget("A.TXT")));
+}
+
+TEST_F(DriverTest, DirectoryAtTheTargetPathIsLeftAndReported) {
+    ASSERT_EQ(0, CreatePathTree(CorePath(InTarget("A.TXT")).c_str()));
+    WriteInTarget("A.TXT/inside", "kept");
+    time_t before = ModifiedTime(InTarget("A.TXT"));
+    auto file = Entry("A.TXT", "a file");
+    file.attributes = 0x21;  // read-only: must not reach the directory
+    EXPECT_EQ(1u, Install(Archive({file, Entry("B.TXT", "b", true)})));
+    EXPECT_EQ((std::vector<std::string>{TargetCore() + "A.TXT"}), gErrorCaptions);
+    EXPECT_EQ((std::vector<std::string>{"A.TXT/", "A.TXT/inside"}), ListTree(target));
+    EXPECT_EQ("kept", Content("A.TXT/inside"));
+    EXPECT_TRUE(IsWritable(InTarget("A.TXT")));
+    EXPECT_EQ(before, ModifiedTime(InTarget("A.TXT")));
+}
+
+TEST_F(DriverTest, OutputThatCannotBeCreatedIsReportedWithItsPath) {
+    // A file stands where the entry needs a directory.
+    WriteInTarget("DOC", "a file, not a directory");
+    EXPECT_EQ(1u, Install(Archive({Entry("A.TXT", "a"), Entry("DOC/README.TXT", "r", true),
+                                   Entry("LATER.TXT", "l", true)})));
+    EXPECT_EQ((std::vector<std::string>{TargetCore() + "DOC\\README.TXT"}), gErrorCaptions);
+    EXPECT_EQ((std::vector<std::string>{"A.TXT", "DOC"}), ListTree(target));
+    EXPECT_EQ("a file, not a directory", Content("DOC"));
+    // The refused entry was decoded in skip mode; nothing after it ran.
+    EXPECT_EQ((std::vector<std::string>{"A.TXT", "DOC\\README.TXT"}), gStatus);
+}
+
+TEST_F(DriverTest, NamesThatLeaveTheTargetAreRefused) {
+    const char* const refused[] = {"..\\ESCAPED.TXT", "../ESCAPED.TXT", "DOC\\..\\..\\ESCAPED.TXT",
+                                   "\\ESCAPED.TXT", "/ESCAPED.TXT", "C:ESCAPED.TXT",
+                                   "C:\\ESCAPED.TXT", "A.TXT:stream", "CON", "nul.txt",
+                                   "Com1.dat", "LPT9", "aux ", "DOC\\PRN\\A.TXT", "..",
+                                   "DOC\\...\\A.TXT", "DOC\\\\A.TXT", "DOC\\", ""};
+    for (const char* name : refused) {
+        SCOPED_TRACE(name);
+        gErrorCaptions.clear();
+        gStatus.clear();
+        EXPECT_EQ(1u, Install(Archive({Entry(name, "escaped"), Entry("LATER.TXT", "l", true)})));
+        EXPECT_EQ((std::vector<std::string>{TargetCore() + CorePath(name)}), gErrorCaptions);
+        EXPECT_EQ(1u, gStatus.size());  // decoded in skip mode, then the walk stops
+    }
+    EXPECT_TRUE(ListTree(target).empty());
+    for (const std::string& path : ListTree(root))
+        EXPECT_EQ(std::string::npos, path.find("ESCAPED")) << path;
+    EXPECT_NE(0, CheckFileExists("\\ESCAPED.TXT"));
+}
+
+TEST_F(DriverTest, OrdinaryNamesThatLookUnusualAreInstalled) {
+    const char* const allowed[] = {"..A", "A..B", "CONFIG.SYS", "COM10", "LPT", "NULL.TXT",
+                                   ".HIDDEN", "DIR.D\\CONSOLE.TXT"};
+    std::vector<testarc::FileSpec> entries;
+    for (const char* name : allowed) entries.push_back(Entry(name, name, !entries.empty()));
+    EXPECT_EQ(0u, Install(Archive(entries)));
+    for (const char* name : allowed) EXPECT_EQ(name, Content(Native(name))) << name;
+}
+
+TEST_F(DriverTest, TargetPathOverTheSystemLimitIsRefused) {
+    std::string dirPart = TargetCore();
+    std::string longest(259 - dirPart.size(), 'L');  // 259 characters in all
+    std::string tooLong(260 - dirPart.size(), 'N');
+    EXPECT_EQ(1u, Install(Archive({Entry(longest, "fits"), Entry(tooLong, "too long", true)})));
+    EXPECT_EQ((std::vector<std::string>{dirPart + tooLong}), gErrorCaptions);
+    EXPECT_EQ((std::vector<std::string>{longest}), ListTree(target));
+}
+
+TEST_F(DriverTest, ShortNamesInADeepDirectoryFitUpToTheLimit) {
+    // The directories take all but two of the 259 characters; each file is
+    // still decoded beside its target first, under a shorter temporary name.
+    size_t want = 259 - TargetCore().size() - 3;  // rel + '\' + "AB"
+    std::string rel(want, 'D');
+    for (size_t i = 50; i + 1 < want; i += 51) rel[i] = '/';
+    EXPECT_EQ(0u, Install(Archive({Entry(rel + "/AB", "two"), Entry(rel + "/XY", "more", true)})));
+    EXPECT_EQ(259u, (TargetCore() + rel + "\\AB").size());
+    EXPECT_EQ("two", Content(rel + "/AB"));
+    EXPECT_EQ("more", Content(rel + "/XY"));
+    EXPECT_EQ((std::vector<std::string>{"AB", "XY"}), ListTree(InTarget(rel)));
+    EXPECT_TRUE(gErrorCaptions.empty());
+}
+
+TEST_F(DriverTest, AllocationFailuresGiveOneAndNine) {
+    Bytes archive = Archive({Entry("A.TXT", "a")});
+    gFailAllocSize = sizeof(UnpackContext);
+    SetAllocFailureHook(FailAllocOfSize);
+    EXPECT_EQ(1u, Install(archive, false));
+    gFailAllocSize = kWindowSize;
+    EXPECT_EQ(9u, Install(archive));
+    SetAllocFailureHook(nullptr);
+    EXPECT_TRUE(ListTree(target).empty());
+    EXPECT_EQ(0u, Install(archive));
+}
+
+TEST(StoredNameTest, PlainRelativePathsOnly) {
+    EXPECT_TRUE(IsSafeStoredName("A.TXT"));
+    EXPECT_TRUE(IsSafeStoredName("DIR\\SUB\\A.TXT"));
+    EXPECT_TRUE(IsSafeStoredName("COM0"));
+    EXPECT_TRUE(IsSafeStoredName("LPT1X"));
+    EXPECT_FALSE(IsSafeStoredName("lpt1.txt"));
+    EXPECT_FALSE(IsSafeStoredName("CONOUT$"));
+    EXPECT_FALSE(IsSafeStoredName("DIR\\."));
+    EXPECT_FALSE(IsSafeStoredName(". .\\A"));
+    EXPECT_FALSE(IsSafeStoredName("\\\\server\\share\\A"));
+}
+
+}  // namespace

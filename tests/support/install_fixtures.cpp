@@ -1,0 +1,67 @@
+#include "support/install_fixtures.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "support/bitwriter.h"
+
+namespace testinst {
+
+Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+testarc::FileSpec PackedEntry(const std::string& name, const Bytes& packed,
+                              const std::string& data, bool solid) {
+    testarc::FileSpec e;
+    e.name = name;
+    e.packed = packed;
+    e.unpackedSize = static_cast<uint32_t>(data.size());
+    e.dataCrc = testarc::Crc32(ToBytes(data));
+    e.flags = static_cast<uint16_t>(0x8000 | (solid ? 0x10 : 0));
+    return e;
+}
+
+testarc::FileSpec LiteralEntry(const std::string& name, const std::string& data, bool solid) {
+    Bytes d = ToBytes(data);
+    return PackedEntry(name, testbits::PackLiterals(d.data(), d.size(), solid), data, solid);
+}
+
+Bytes ArchiveOf(const std::vector<Bytes>& blocks, const Bytes& prefix) {
+    Bytes out = prefix;
+    testarc::Append(out, testarc::Marker());
+    testarc::Append(out, testarc::MainHeader());
+    for (const Bytes& b : blocks) testarc::Append(out, b);
+    return out;
+}
+
+namespace {
+
+void ListInto(const std::string& dir, const std::string& prefix, std::vector<std::string>& out) {
+    DIR* d = opendir(dir.c_str());
+    if (!d) return;
+    while (struct dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat st;
+        std::string full = dir + "/" + name;
+        if (stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            out.push_back(prefix + name + "/");
+            ListInto(full, prefix + name + "/", out);
+        } else {
+            out.push_back(prefix + name);
+        }
+    }
+    closedir(d);
+}
+
+}  // namespace
+
+std::vector<std::string> ListTree(const std::string& dir) {
+    std::vector<std::string> out;
+    ListInto(dir, "", out);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+}  // namespace testinst

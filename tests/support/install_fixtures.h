@@ -1,0 +1,34 @@
+// Test-side helpers for whole installations: entries whose packed data
+// stands for given bytes, archives made of them, and the tree an
+// installation leaves behind.
+#ifndef QUORVANEL_TESTS_SUPPORT_INSTALL_FIXTURES_H
+#define QUORVANEL_TESTS_SUPPORT_INSTALL_FIXTURES_H
+
+#include <string>
+#include <vector>
+
+#include "support/archive_builder.h"
+
+namespace testinst {
+
+using testarc::Bytes;
+
+Bytes ToBytes(const std::string& s);
+
+// An entry with the given packed data that unpacks to data; solid entries
+// continue from the window and tables of the entry before.
+testarc::FileSpec PackedEntry(const std::string& name, const Bytes& packed,
+                              const std::string& data, bool solid);
+// An entry whose packed data is made of literals only.
+testarc::FileSpec LiteralEntry(const std::string& name, const std::string& data, bool solid);
+
+// Marker, a plain main header and the blocks, behind prefix.
+Bytes ArchiveOf(const std::vector<Bytes>& blocks, const Bytes& prefix = Bytes());
+
+// Everything below a native directory path as sorted relative paths with
+// '/'; directories end with '/'.
+std::vector<std::string> ListTree(const std::string& dir);
+
+}  // namespace testinst
+
+#endif

@@ -1,0 +1,390 @@
+// qvinstall: the installer without its dialog. Lists, tests or installs the
+// archive carried by an installer file (or a bare archive), on the same core
+// as the graphical installer.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <io.h>
+#define QV_ISATTY _isatty
+#define QV_FILENO _fileno
+#else
+#include <unistd.h>
+#define QV_ISATTY isatty
+#define QV_FILENO fileno
+#endif
+
+#include "archive/blockreader.h"
+#include "archive/checksum.h"
+#include "install/context.h"
+#include "install/driver.h"
+#include "install/entry.h"
+#include "install/fileops.h"
+#include "install/platform.h"
+#include "unpack/lzdecoder.h"
+
+namespace {
+
+enum {
+    kExitUsage = 64,       // bad command line
+    kExitCannotCreate = 73  // the target directory cannot be made
+};
+
+#ifdef _WIN32
+const char kNullDevice[] = "NUL";
+#else
+const char kNullDevice[] = "/dev/null";
+#endif
+
+const char kUsage[] =
+    "Usage: qvinstall COMMAND ARGS...\n"
+    "\n"
+    "Installs ZT Quorvanel Lite from an installer file without its dialog, or\n"
+    "looks into the archive the installer carries.\n"
+    "\n"
+    "Commands:\n"
+    "  list FILE            show every entry: sizes, ratio, date and time,\n"
+    "                       attributes, stored checksum, flags, version, name\n"
+    "  test FILE            decode every entry and check its checksum; writes nothing\n"
+    "  install FILE TARGET  create TARGET (with missing parents) and install into it;\n"
+    "                       the settings file QUORZIP.SET is kept when present\n"
+    "  --help               show this text\n"
+    "\n"
+    "Progress and errors go to standard error.\n"
+    "\n"
+    "Exit status:\n"
+    "  0   success\n"
+    "  1   an entry needs an unsupported version, or a file could not be written\n"
+    "  2   FILE cannot be opened, holds no archive, or lacks another volume\n"
+    "  3   an entry's data does not match its checksum\n"
+    "  9   out of memory\n"
+    "  64  bad command line\n"
+    "  73  TARGET cannot be created or is not a directory\n";
+
+// Paths on the command line may use '/'; the core works with '\'.
+bool ToCorePath(const char* arg, char* out, size_t room) {
+    size_t n = strlen(arg);
+    if (n == 0 || n + 1 > room) return false;
+    for (size_t i = 0; i <= n; i++) out[i] = arg[i] == '/' ? '\\' : arg[i];
+    return true;
+}
+
+bool IsDirectory(const char* nativePath) {
+    // Some C libraries refuse a trailing separator here, which a root needs.
+    std::string path = nativePath;
+    while (path.size() > 1 && (path.back() == '/' || path.back() == '\\') &&
+           path[path.size() - 2] != ':')
+        path.pop_back();
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// A context for one look at the archive, as the installer makes it.
+struct Session {
+    UnpackContext* ctx = nullptr;
+    char path[kPathSize];
+};
+
+// Opens the archive of FILE for a walk; prints why not and returns false.
+bool OpenSession(Session& s, const char* file) {
+    if (!ToCorePath(file, s.path, sizeof s.path)) {
+        fprintf(stderr, "qvinstall: %s: path too long\n", file);
+        return false;
+    }
+    FILE* probe = fopen(file, "rb");
+    if (!probe) {
+        fprintf(stderr, "qvinstall: cannot open %s\n", file);
+        return false;
+    }
+    fclose(probe);
+    s.ctx = static_cast<UnpackContext*>(AllocZeroed(sizeof(UnpackContext)));
+    if (!s.ctx) {
+        fprintf(stderr, "qvinstall: out of memory\n");
+        return false;
+    }
+    s.ctx->ArchivePath = s.path;
+    BindAudioTables(s.ctx);
+    BuildCrc32Table(s.ctx);
+    if (!BeginArchiveWalk(s.ctx)) {
+        fprintf(stderr, "qvinstall: %s: no archive found\n", file);
+        FreeAndClear(&s.ctx);
+        return false;
+    }
+    return true;
+}
+
+void CloseSession(Session& s) {
+    if (!s.ctx) return;
+    FreeAndClear(&s.ctx->WindowMemory);
+    CloseFile(s.ctx->ArchiveFile);
+    FreeAndClear(&s.ctx);
+}
+
+// Delivers the next file entry (sub-blocks are counted and passed over);
+// false at the end of the archive.
+bool NextEntry(UnpackContext* ctx, uint32_t* subBlocks) {
+    for (;;) {
+        if (SeekNextBlock(ctx, kFileRequest) <= 0) return false;
+        if (ctx->LastBlockType != kBlockSub) break;
+        if (subBlocks) ++*subBlocks;
+        SeekFile(ctx->ArchiveFile, ctx->NextBlock, 0);
+    }
+    FixHostAttributes(&ctx->EntryHeader);
+    return true;
+}
+
+void FormatAttributes(uint32_t a, char* out) {
+    const char letters[] = "RHSVDA";  // bits 0x01 .. 0x20
+    for (int i = 0; i < 6; i++) out[i] = (a & (1u << i)) ? letters[i] : '.';
+    out[6] = '\0';
+}
+
+void FormatDosTime(uint32_t dos, char* out, size_t size) {
+    uint32_t date = dos >> 16, time = dos & 0xFFFF;
+    snprintf(out, size, "%04u-%02u-%02u %02u:%02u:%02u", ((date >> 9) & 0x7F) + 1980,
+             (date >> 5) & 0x0F, date & 0x1F, (time >> 11) & 0x1F, (time >> 5) & 0x3F,
+             (time & 0x1F) * 2);
+}
+
+void FormatRatio(uint64_t packed, uint64_t unpacked, char* out, size_t size) {
+    if (unpacked == 0)
+        snprintf(out, size, "%5s", "-");
+    else
+        snprintf(out, size, "%4u%%", static_cast<unsigned>(packed * 100 / unpacked));
+}
+
+int CommandList(const char* file) {
+    Session s;
+    if (!OpenSession(s, file)) return kInstallNoArchive;
+    UnpackContext* ctx = s.ctx;
+    printf("Archive %s (%s signature, main header flags %04X)\n", file,
+           ctx->ArchiveFormat == 1 ? "old" : "Rar!", ctx->ArchiveHeader.BlockFlags);
+    printf("%10s %10s %5s %-19s %-6s %-8s %-5s %-4s %s\n", "Packed", "Unpacked", "Ratio",
+           "Date and time", "Attr", "Checksum", "Flags", "Ver", "Name");
+    uint64_t packed = 0, unpacked = 0;
+    uint32_t files = 0, subBlocks = 0;
+    while (NextEntry(ctx, &subBlocks)) {
+        const FileBlockHeader* h = &ctx->EntryHeader;
+        char attrs[8], when[32], ratio[16];
+        FormatAttributes(h->Attributes, attrs);
+        FormatDosTime(h->DosDateTime, when, sizeof when);
+        FormatRatio(h->PackedSize, h->UnpackedSize, ratio, sizeof ratio);
+        printf("%10u %10u %s %s %s %08X %04X  %u.%u  %s%s\n", h->PackedSize, h->UnpackedSize,
+               ratio, when, attrs, h->DataCrc, h->BlockFlags, h->VersionNeeded / 10,
+               h->VersionNeeded % 10, h->Name,
+               IsSafeStoredName(h->Name) ? "" : "  (refused: unsafe name)");
+        packed += h->PackedSize;
+        unpacked += h->UnpackedSize;
+        files++;
+        SeekFile(ctx->ArchiveFile, ctx->NextBlock, 0);
+    }
+    char ratio[16];
+    FormatRatio(packed, unpacked, ratio, sizeof ratio);
+    printf("%10llu %10llu %s %u entries", static_cast<unsigned long long>(packed),
+           static_cast<unsigned long long>(unpacked), ratio, files);
+    if (subBlocks) printf(", %u sub-blocks", subBlocks);
+    printf("\n");
+    CloseSession(s);
+    return kInstallOk;
+}
+
+// Decodes every entry as the installer would, into the null device, so that
+// the checksum runs over every byte without anything being written.
+int CommandTest(const char* file) {
+    Session s;
+    if (!OpenSession(s, file)) return kInstallNoArchive;
+    UnpackContext* ctx = s.ctx;
+    ctx->WindowMemory = static_cast<uint8_t*>(AllocZeroed(kWindowSize));
+    FILE* sink = fopen(kNullDevice, "wb");
+    if (!ctx->WindowMemory || !sink) {
+        fprintf(stderr, "qvinstall: %s\n", sink ? "out of memory" : "cannot open the null device");
+        if (sink) fclose(sink);
+        CloseSession(s);
+        return kInstallNoWindow;
+    }
+    int result = kInstallOk;
+    uint32_t good = 0, bad = 0;
+    bool first = true;
+    while (NextEntry(ctx, nullptr)) {
+        FileBlockHeader* h = &ctx->EntryHeader;
+        if (first && (h->BlockFlags & kFlagContinuedFromPrevious)) {
+            printf("FAILED  %s (continued from a previous volume)\n", h->Name);
+            result = kInstallNoArchive;
+            bad++;
+            break;
+        }
+        first = false;
+        ctx->ContinuedInNext = h->BlockFlags & kFlagContinuedInNext;
+        const char* problem = nullptr;
+        int code = kInstallOk;
+        if (!IsSupportedVersion(h)) {
+            problem = "needs an unsupported version";
+            code = kInstallFailed;
+        }
+        if (IsPassedOverEntry(h)) {
+            SeekFile(ctx->ArchiveFile, ctx->NextBlock, 0);
+        } else {
+            SeekFile(ctx->ArchiveFile, ctx->NextBlock - static_cast<int32_t>(h->PackedSize), 0);
+            PrepareEntryDecoding(ctx, sink, problem != nullptr);
+            DecompressFile(ctx, ctx->WindowMemory, h->BlockFlags & kFlagSolid);
+            SeekFile(ctx->ArchiveFile, ctx->NextBlock, 0);
+            if (!problem && !EntryChecksumMatches(ctx)) {
+                problem = "checksum mismatch";
+                code = kInstallBadChecksum;
+            }
+            if (!problem && !IsSafeStoredName(h->Name)) {
+                problem = "unsafe name, the installer refuses it";
+                code = kInstallFailed;
+            }
+        }
+        if (problem) {
+            printf("FAILED  %s (%s)\n", h->Name, problem);
+            if (result == kInstallOk) result = code;
+            bad++;
+        } else {
+            printf("OK      %s\n", h->Name);
+            good++;
+        }
+    }
+    if (result == kInstallOk && ctx->ContinuedInNext) {
+        printf("FAILED  the last entry continues in a next volume\n");
+        result = kInstallNoArchive;
+    }
+    printf("%u entries OK, %u failed\n", good, bad);
+    fclose(sink);
+    CloseSession(s);
+    return result;
+}
+
+// Progress of an installation, fed by the status line.
+struct Progress {
+    bool terminal = false;
+    std::vector<uint64_t> sizes;  // unpacked size of each entry the driver decodes
+    uint64_t total = 0;
+    uint64_t done = 0;
+    size_t shown = 0;
+    bool lineOpen = false;
+};
+Progress gProgress;
+
+void EndProgressLine() {
+    if (gProgress.lineOpen) fputs("\r\033[K", stderr);
+    gProgress.lineOpen = false;
+}
+
+void ShowStatusLine(void*, const char* name) {
+    Progress& p = gProgress;
+    if (p.shown > 0 && p.shown <= p.sizes.size()) p.done += p.sizes[p.shown - 1];
+    p.shown++;
+    if (!p.terminal) {
+        fprintf(stderr, "installing %s\n", name);
+        return;
+    }
+    unsigned percent = p.total ? static_cast<unsigned>(p.done * 100 / p.total) : 0;
+    fprintf(stderr, "\r\033[K[%3u%%] %zu/%zu %s", percent, p.shown, p.sizes.size(), name);
+    fflush(stderr);
+    p.lineOpen = true;
+}
+
+void ShowErrorLine(void*, const char* text, const char* caption) {
+    EndProgressLine();
+    fprintf(stderr, "qvinstall: %s: %s\n", caption, text);
+}
+
+// Reads the entry sizes ahead of the installation for the progress display.
+void MeasureEntries(const char* file) {
+    Session s;
+    if (!OpenSession(s, file)) return;
+    while (NextEntry(s.ctx, nullptr)) {
+        if (!IsPassedOverEntry(&s.ctx->EntryHeader)) {
+            gProgress.sizes.push_back(s.ctx->EntryHeader.UnpackedSize);
+            gProgress.total += s.ctx->EntryHeader.UnpackedSize;
+        }
+        SeekFile(s.ctx->ArchiveFile, s.ctx->NextBlock, 0);
+    }
+    CloseSession(s);
+}
+
+const char* DescribeResult(uint32_t result) {
+    switch (result) {
+        case kInstallFailed: return "an entry could not be installed";
+        case kInstallNoArchive: return "no complete archive found";
+        case kInstallBadChecksum: return "an entry's data is damaged";
+        case kInstallNoWindow: return "out of memory";
+        default: return "failed";
+    }
+}
+
+int CommandInstall(const char* file, const char* targetArg) {
+    char archive[kPathSize];
+    char target[kPathSize];
+    if (!ToCorePath(file, archive, sizeof archive)) {
+        fprintf(stderr, "qvinstall: %s: path too long\n", file);
+        return kInstallNoArchive;
+    }
+    // One character of room stays for the backslash the installer appends.
+    if (!ToCorePath(targetArg, target, sizeof target - 1)) {
+        fprintf(stderr, "qvinstall: %s: %s\n", targetArg,
+                targetArg[0] ? "path too long" : "empty target");
+        return kExitCannotCreate;
+    }
+    FILE* probe = fopen(file, "rb");
+    if (!probe) {
+        fprintf(stderr, "qvinstall: cannot open %s\n", file);
+        return kInstallNoArchive;
+    }
+    fclose(probe);
+    if (CheckFileExists(target) != 0) {
+        CreatePathTree(target);
+        if (CheckFileExists(target) != 0) {
+            fprintf(stderr, "qvinstall: %s: Cannot create path.\n", targetArg);
+            return kExitCannotCreate;
+        }
+    }
+    if (!IsDirectory(targetArg)) {
+        fprintf(stderr, "qvinstall: %s: not a directory\n", targetArg);
+        return kExitCannotCreate;
+    }
+
+    gProgress.terminal = QV_ISATTY(QV_FILENO(stderr)) != 0;
+    if (gProgress.terminal) MeasureEntries(file);
+    HostUiHooks hooks = {ShowStatusLine, ShowErrorLine};
+    SetHostUiHooks(&hooks);
+    uint32_t result = InstallFromArchive(nullptr, archive, target);
+    SetHostUiHooks(nullptr);
+    EndProgressLine();
+    if (result == kInstallOk)
+        fprintf(stderr, "installed %zu files into %s\n", gProgress.shown, targetArg);
+    else
+        fprintf(stderr, "qvinstall: installation failed (%u): %s\n", result,
+                DescribeResult(result));
+    return static_cast<int>(result);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        fputs(kUsage, stderr);
+        return kExitUsage;
+    }
+    std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        fputs(kUsage, stdout);
+        return 0;
+    }
+    if (command == "list" && argc == 3) return CommandList(argv[2]);
+    if (command == "test" && argc == 3) return CommandTest(argv[2]);
+    if (command == "install" && argc == 4) return CommandInstall(argv[2], argv[3]);
+    if (command == "list" || command == "test" || command == "install")
+        fprintf(stderr, "qvinstall: wrong number of arguments for %s\n", command.c_str());
+    else
+        fprintf(stderr, "qvinstall: unknown command '%s'\n", command.c_str());
+    fputs("Try 'qvinstall --help'.\n", stderr);
+    return kExitUsage;
+}
