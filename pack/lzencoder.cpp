@@ -273,6 +273,13 @@ uint32_t ChooseSymbol(const LzEncoder* e, const MatchState& m, uint32_t length, 
 
 inline uint32_t MaxLengthFor(uint32_t distance) { return 258 + MatchBonus(distance); }
 
+// The earliest position a match at pos may copy from: one window back, and
+// still in the buffer.
+inline uint32_t OldestReachable(const LzEncoder* e, uint32_t pos) {
+    uint32_t oldest = pos > kWindowBytes ? pos - kWindowBytes : 0;
+    return oldest < e->BufferBase ? e->BufferBase : oldest;
+}
+
 void Consider(const LzEncoder* e, uint32_t length, uint32_t distance, Choice* best) {
     uint32_t cost = ChooseSymbol(e, e->Match, length, distance, nullptr);
     if (!cost) return;
@@ -280,80 +287,13 @@ void Consider(const LzEncoder* e, uint32_t length, uint32_t distance, Choice* be
     if (gain > best->Gain) *best = {length, distance, gain};
 }
 
-// The best match at pos as far as the search goes; indexes pos.
-Choice Search(LzEncoder* e, uint32_t pos, uint32_t chainLimit) {
-    InsertUpTo(e, pos);
-    Choice best = {0, 0, 0};
-    uint32_t limit = e->EntryEnd - pos;
-    if (limit > kMaxMatchLength) limit = kMaxMatchLength;
-    const uint8_t* here = At(e, pos);
-    uint32_t oldest = pos > kWindowBytes ? pos - kWindowBytes : 0;
-    if (oldest < e->BufferBase) oldest = e->BufferBase;
-
-    if (limit >= 2) {
-        // Recent distances first: they are the cheapest to name.
-        for (uint32_t k = 0; k < 4; k++) {
-            uint32_t d = RecentAt(e->Match, k);
-            if (d == 0 || d > pos - oldest) continue;
-            uint32_t n = MatchLength(here, here - d, limit < 257 ? limit : 257);
-            uint32_t bonus = RecentBonus(d);
-            if (n > 257 + bonus) n = 257 + bonus;
-            if (n >= 2 + bonus) Consider(e, n, d, &best);
-            // A shorter repeat of exactly the last match is cheaper still.
-            if (d == e->Match.PrevDistance && e->Match.PrevLength >= 2 && n > e->Match.PrevLength)
-                Consider(e, e->Match.PrevLength, d, &best);
-        }
-        uint32_t pair = e->Head2[here[0] << 8 | here[1]];
-        if (pair && pos - (pair - 1) <= 256 && pair - 1 >= oldest) Consider(e, 2, pos - (pair - 1), &best);
-    }
-    if (limit >= 3) {
-        uint32_t three = e->Head3[Hash3(here)];
-        if (three && three - 1 >= oldest) {
-            uint32_t d = pos - (three - 1);
-            uint32_t n = MatchLength(here, here - d, limit);
-            if (n > MaxLengthFor(d)) n = MaxLengthFor(d);
-            if (n >= 3) Consider(e, n, d, &best);
-        }
-    }
-    if (limit >= 4) {
-        uint32_t bestLength = best.Length > 3 ? best.Length : 3;
-        uint32_t cand = e->Head[Hash4(here)];
-        uint32_t chain = chainLimit;
-        uint32_t previous = pos;
-        while (cand && chain--) {
-            uint32_t c = cand - 1;
-            if (c >= previous || c < oldest) break;
-            previous = c;
-            uint32_t d = pos - c;
-            const uint8_t* there = here - d;
-            if (bestLength >= limit) break;
-            if (there[bestLength] == here[bestLength]) {
-                uint32_t n = MatchLength(here, there, limit);
-                uint32_t maxLength = MaxLengthFor(d);
-                if (n > maxLength) n = maxLength;
-                if (n > bestLength || (n == bestLength && n >= 3)) {
-                    Choice before = best;
-                    Consider(e, n, d, &best);
-                    if (best.Length != before.Length || best.Distance != before.Distance) bestLength = n;
-                    if (n >= e->Params.Nice) break;
-                }
-            }
-            cand = e->Chain[c & kChainMask];
-        }
-    }
-    Insert(e, pos);
-    e->Inserted = pos + 1;
-    return best;
-}
-
 // Every match at pos worth weighing, by increasing length (each the nearest
 // of its length); indexes pos.
-void FindMatches(LzEncoder* e, uint32_t pos, uint32_t limit, std::vector<Found>* out) {
+void FindMatches(LzEncoder* e, uint32_t pos, uint32_t limit, uint32_t chainLimit, std::vector<Found>* out) {
     InsertUpTo(e, pos);
     out->clear();
     const uint8_t* here = At(e, pos);
-    uint32_t oldest = pos > kWindowBytes ? pos - kWindowBytes : 0;
-    if (oldest < e->BufferBase) oldest = e->BufferBase;
+    uint32_t oldest = OldestReachable(e, pos);
     if (limit >= 2) {
         uint32_t pair = e->Head2[here[0] << 8 | here[1]];
         if (pair && pos - (pair - 1) <= 256 && pair - 1 >= oldest) out->push_back({2, pos - (pair - 1)});
@@ -373,7 +313,7 @@ void FindMatches(LzEncoder* e, uint32_t pos, uint32_t limit, std::vector<Found>*
     }
     if (limit >= 4 && bestLength < e->Params.Nice) {
         uint32_t cand = e->Head[Hash4(here)];
-        uint32_t chain = e->Params.Chain;
+        uint32_t chain = chainLimit;
         uint32_t previous = pos;
         while (cand && chain--) {
             uint32_t c = cand - 1;
@@ -396,6 +336,31 @@ void FindMatches(LzEncoder* e, uint32_t pos, uint32_t limit, std::vector<Found>*
     }
     Insert(e, pos);
     e->Inserted = pos + 1;
+}
+
+// The best match at pos as far as the search goes; indexes pos.
+Choice Search(LzEncoder* e, uint32_t pos, uint32_t chainLimit) {
+    Choice best = {0, 0, 0};
+    uint32_t limit = e->EntryEnd - pos;
+    if (limit > kMaxMatchLength) limit = kMaxMatchLength;
+    const uint8_t* here = At(e, pos);
+    uint32_t oldest = OldestReachable(e, pos);
+    if (limit >= 2) {
+        // Recent distances first: they are the cheapest to name.
+        for (uint32_t k = 0; k < 4; k++) {
+            uint32_t d = RecentAt(e->Match, k);
+            if (d == 0 || d > pos - oldest) continue;
+            uint32_t bonus = RecentBonus(d);
+            uint32_t n = MatchLength(here, here - d, limit < 257 + bonus ? limit : 257 + bonus);
+            if (n >= 2 + bonus) Consider(e, n, d, &best);
+            // A shorter repeat of exactly the last match is cheaper still.
+            if (d == e->Match.PrevDistance && e->Match.PrevLength >= 2 && n > e->Match.PrevLength)
+                Consider(e, e->Match.PrevLength, d, &best);
+        }
+    }
+    FindMatches(e, pos, limit, chainLimit, &e->FoundScratch);
+    for (const Found& f : e->FoundScratch) Consider(e, f.Length, f.Distance, &best);
+    return best;
 }
 
 void FlushBlock(LzEncoder* e);
@@ -504,11 +469,10 @@ void ParseOptimal(LzEncoder* e, uint32_t end) {
                 b.State = a.State;
             }
             uint32_t limit = n - i < uint32_t(kMaxMatchLength) ? n - i : uint32_t(kMaxMatchLength);
-            FindMatches(e, pos, limit, &found);
+            FindMatches(e, pos, limit, e->Params.Chain, &found);
             uint32_t longest = 0;
             if (limit >= 2) {
-                uint32_t oldest = pos > kWindowBytes ? pos - kWindowBytes : 0;
-                if (oldest < e->BufferBase) oldest = e->BufferBase;
+                uint32_t oldest = OldestReachable(e, pos);
                 for (uint32_t k = 0; k < 4; k++) {
                     uint32_t d = RecentAt(a.State, k);
                     if (d == 0 || d > pos - oldest) continue;
