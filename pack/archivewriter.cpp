@@ -177,7 +177,9 @@ bool CollectSources(const std::string& dir, const std::string& listFile, int64_t
             if (item.empty() || item[0] == '#') continue;
             std::replace(item.begin(), item.end(), '/', '\\');
             std::string where = listFile + ":" + std::to_string(number) + ": ";
-            if (item[0] == '\\' || item.find("..") != std::string::npos || item.find(':') != std::string::npos) {
+            std::string padded = "\\" + item + "\\";
+            if (item[0] == '\\' || padded.find("\\..\\") != std::string::npos ||
+                padded.find("\\.\\") != std::string::npos || item.find(':') != std::string::npos) {
                 fclose(f);
                 *error = where + item + ": names must be relative paths inside the directory";
                 return false;

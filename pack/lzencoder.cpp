@@ -110,8 +110,9 @@ struct LzEncoder {
     uint32_t Pos;       // next position to parse
     uint32_t Inserted;  // positions below this are in the hash chains
     uint32_t EntryEnd;
-    uint32_t* Head;     // position + 1 of the newest 3-byte string per hash; 0 none
+    uint32_t* Head;     // position + 1 of the newest 4-byte string per hash; 0 none
     uint32_t* Chain;    // position + 1 of the previous one with the same hash
+    uint32_t* Head3;    // position + 1 of the newest 3-byte string per hash
     uint32_t* Head2;    // position + 1 of the newest occurrence of each byte pair
     bool HaveNext;
     Choice Next;
@@ -148,6 +149,12 @@ namespace {
 
 uint32_t LengthExtraOf(uint32_t slot) { return kLengthExtraTable[slot]; }
 
+inline uint32_t Hash4(const uint8_t* p) {
+    uint32_t v;
+    memcpy(&v, p, 4);
+    return (v * 2654435761u) >> (32 - kHashBits);
+}
+
 inline uint32_t Hash3(const uint8_t* p) {
     uint32_t v = static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
     return (v * 2654435761u) >> (32 - kHashBits);
@@ -180,8 +187,9 @@ void Insert(LzEncoder* e, uint32_t pos) {
     if (pos + 1 < e->EntryEnd) {
         const uint8_t* p = At(e, pos);
         e->Head2[p[0] << 8 | p[1]] = pos + 1;
-        if (pos + 2 < e->EntryEnd) {
-            uint32_t h = Hash3(p);
+        if (pos + 2 < e->EntryEnd) e->Head3[Hash3(p)] = pos + 1;
+        if (pos + 3 < e->EntryEnd) {
+            uint32_t h = Hash4(p);
             e->Chain[pos & kChainMask] = e->Head[h];
             e->Head[h] = pos + 1;
         }
@@ -265,6 +273,13 @@ uint32_t ChooseSymbol(const LzEncoder* e, const MatchState& m, uint32_t length, 
 
 inline uint32_t MaxLengthFor(uint32_t distance) { return 258 + MatchBonus(distance); }
 
+// The earliest position a match at pos may copy from: one window back, and
+// still in the buffer.
+inline uint32_t OldestReachable(const LzEncoder* e, uint32_t pos) {
+    uint32_t oldest = pos > kWindowBytes ? pos - kWindowBytes : 0;
+    return oldest < e->BufferBase ? e->BufferBase : oldest;
+}
+
 void Consider(const LzEncoder* e, uint32_t length, uint32_t distance, Choice* best) {
     uint32_t cost = ChooseSymbol(e, e->Match, length, distance, nullptr);
     if (!cost) return;
@@ -272,79 +287,33 @@ void Consider(const LzEncoder* e, uint32_t length, uint32_t distance, Choice* be
     if (gain > best->Gain) *best = {length, distance, gain};
 }
 
-// The best match at pos as far as the search goes; indexes pos.
-Choice Search(LzEncoder* e, uint32_t pos, uint32_t chainLimit) {
-    InsertUpTo(e, pos);
-    Choice best = {0, 0, 0};
-    uint32_t limit = e->EntryEnd - pos;
-    if (limit > kMaxMatchLength) limit = kMaxMatchLength;
-    const uint8_t* here = At(e, pos);
-    uint32_t oldest = pos > kWindowBytes ? pos - kWindowBytes : 0;
-    if (oldest < e->BufferBase) oldest = e->BufferBase;
-
-    if (limit >= 2) {
-        // Recent distances first: they are the cheapest to name.
-        for (uint32_t k = 0; k < 4; k++) {
-            uint32_t d = RecentAt(e->Match, k);
-            if (d == 0 || d > pos - oldest) continue;
-            uint32_t n = MatchLength(here, here - d, limit < 257 ? limit : 257);
-            uint32_t bonus = RecentBonus(d);
-            if (n > 257 + bonus) n = 257 + bonus;
-            if (n >= 2 + bonus) Consider(e, n, d, &best);
-            // A shorter repeat of exactly the last match is cheaper still.
-            if (d == e->Match.PrevDistance && e->Match.PrevLength >= 2 && n > e->Match.PrevLength)
-                Consider(e, e->Match.PrevLength, d, &best);
-        }
-        uint32_t pair = e->Head2[here[0] << 8 | here[1]];
-        if (pair && pos - (pair - 1) <= 256 && pair - 1 >= oldest) Consider(e, 2, pos - (pair - 1), &best);
-    }
-    if (limit >= 3) {
-        uint32_t bestLength = best.Length > 2 ? best.Length : 2;
-        uint32_t cand = e->Head[Hash3(here)];
-        uint32_t chain = chainLimit;
-        uint32_t previous = pos;
-        while (cand && chain--) {
-            uint32_t c = cand - 1;
-            if (c >= previous || c < oldest) break;
-            previous = c;
-            uint32_t d = pos - c;
-            const uint8_t* there = here - d;
-            if (bestLength >= limit) break;
-            if (there[bestLength] == here[bestLength]) {
-                uint32_t n = MatchLength(here, there, limit);
-                uint32_t maxLength = MaxLengthFor(d);
-                if (n > maxLength) n = maxLength;
-                if (n > bestLength || (n == bestLength && n >= 3)) {
-                    Choice before = best;
-                    Consider(e, n, d, &best);
-                    if (best.Length != before.Length || best.Distance != before.Distance) bestLength = n;
-                    if (n >= e->Params.Nice) break;
-                }
-            }
-            cand = e->Chain[c & kChainMask];
-        }
-    }
-    Insert(e, pos);
-    e->Inserted = pos + 1;
-    return best;
-}
-
 // Every match at pos worth weighing, by increasing length (each the nearest
 // of its length); indexes pos.
-void FindMatches(LzEncoder* e, uint32_t pos, uint32_t limit, std::vector<Found>* out) {
+void FindMatches(LzEncoder* e, uint32_t pos, uint32_t limit, uint32_t chainLimit, std::vector<Found>* out) {
     InsertUpTo(e, pos);
     out->clear();
     const uint8_t* here = At(e, pos);
-    uint32_t oldest = pos > kWindowBytes ? pos - kWindowBytes : 0;
-    if (oldest < e->BufferBase) oldest = e->BufferBase;
+    uint32_t oldest = OldestReachable(e, pos);
     if (limit >= 2) {
         uint32_t pair = e->Head2[here[0] << 8 | here[1]];
         if (pair && pos - (pair - 1) <= 256 && pair - 1 >= oldest) out->push_back({2, pos - (pair - 1)});
     }
+    uint32_t bestLength = 2;
     if (limit >= 3) {
-        uint32_t bestLength = 2;
-        uint32_t cand = e->Head[Hash3(here)];
-        uint32_t chain = e->Params.Chain;
+        uint32_t three = e->Head3[Hash3(here)];
+        if (three && three - 1 >= oldest) {
+            uint32_t d = pos - (three - 1);
+            uint32_t n = MatchLength(here, here - d, limit);
+            if (n > MaxLengthFor(d)) n = MaxLengthFor(d);
+            if (n >= 3) {
+                out->push_back({n, d});
+                bestLength = n;
+            }
+        }
+    }
+    if (limit >= 4 && bestLength < e->Params.Nice) {
+        uint32_t cand = e->Head[Hash4(here)];
+        uint32_t chain = chainLimit;
         uint32_t previous = pos;
         while (cand && chain--) {
             uint32_t c = cand - 1;
@@ -367,6 +336,31 @@ void FindMatches(LzEncoder* e, uint32_t pos, uint32_t limit, std::vector<Found>*
     }
     Insert(e, pos);
     e->Inserted = pos + 1;
+}
+
+// The best match at pos as far as the search goes; indexes pos.
+Choice Search(LzEncoder* e, uint32_t pos, uint32_t chainLimit) {
+    Choice best = {0, 0, 0};
+    uint32_t limit = e->EntryEnd - pos;
+    if (limit > kMaxMatchLength) limit = kMaxMatchLength;
+    const uint8_t* here = At(e, pos);
+    uint32_t oldest = OldestReachable(e, pos);
+    if (limit >= 2) {
+        // Recent distances first: they are the cheapest to name.
+        for (uint32_t k = 0; k < 4; k++) {
+            uint32_t d = RecentAt(e->Match, k);
+            if (d == 0 || d > pos - oldest) continue;
+            uint32_t bonus = RecentBonus(d);
+            uint32_t n = MatchLength(here, here - d, limit < 257 + bonus ? limit : 257 + bonus);
+            if (n >= 2 + bonus) Consider(e, n, d, &best);
+            // A shorter repeat of exactly the last match is cheaper still.
+            if (d == e->Match.PrevDistance && e->Match.PrevLength >= 2 && n > e->Match.PrevLength)
+                Consider(e, e->Match.PrevLength, d, &best);
+        }
+    }
+    FindMatches(e, pos, limit, chainLimit, &e->FoundScratch);
+    for (const Found& f : e->FoundScratch) Consider(e, f.Length, f.Distance, &best);
+    return best;
 }
 
 void FlushBlock(LzEncoder* e);
@@ -475,11 +469,10 @@ void ParseOptimal(LzEncoder* e, uint32_t end) {
                 b.State = a.State;
             }
             uint32_t limit = n - i < uint32_t(kMaxMatchLength) ? n - i : uint32_t(kMaxMatchLength);
-            FindMatches(e, pos, limit, &found);
+            FindMatches(e, pos, limit, e->Params.Chain, &found);
             uint32_t longest = 0;
             if (limit >= 2) {
-                uint32_t oldest = pos > kWindowBytes ? pos - kWindowBytes : 0;
-                if (oldest < e->BufferBase) oldest = e->BufferBase;
+                uint32_t oldest = OldestReachable(e, pos);
                 for (uint32_t k = 0; k < 4; k++) {
                     uint32_t d = RecentAt(a.State, k);
                     if (d == 0 || d > pos - oldest) continue;
@@ -635,7 +628,8 @@ LzEncoder* CreateLzEncoder(const LzEncoderSetup& setup) {
     e->Head = static_cast<uint32_t*>(calloc(kHashSize, sizeof(uint32_t)));
     e->Chain = static_cast<uint32_t*>(calloc(kWindowBytes, sizeof(uint32_t)));
     e->Head2 = static_cast<uint32_t*>(calloc(1 << 16, sizeof(uint32_t)));
-    if (!e->Buffer || !e->Head || !e->Chain || !e->Head2) {
+    e->Head3 = static_cast<uint32_t*>(calloc(kHashSize, sizeof(uint32_t)));
+    if (!e->Buffer || !e->Head || !e->Chain || !e->Head2 || !e->Head3) {
         DestroyLzEncoder(e);
         return nullptr;
     }
@@ -657,6 +651,7 @@ void DestroyLzEncoder(LzEncoder* encoder) {
     free(encoder->Head);
     free(encoder->Chain);
     free(encoder->Head2);
+    free(encoder->Head3);
     delete encoder;
 }
 

@@ -124,13 +124,19 @@ TEST(ArchiveWriter, ListFileOrderAndItsMistakes) {
     EXPECT_EQ(sources[0].Name, "sub\\a.bin");
     EXPECT_EQ(sources[1].Name, "b.txt");
 
-    for (const char* bad : {"missing.txt\n", "../b.txt\n", "b.txt\nB.TXT\n", "sub\n"}) {
+    for (const char* bad : {"missing.txt\n", "../b.txt\n", "sub/../b.txt\n", "b.txt\nB.TXT\n", "sub\n"}) {
         f = fopen(list.c_str(), "w");
         fputs(bad, f);
         fclose(f);
         EXPECT_FALSE(CollectSources(dir, list, -1, &sources, &error)) << bad;
         EXPECT_FALSE(error.empty());
     }
+    // Dots inside a name are fine; only "." and ".." as components are not.
+    WriteFile(dir + "/v1..2.txt", Bytes(3, 'v'), kSomeTime);
+    f = fopen(list.c_str(), "w");
+    fputs("v1..2.txt\n", f);
+    fclose(f);
+    EXPECT_TRUE(CollectSources(dir, list, -1, &sources, &error)) << error;
     EXPECT_FALSE(CollectSources(dir + "/nothing", "", -1, &sources, &error));
     EXPECT_FALSE(CollectSources(testarc::MakeTempDir("void"), "", -1, &sources, &error));
 }

@@ -1,0 +1,85 @@
+// Whole installations of what the packer builds: the installer's own
+// driver installs a packed installer to the identical tree.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "install/context.h"
+#include "install/driver.h"
+#include "install/platform.h"
+#include "pack/archivewriter.h"
+#include "pack/installer.h"
+#include "support/archive_builder.h"
+#include "support/install_fixtures.h"
+
+namespace {
+
+using testarc::Bytes;
+
+void Quiet(void*, const char*) {}
+void QuietError(void*, const char*, const char*) {}
+
+void Put(const std::string& path, const Bytes& data) {
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    if (!data.empty()) fwrite(data.data(), 1, data.size(), f);
+    fclose(f);
+}
+
+Bytes Mixed(size_t n, uint32_t seed) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; i++) {
+        seed = seed * 1103515245u + 12345u;
+        // Runs of structure with noise between, like code and tables.
+        b[i] = (i / 4096) % 3 == 0 ? static_cast<uint8_t>(seed >> 24) : static_cast<uint8_t>((i * 7) ^ (i >> 9));
+    }
+    return b;
+}
+
+TEST(PackedInstaller, InstallsTheIdenticalTree) {
+    std::string source = testarc::MakeTempDir("source");
+    mkdir((source + "/Docs").c_str(), 0755);
+    mkdir((source + "/Docs/Deep").c_str(), 0755);
+    Put(source + "/QRVNL.EXE", Mixed(1200000, 3));  // more than the window
+    Put(source + "/QUORZIP.SET", testinst::ToBytes("[Options]\nView=1\n"));
+    Put(source + "/Docs/empty.txt", Bytes());
+    for (int i = 0; i < 300; i++) {
+        char name[64];
+        snprintf(name, sizeof name, "/Docs/Deep/note%03d.txt", i);
+        Put(source + name, testinst::ToBytes(std::string("note ") + std::to_string(i * i) + "\n" +
+                                              std::string(static_cast<size_t>(i % 50), 'x')));
+    }
+    std::vector<PackSource> sources;
+    std::string error;
+    ASSERT_TRUE(CollectSources(source, "", -1, &sources, &error)) << error;
+
+    HostUiHooks hooks = {Quiet, QuietError};
+    SetHostUiHooks(&hooks);
+    for (int level : {2, 5}) {
+        Bytes image = testarc::ImagePrefix(0xC800);
+        ASSERT_TRUE(CheckStubImage(image.data(), image.size(), &error)) << error;
+        std::string installer = testarc::WriteTempFile(image, "setup.exe");
+        FILE* f = fopen(installer.c_str(), "ab");
+        ASSERT_TRUE(WriteArchive(f, &sources, level, nullptr, nullptr, nullptr, &error)) << error;
+        fclose(f);
+        ASSERT_TRUE(CheckArchiveLocated(installer, image.size(), &error)) << error;
+
+        std::string target = testarc::MakeTempDir("target");
+        char dir[kPathSize + 1];
+        snprintf(dir, sizeof dir, "%s", testarc::ToBackslashes(target).c_str());
+        ASSERT_EQ(InstallFromArchive(nullptr, testarc::ToBackslashes(installer).c_str(), dir), 0u) << level;
+        EXPECT_EQ(testinst::ListTree(target), testinst::ListTree(source));
+        for (const PackSource& s : sources) {
+            std::string rel = s.Name;
+            for (char& c : rel) c = c == '\\' ? '/' : c;
+            EXPECT_EQ(testarc::ReadFileBytes(target + "/" + rel), testarc::ReadFileBytes(s.Path)) << rel;
+        }
+    }
+    SetHostUiHooks(nullptr);
+}
+
+}  // namespace
