@@ -4,7 +4,7 @@
 set -eu
 packages=(
     build-essential cmake git python3 googletest
-    zlib1g-dev libdeflate-dev gzip xz-utils zstd tar
+    zlib1g-dev libdeflate-dev gzip xz-utils zstd tar time
     clang libclang-rt-14-dev
     g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
     g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
