@@ -98,8 +98,15 @@ qv_wine_output() {  # qv_wine_output PROGRAM [ARGS...]
 
 # The window with this title and its controls, one per line:
 # handle, class, control id, x,y,width,height, text (tab-separated).
+# A probe that starts while Wine is busy may come back empty; it is asked
+# again a few times before the window counts as unreadable.
 qv_probe_window() {  # qv_probe_window TITLE
-    qv_wine_output "$qv_probe" show "$1"
+    local text i
+    for i in 1 2 3 4; do
+        text=$(qv_wine_output "$qv_probe" show "$1") && [ -n "$text" ] && break
+        sleep 1
+    done
+    printf '%s\n' "$text"
 }
 
 # Text of the control with this id in the window with this title.
