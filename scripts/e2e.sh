@@ -94,7 +94,17 @@ default_dir="$drive_c/Program Files/Quorvanel"
 
 # --- Helpers ---------------------------------------------------------------
 # Forgets everything an earlier scenario installed or remembered.
+# Ends every Wine process of the prefix. Wine's desktop process may go away
+# when a scenario's last program ends; a program started then can land on a
+# desktop that the probe no longer sees. Each scenario starts a new session.
+fresh_session() {
+    "$WINESERVER" -k >/dev/null 2>&1
+    "$WINESERVER" -w >/dev/null 2>&1
+    return 0
+}
+
 reset_state() {
+    fresh_session
     qv_wine_output reg delete 'HKCU\Software\Quorvanel' /f >/dev/null
     chmod -R u+w "$drive_c"/qv-* "$default_dir" 2>/dev/null
     rm -rf "$drive_c"/qv-* "$default_dir"
@@ -365,6 +375,7 @@ scenario_corrupt() {
     fi
     chmod -R u+w "$drive_c/qv-keep"
     rm -rf "$drive_c/qv-keep"
+    fresh_session
     start_installer x86_64 "$damaged" "$out/damaged.log" || { fail "dialog opens" "no dialog"; program_exit 1; return; }
     expect "the remembered target is proposed" 'C:\qv-keep' "$(qv_control_text "$qv_dialog_title" 101)"
     qv_type_target "$target"

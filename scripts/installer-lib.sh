@@ -87,10 +87,11 @@ qv_window_absent() {
 # Runs a 64-bit Windows program and prints its standard output without
 # carriage returns. The output goes through a file: Wine's helper processes
 # may inherit a pipe and hold it open long after the program has ended.
+# Error output is kept in $QV_WINE_ERRORS when that is set.
 qv_wine_output() {  # qv_wine_output PROGRAM [ARGS...]
     local file rc=0
     file=$(mktemp "${TMPDIR:-/tmp}/qv-wine.XXXXXX")
-    "$qv_root/build/winebin/wine64" "$@" >"$file" 2>/dev/null </dev/null || rc=$?
+    "$qv_root/build/winebin/wine64" "$@" >"$file" 2>>"${QV_WINE_ERRORS:-/dev/null}" </dev/null || rc=$?
     tr -d '\r' <"$file"
     rm -f "$file"
     return $rc
