@@ -59,11 +59,11 @@ wine_reset() {
 windows() {  # windows ARCH
     build "build/win-$1" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$1.cmake" || return 1
     wine_reset
-    ctest --test-dir "build/win-$1" --output-on-failure --timeout 420 && return 0
+    QV_WINE_TIMEOUT=420 ctest --test-dir "build/win-$1" --output-on-failure --timeout 480 && return 0
     [ "$1" = i686 ] && ! qv_native_i386 || return 1
     echo "32-bit Wine runs under emulation here: retrying once"
     wine_reset
-    ctest --test-dir "build/win-$1" --output-on-failure --timeout 420
+    QV_WINE_TIMEOUT=420 ctest --test-dir "build/win-$1" --output-on-failure --timeout 480
 }
 
 end_to_end() {
