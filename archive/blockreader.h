@@ -1,31 +1,39 @@
 // Finding the archive behind the installer image and walking its blocks.
+// Readers do not call these themselves: they go through the archive walk
+// (install/walk.h), which applies the volume and entry rules once.
 #ifndef QUORVANEL_ARCHIVE_BLOCKREADER_H
 #define QUORVANEL_ARCHIVE_BLOCKREADER_H
 
+#include <stddef.h>
 #include <stdint.h>
 
-struct UnpackContext;
-struct FileBlockHeader;
+#include "base/context.h"
 
+// SeekNextBlock's request: the wanted block type in the low 8 bits (0: any
+// block), and this bit to have sub-blocks reported as well.
 enum {
-    kBlockMain = 0x73,
-    kBlockFile = 0x74,
-    kBlockSub = 0x77,
     kRequestSubBlocks = 0x8000,
-    kScanBufferSize = 0x20000,
-    kScanReadSize = 0x1FFF0
+    kFileRequest = kRequestSubBlocks | kBlockFile
 };
 
-// Returns ArchiveKind: 0 none, 1 at offset 0, 2 a volume, 3 found by scan.
-int LocateArchive(UnpackContext* ctx);
-// kind 0x73 reads 13 bytes into ArchiveHeader, 0x74 reads 32 bytes into
-// the fixed fields of EntryHeader; returns the bytes actually read.
+// With ArchiveFile at offset 0: finds the archive and reads the first 13
+// bytes of its main header. Sets ArchiveKind, ArchiveFormat, ArchiveHeader
+// and ArchiveHeaderRead and returns the kind (kArchiveNone when none).
+ArchiveKindCode LocateArchive(UnpackContext* ctx);
+// Looks through the n bytes scanned from file offset start for the first
+// signature the installer takes: the old one (only when "RSFX" stands at
+// offset 28 among them) or the marker followed by a main header's type
+// byte. buffer holds kScanBufferSize bytes, zero beyond the n read. Returns
+// the buffer index of the hit and sets *format, or returns -1.
+int32_t FindArchiveSignature(const uint8_t* buffer, size_t n, int32_t start, ArchiveFormatCode* format);
+// kBlockMain reads 13 bytes into ArchiveHeader, kBlockFile 32 bytes into the
+// fixed fields of EntryHeader; returns the bytes actually read.
 int ParseBlockHeader(UnpackContext* ctx, int kind);
-// Walks to the next block of the wanted type (low 8 bits of request),
-// reporting sub-blocks when bit 0x8000 is set. 0 when there is none.
+// Walks to the next block of the wanted type. Returns a positive count when
+// it stopped on one (or on a reported sub-block), 0 when there is none.
 int SeekNextBlock(UnpackContext* ctx, int request);
 void NormalizeFileHeader(FileBlockHeader* header);
 void FixHostAttributes(FileBlockHeader* header);
-int IsPathSeparator(int ch);
+bool IsPathSeparator(int ch);
 
 #endif

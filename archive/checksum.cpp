@@ -1,6 +1,6 @@
 #include "archive/checksum.h"
 
-#include "install/context.h"
+#include "base/context.h"
 
 void BuildCrc32Table(UnpackContext* ctx) {
     for (uint32_t i = 0; i < 256; i++) {
@@ -62,6 +62,6 @@ uint16_t RotSum16Update(uint32_t sum, const void* data, uint32_t length) {
 
 uint32_t ChecksumUpdate(const UnpackContext* ctx, uint32_t value, const void* data, uint32_t length,
                         int mode) {
-    if (mode == 1) return RotSum16Update(value, data, length);
+    if (mode == kChecksumRotSum16) return RotSum16Update(value, data, length);
     return Crc32Update(ctx, value, data, length);
 }

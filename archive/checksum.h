@@ -4,13 +4,29 @@
 
 #include <stdint.h>
 
-struct UnpackContext;
+#include "base/context.h"
+
+// Modes of ChecksumUpdate; archives with the old signature use the rotating
+// sum, all others the CRC-32.
+enum ChecksumMode {
+    kChecksumRotSum16 = 1,
+    kChecksumCrc32 = 2
+};
+
+// Starting value of a file's data checksum in an archive of this format,
+// and the mode that continues it.
+inline uint32_t InitialDataChecksum(uint32_t archiveFormat) {
+    return archiveFormat == kFormatOldSignature ? 0 : 0xFFFFFFFFu;
+}
+inline ChecksumMode DataChecksumMode(uint32_t archiveFormat) {
+    return archiveFormat == kFormatOldSignature ? kChecksumRotSum16 : kChecksumCrc32;
+}
 
 void BuildCrc32Table(UnpackContext* ctx);
 // No inversion at start or end: call it repeatedly over consecutive pieces.
 uint32_t Crc32Update(const UnpackContext* ctx, uint32_t crc, const void* data, uint32_t length);
 uint16_t RotSum16Update(uint32_t sum, const void* data, uint32_t length);
-// mode 1: rotating sum (zero-extended); any other mode: CRC-32.
+// kChecksumRotSum16: rotating sum (zero-extended); any other mode: CRC-32.
 uint32_t ChecksumUpdate(const UnpackContext* ctx, uint32_t value, const void* data, uint32_t length,
                         int mode);
 

@@ -15,10 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/blockreader.h"
-#include "archive/checksum.h"
-#include "install/context.h"
-#include "unpack/lzdecoder.h"
+#include "install/walk.h"
 
 namespace {
 
@@ -44,39 +41,27 @@ Bytes ReadFile(const char* path) {
     return data;
 }
 
-ssize_t Discard(void*, const char*, size_t size) { return static_cast<ssize_t>(size); }
-
 // Decodes every entry of the archive in the file at path as the installer
-// does (CRC over all output); returns the unpacked bytes, 0 on a mismatch.
+// does (checksum over all output, nothing written); returns the unpacked
+// bytes, 0 when the archive cannot be read or an entry does not match.
 uint64_t DecodeArchive(const char* path) {
-    UnpackContext* ctx = static_cast<UnpackContext*>(calloc(1, sizeof(UnpackContext)));
-    uint8_t* window = static_cast<uint8_t*>(calloc(1, kWindowSize));
-    BuildCrc32Table(ctx);
-    BindAudioTables(ctx);
-    FILE* archive = fopen(path, "rb");
-    cookie_io_functions_t io = {nullptr, Discard, nullptr, nullptr};
-    FILE* sink = fopencookie(nullptr, "w", io);
+    UnpackContext* ctx = CreateUnpackContext();
+    if (!ctx) return 0;
+    ctx->ArchivePath = path;
+    ArchiveWalk walk;
     uint64_t total = 0;
-    ctx->ArchiveFile = archive;
-    bool ok = archive && LocateArchive(ctx);
-    if (ok) fseek(archive, ctx->ArchiveHeader.HeaderSize - 13, SEEK_CUR);
-    while (ok && SeekNextBlock(ctx, 0x8074) > 0) {
-        const FileBlockHeader& h = ctx->EntryHeader;
-        fseek(archive, ctx->NextBlock - static_cast<int32_t>(h.PackedSize), SEEK_SET);
-        ctx->InputFile = archive;
-        ctx->OutputFile = sink;
-        ctx->PackedLeft = static_cast<int32_t>(h.PackedSize);
-        ctx->UnpackedLeft = static_cast<int32_t>(h.UnpackedSize);
-        ctx->DataChecksum = 0xFFFFFFFFu;
-        DecompressFile(ctx, window, h.BlockFlags & 0x10);
-        if (~ctx->DataChecksum != h.DataCrc) ok = false;
-        total += h.UnpackedSize;
-        fseek(archive, ctx->NextBlock, SEEK_SET);
+    bool ok = OpenArchiveWalk(&walk, ctx) == kWalkOpened;
+    if (ok) {
+        WalkStep step;
+        while (ok && (step = NextArchiveEntry(&walk)) != kWalkEnd) {
+            if (step == kWalkDirectory) continue;
+            EntrySink sink = NullSink();
+            ok = step == kWalkFile && DecodeArchiveEntry(&walk, &sink);
+            total += sink.Taken;
+        }
+        CloseArchiveWalk(&walk);
     }
-    if (archive) fclose(archive);
-    fclose(sink);
-    free(window);
-    free(ctx);
+    FreeAndClear(&ctx);
     return ok ? total : 0;
 }
 

@@ -11,12 +11,9 @@
 
 #include <string>
 
-#include "archive/blockreader.h"
-#include "archive/checksum.h"
-#include "install/context.h"
-#include "install/entry.h"
 #include "install/fileops.h"
 #include "install/platform.h"
+#include "install/walk.h"
 
 namespace qvfuzz {
 
@@ -57,17 +54,23 @@ inline std::string CorePath(std::string path) {
     return path;
 }
 
-// What the walk of an archive stream would hand the decoder, added up.
-inline int64_t TotalUnpacked(UnpackContext* ctx) {
+// What a walk over the archive at corePath would hand the decoder, added up.
+inline int64_t TotalUnpacked(const std::string& corePath) {
+    UnpackContext* ctx = CreateUnpackContext();
+    if (!ctx) abort();
+    ctx->ArchivePath = corePath.c_str();
+    ArchiveWalk walk;
     int64_t total = 0;
-    while (SeekNextBlock(ctx, kFileRequest) > 0) {
-        if (ctx->LastBlockType == kBlockFile) {
-            FixHostAttributes(&ctx->EntryHeader);
+    if (OpenArchiveWalk(&walk, ctx) == kWalkOpened) {
+        WalkStep step;
+        while ((step = NextArchiveEntry(&walk)) == kWalkFile || step == kWalkDirectory) {
+            if (step == kWalkDirectory) continue;
             int32_t size = static_cast<int32_t>(ctx->EntryHeader.UnpackedSize);
-            if (!IsPassedOverEntry(&ctx->EntryHeader) && size > 0) total += size;
+            if (size > 0) total += size;
         }
-        SeekFile(ctx->ArchiveFile, ctx->NextBlock, 0);
+        CloseArchiveWalk(&walk);
     }
+    FreeAndClear(&ctx);
     return total;
 }
 

@@ -29,19 +29,6 @@ void CheckNothingEscaped() {
     closedir(d);
 }
 
-int64_t MeasureArchive() {
-    UnpackContext* ctx = static_cast<UnpackContext*>(AllocZeroed(sizeof(UnpackContext)));
-    std::string core = qvfuzz::CorePath(gArchive);
-    ctx->ArchivePath = core.c_str();
-    int64_t total = 0;
-    if (BeginArchiveWalk(ctx)) {
-        total = qvfuzz::TotalUnpacked(ctx);
-        CloseFile(ctx->ArchiveFile);
-    }
-    FreeAndClear(&ctx);
-    return total;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -58,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!f) abort();
     if (size) fwrite(data, 1, size, f);
     fclose(f);
-    if (MeasureArchive() > qvfuzz::kMaxTotalUnpacked) return 0;
+    if (qvfuzz::TotalUnpacked(qvfuzz::CorePath(gArchive)) > qvfuzz::kMaxTotalUnpacked) return 0;
 
     mkdir(gTarget.c_str(), 0777);
     char target[kPathSize];

@@ -15,34 +15,34 @@
 
 namespace {
 
-using testarc::Bytes;
+using qvtest::Bytes;
 
-using testinst::ToBytes;
-const auto Entry = testinst::PackedEntry;
-const auto Literal = testinst::LiteralEntry;
+using qvtest::ToBytes;
+const auto Entry = qvtest::PackedEntry;
+const auto Literal = qvtest::LiteralEntry;
 
 // Literals, a long match, a short match, a repeat, a recent distance and a
 // switch to new tables, with the bytes they stand for.
 Bytes Matches(bool solid, std::string* data) {
-    testbits::LzWriter w;
+    qvtest::LzWriter w;
     if (solid)
-        w.current = testbits::GeneralLengths();
+        w.current = qvtest::GeneralLengths();
     else
-        w.Tables(testbits::GeneralLengths());
+        w.Tables(qvtest::GeneralLengths());
     const std::string head = "Quorvanel ";
     for (char c : head) w.Literal(static_cast<uint8_t>(c));
     w.Match(10, 10);
     w.ShortMatch(1);
     w.Repeat();
     w.Recent(0, 0, 0);
-    w.SwitchTables(testbits::GeneralLengths(), true);
+    w.SwitchTables(qvtest::GeneralLengths(), true);
     w.Literal('!');
     *data = head + head + "  " + "  " + "  " + "!";
     return w.Finish();
 }
 
 Bytes Archive(const std::vector<Bytes>& blocks, const Bytes& prefix = Bytes()) {
-    return testinst::ArchiveOf(blocks, prefix);
+    return qvtest::ArchiveOf(blocks, prefix);
 }
 
 bool Write(const std::string& path, const Bytes& bytes) {
@@ -53,8 +53,8 @@ bool Write(const std::string& path, const Bytes& bytes) {
 }
 
 void PutU24(Bytes& out, uint32_t v) {
-    testarc::PutU8(out, static_cast<uint8_t>(v));
-    testarc::PutU16(out, static_cast<uint16_t>(v >> 8));
+    qvtest::PutU8(out, static_cast<uint8_t>(v));
+    qvtest::PutU16(out, static_cast<uint16_t>(v >> 8));
 }
 
 // The decode target's input: sizes, split and flags, then packed data.
@@ -63,10 +63,10 @@ Bytes DecodeInput(const Bytes& first, uint32_t size1, const Bytes& second, uint3
     Bytes out;
     PutU24(out, size1);
     PutU24(out, size2);
-    testarc::PutU16(out, static_cast<uint16_t>(first.size()));
-    testarc::PutU8(out, flags);
-    testarc::Append(out, first);
-    testarc::Append(out, second);
+    qvtest::PutU16(out, static_cast<uint16_t>(first.size()));
+    qvtest::PutU8(out, flags);
+    qvtest::Append(out, first);
+    qvtest::Append(out, second);
     return out;
 }
 
@@ -85,35 +85,35 @@ int main(int argc, char** argv) {
     Bytes packedSolid = Matches(true, &matchedSolid);
 
     std::vector<Bytes> archives;
-    archives.push_back(Archive({testarc::FileBlock(Literal("FILE_ID.DIZ", "Quorvanel Lite", false)),
-                                testarc::FileBlock(Literal("DOC/README.TXT", "read me", true)),
-                                testarc::FileBlock(Entry("QRVNL.EXE", packedSolid, matchedSolid,
+    archives.push_back(Archive({qvtest::FileBlock(Literal("FILE_ID.DIZ", "Quorvanel Lite", false)),
+                                qvtest::FileBlock(Literal("DOC/README.TXT", "read me", true)),
+                                qvtest::FileBlock(Entry("QRVNL.EXE", packedSolid, matchedSolid,
                                                          true)),
-                                testarc::EndBlock()}));
+                                qvtest::EndBlock()}));
     auto settings = Literal("QUORZIP.SET", "[settings]", true);
     settings.attributes = 0x21;
     auto dirEntry = Literal("EMPTY", "", true);
     dirEntry.attributes = 0x10;
     auto old = Literal("OLD.TXT", "version 1.3", true);
     old.versionNeeded = 13;
-    archives.push_back(Archive({testarc::FileBlock(Entry("A.TXT", packedMatches, matched, false)),
-                                testarc::SubBlock(ToBytes("sub-block")),
-                                testarc::FileBlock(settings), testarc::FileBlock(dirEntry),
-                                testarc::FileBlock(old)},
-                               testarc::ImagePrefix(1024)));
+    archives.push_back(Archive({qvtest::FileBlock(Entry("A.TXT", packedMatches, matched, false)),
+                                qvtest::SubBlock(ToBytes("sub-block")),
+                                qvtest::FileBlock(settings), qvtest::FileBlock(dirEntry),
+                                qvtest::FileBlock(old)},
+                               qvtest::ImagePrefix(1024)));
     auto continued = Literal("PART.TXT", "continued", false);
     continued.flags |= 0x02;
-    archives.push_back(Archive({testarc::FileBlock(continued)}));
+    archives.push_back(Archive({qvtest::FileBlock(continued)}));
     // The old signature, found behind an image that carries "RSFX".
-    Bytes oldFormat = testarc::ImagePrefix(256, true);
-    Bytes header = testarc::OldSignature();
-    testarc::PutU8(header, 0);
-    testarc::PutU16(header, 13);
+    Bytes oldFormat = qvtest::ImagePrefix(256, true);
+    Bytes header = qvtest::OldSignature();
+    qvtest::PutU8(header, 0);
+    qvtest::PutU16(header, 13);
     header.resize(13, 0);
-    testarc::Append(oldFormat, header);
+    qvtest::Append(oldFormat, header);
     auto summed = Literal("SUM.TXT", "rotating sum", false);
-    summed.dataCrc = testarc::RotSum16(ToBytes("rotating sum"));
-    testarc::Append(oldFormat, testarc::FileBlock(summed));
+    summed.dataCrc = qvtest::RotSum16(ToBytes("rotating sum"));
+    qvtest::Append(oldFormat, qvtest::FileBlock(summed));
     archives.push_back(oldFormat);
 
     bool ok = true;
@@ -124,8 +124,8 @@ int main(int argc, char** argv) {
     }
 
     Bytes lit = ToBytes("literal bytes only");
-    Bytes packedLit = testbits::PackLiterals(lit.data(), lit.size(), false);
-    Bytes packedLitSolid = testbits::PackLiterals(lit.data(), lit.size(), true);
+    Bytes packedLit = qvtest::PackLiterals(lit.data(), lit.size(), false);
+    Bytes packedLitSolid = qvtest::PackLiterals(lit.data(), lit.size(), true);
     ok &= Write(dir + "/decode/seed0",
                 DecodeInput(packedMatches, static_cast<uint32_t>(matched.size()), packedSolid,
                             static_cast<uint32_t>(matchedSolid.size()), 1));

@@ -11,13 +11,9 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "archive/blockreader.h"
-#include "archive/checksum.h"
-#include "install/context.h"
-#include "install/entry.h"
 #include "install/fileops.h"
 #include "install/platform.h"
-#include "unpack/lzdecoder.h"
+#include "install/walk.h"
 
 namespace {
 
@@ -28,14 +24,14 @@ const char kCannotInstall[] = "Cannot install file.";
 
 enum { kTempAttempts = 256 };
 
-// Joins the target directory and a stored name; 0 when the result would
+// Joins the target directory and a stored name; false when the result would
 // not fit into a path buffer (at most 259 characters).
-int JoinTargetPath(const char* dir, const char* name, char* out, size_t outSize) {
+bool JoinTargetPath(const char* dir, const char* name, char* out, size_t outSize) {
     size_t dirLength = strlen(dir), nameLength = strlen(name);
-    if (dirLength + nameLength + 1 > outSize) return 0;
+    if (dirLength + nameLength + 1 > outSize) return false;
     memcpy(out, dir, dirLength);
     memcpy(out + dirLength, name, nameLength + 1);
-    return 1;
+    return true;
 }
 
 // Opens a fresh temporary file in the directory that is to hold target.
@@ -49,7 +45,7 @@ FILE* OpenTempBeside(const char* target, char* tempPath) {
     for (unsigned n = 0; n < kTempAttempts; n++) {
         int length = snprintf(tempPath + dirLength, room, pattern, n);
         if (length < 0 || static_cast<size_t>(length) >= room) return NULL;
-        if (CheckFileExists(tempPath) == 0) continue;  // never touch what is there
+        if (CheckFileExists(tempPath) == kFileExists) continue;  // never touch what is there
         return OpenFilePlain(tempPath, "w+b");
     }
     return NULL;
@@ -68,7 +64,8 @@ void ReportCannotInstall(void* owner, const char* caption) {
 
 // One file entry that is neither a directory nor a volume label: the walk
 // has delivered its header. Returns 0 to go on, or the result that stops.
-uint32_t HandleFileEntry(void* owner, UnpackContext* ctx) {
+uint32_t HandleFileEntry(void* owner, ArchiveWalk* walk) {
+    const UnpackContext* ctx = walk->Context;
     const FileBlockHeader* header = &ctx->EntryHeader;
     uint32_t result = kInstallOk;
 
@@ -76,14 +73,11 @@ uint32_t HandleFileEntry(void* owner, UnpackContext* ctx) {
     // A name that would land outside the target directory, or a path too long
     // for the system, is refused like a file that cannot be created; nothing
     // is then done at any path built from it.
-    int placed = IsSafeStoredName(header->Name) &&
-                 JoinTargetPath(ctx->TargetDir, header->Name, target, sizeof target);
-    int extract = strcmp(header->Name, kSettingsFile) != 0 || !placed ||
-                  CheckFileExists(target) == 2;
-    int write = extract && IsSupportedVersion(header);
+    bool placed = IsSafeStoredName(header->Name) &&
+                  JoinTargetPath(ctx->TargetDir, header->Name, target, sizeof target);
+    bool extract = strcmp(header->Name, kSettingsFile) != 0 || !placed || CheckFileExists(target) == kFileMissing;
+    bool write = extract && IsSupportedVersion(header);
     if (!IsSupportedVersion(header)) result = kInstallFailed;
-
-    SeekFile(ctx->ArchiveFile, ctx->NextBlock - static_cast<int32_t>(header->PackedSize), 0);
 
     FILE* output = NULL;
     char tempPath[kPathSize];
@@ -103,27 +97,26 @@ uint32_t HandleFileEntry(void* owner, UnpackContext* ctx) {
             snprintf(caption, sizeof caption, "%s%s", ctx->TargetDir, header->Name);
             ReportCannotInstall(owner, caption);
             result = kInstallFailed;
-            write = 0;
+            write = false;
         }
     }
 
-    PrepareEntryDecoding(ctx, output, !write);
     HostShowStatus(owner, header->Name);
     // Also decoded when not written: a following solid entry continues from
     // the window and tables that this one leaves.
-    DecompressFile(ctx, ctx->WindowMemory, header->BlockFlags & kFlagSolid);
-    SeekFile(ctx->ArchiveFile, ctx->NextBlock, 0);
+    EntrySink sink = FileSink(output);
+    bool matches = DecodeArchiveEntry(walk, write ? &sink : NULL);
 
     if (write) {
         // Bytes the stream still held count as written only once they are out.
-        int good = fflush(output) == 0 && !ferror(output) && EntryChecksumMatches(ctx);
+        bool good = fflush(output) == 0 && !ferror(output) && matches;
         CloseFile(output);
         if (!good) {
             DeleteExistingFile(NULL, tempPath);
             ReportCannotInstall(owner, header->Name);
             return kInstallBadChecksum;
         }
-        if (CheckFileExists(target) == 0) MakeWritable(target);
+        if (CheckFileExists(target) == kFileExists) MakeWritable(target);
         if (PlatformReplaceFile(tempPath, target) != 0) {
             // A directory or a locked file stands there; it stays as it was,
             // without the entry's time and attributes.
@@ -141,61 +134,38 @@ uint32_t HandleFileEntry(void* owner, UnpackContext* ctx) {
 }  // namespace
 
 uint32_t InstallFromArchive(void* owner, const char* archivePath, char* targetDir) {
-    UnpackContext* ctx = static_cast<UnpackContext*>(AllocZeroed(sizeof(UnpackContext)));
+    UnpackContext* ctx = CreateUnpackContext();
     if (!ctx) return kInstallFailed;
     ctx->ArchivePath = archivePath;
     AddTrailingBackslash(targetDir);
     ctx->TargetDir = targetDir;
-    BindAudioTables(ctx);
-    BuildCrc32Table(ctx);
     uint32_t result = ExtractAllFiles(owner, ctx);
     FreeAndClear(&ctx);
     return result;
 }
 
 uint32_t ExtractAllFiles(void* owner, UnpackContext* ctx) {
-    if (!BeginArchiveWalk(ctx)) return kInstallNoArchive;
-    ctx->WindowMemory = static_cast<uint8_t*>(AllocZeroed(kWindowSize));
-    if (!ctx->WindowMemory) {
-        CloseFile(ctx->ArchiveFile);
-        ctx->ArchiveFile = NULL;
-        return kInstallNoWindow;
+    ArchiveWalk walk;
+    switch (OpenArchiveWalk(&walk, ctx)) {
+        case kWalkOpened: break;
+        case kWalkNoWindow: return kInstallNoWindow;
+        default: return kInstallNoArchive;
     }
-
     uint32_t result = kInstallOk;
-    int firstEntry = 1;
-    ctx->ContinuedInNext = 0;
     while (result == kInstallOk) {
-        if (SeekNextBlock(ctx, kFileRequest) <= 0) {
-            // The last entry goes on in a next volume, which cannot be had:
-            // that entry is incomplete.
-            if (ctx->ContinuedInNext) result = kInstallNoArchive;
-            break;
-        }
-        if (ctx->LastBlockType == kBlockSub) {
-            SeekFile(ctx->ArchiveFile, ctx->NextBlock, 0);
-            continue;
-        }
-        FileBlockHeader* header = &ctx->EntryHeader;
-        FixHostAttributes(header);
-        if ((header->BlockFlags & kFlagContinuedFromPrevious) && firstEntry) {
+        WalkStep step = NextArchiveEntry(&walk);
+        if (step == kWalkEnd) break;
+        if (step == kWalkContinuedEntry || step == kWalkMissingVolume) {
             result = kInstallNoArchive;
             break;
         }
-        ctx->ContinuedInNext = header->BlockFlags & kFlagContinuedInNext;
-        firstEntry = 0;
-        if (IsPassedOverEntry(header)) {
-            // Nothing is created or decoded; packed data it may carry is
-            // stepped over with it.
-            if (!IsSupportedVersion(header)) result = kInstallFailed;
-            SeekFile(ctx->ArchiveFile, ctx->NextBlock, 0);
+        if (step == kWalkDirectory) {
+            // Nothing is created or decoded.
+            if (!IsSupportedVersion(&ctx->EntryHeader)) result = kInstallFailed;
             continue;
         }
-        result = HandleFileEntry(owner, ctx);
+        result = HandleFileEntry(owner, &walk);
     }
-
-    FreeAndClear(&ctx->WindowMemory);
-    CloseFile(ctx->ArchiveFile);
-    ctx->ArchiveFile = NULL;
+    CloseArchiveWalk(&walk);
     return result;
 }

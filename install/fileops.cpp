@@ -3,7 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "install/context.h"
+#include "base/context.h"
 #include "install/platform.h"
 
 void AddTrailingBackslash(char* path) {
@@ -30,10 +30,10 @@ uint16_t LastSeparatorPos(const char* path) {
     return pos;
 }
 
-int CreatePathTree(const char* path) {
+PathTreeResult CreatePathTree(const char* path) {
     int r = PlatformCreateDirectory(path);
-    if (r == kCreateDirOk) return 0;
-    if (r != kCreateDirParentMissing) return 2;
+    if (r == kCreateDirOk) return kPathCreated;
+    if (r != kCreateDirParentMissing) return kPathNotCreated;
     char parent[kPathSize];
     strncpy(parent, path, kPathSize - 1);
     parent[kPathSize - 1] = '\0';
@@ -41,15 +41,19 @@ int CreatePathTree(const char* path) {
     CutLastComponent(parent);
     // An empty parent, or one the cut could not shorten (a drive root such as
     // C:\ on a drive that does not exist, or "/"), leaves nothing to create.
-    if (parent[0] == '\0' || strlen(parent) >= before) return 2;
-    r = CreatePathTree(parent);
-    if (r != 0) return r;
-    return PlatformCreateDirectory(path) == kCreateDirOk ? 0 : 3;
+    if (parent[0] == '\0' || strlen(parent) >= before) return kPathNotCreated;
+    PathTreeResult parents = CreatePathTree(parent);
+    if (parents != kPathCreated) return parents;
+    return PlatformCreateDirectory(path) == kCreateDirOk ? kPathCreated : kPathParentsOnly;
 }
 
-int CheckFileExists(const char* path) { return PlatformAccessExists(path) == 0 ? 0 : 2; }
+FileExistence CheckFileExists(const char* path) {
+    return PlatformAccessExists(path) == 0 ? kFileExists : kFileMissing;
+}
 
-int MakeWritable(const char* path) { return PlatformClearReadOnly(path) == 0 ? 0 : 2; }
+MakeWritableResult MakeWritable(const char* path) {
+    return PlatformClearReadOnly(path) == 0 ? kMadeWritable : kNotMadeWritable;
+}
 
 void DeleteExistingFile(void* owner, const char* path) {
     MakeWritable(path);
@@ -64,37 +68,3 @@ FILE* OpenFileShared(const char* path, const char* mode, int share) {
 }
 
 FILE* OpenFilePlain(const char* path, const char* mode) { return PlatformOpen(path, mode); }
-
-void CloseFile(FILE* stream) {
-    if (stream) fclose(stream);
-}
-
-size_t ReadBytes(FILE* stream, void* buffer, size_t count) {
-    return fread(buffer, 1, count, stream);
-}
-
-size_t WriteBytes(FILE* stream, const void* buffer, size_t count) {
-    if (!stream) return 0;
-    return fwrite(buffer, 1, count, stream);
-}
-
-int SeekFile(FILE* stream, int32_t offset, int origin) {
-    return fseek(stream, offset, origin == 0 ? SEEK_SET : SEEK_CUR) == 0 ? 0 : -1;
-}
-
-int32_t TellFile(FILE* stream) { return static_cast<int32_t>(ftell(stream)); }
-
-static int (*gAllocFailureHook)(size_t size) = NULL;
-
-void SetAllocFailureHook(int (*shouldFail)(size_t size)) { gAllocFailureHook = shouldFail; }
-
-void* AllocZeroed(size_t size) {
-    if (gAllocFailureHook && gAllocFailureHook(size)) return NULL;
-    return calloc(1, size);
-}
-
-void FreeAndClear(void* pointer) {
-    void** p = static_cast<void**>(pointer);
-    if (*p) free(*p);
-    *p = NULL;
-}

@@ -15,8 +15,8 @@ enum {
 
 // Creates one directory.
 int PlatformCreateDirectory(const char* path);
-// Non-zero on the Windows 95/98 family (top bit of GetVersion).
-int PlatformIsLegacyFamily(void);
+// True on the Windows 95/98 family (top bit of GetVersion).
+bool PlatformIsLegacyFamily(void);
 // Deletes one file with the plain call (Windows 95/98 family).
 int PlatformDeleteFile(const char* path);
 // Deletes one file silently through the shell (Windows NT family).

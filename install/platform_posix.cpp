@@ -29,7 +29,7 @@ int PlatformCreateDirectory(const char* path) {
     return errno == ENOENT ? kCreateDirParentMissing : kCreateDirFailed;
 }
 
-int PlatformIsLegacyFamily(void) { return 0; }
+bool PlatformIsLegacyFamily(void) { return false; }
 
 static int RemoveFileOnly(const char* path) {
     char native[kNativePathSize];

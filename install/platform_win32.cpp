@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <sys/stat.h>
 
+#include "install/fileops.h"
 #include "install/platform.h"
 #include "resources/resource.h"
 
@@ -23,7 +24,7 @@ int PlatformCreateDirectory(const char* path) {
     return GetLastError() == ERROR_PATH_NOT_FOUND ? kCreateDirParentMissing : kCreateDirFailed;
 }
 
-int PlatformIsLegacyFamily(void) { return (GetVersion() & 0x80000000u) ? 1 : 0; }
+bool PlatformIsLegacyFamily(void) { return (GetVersion() & 0x80000000u) != 0; }
 
 int PlatformDeleteFile(const char* path) {
     if (IsDirectory(path)) return -1;
@@ -52,10 +53,10 @@ int PlatformClearReadOnly(const char* path) { return _chmod(path, _S_IREAD | _S_
 FILE* PlatformOpenShared(const char* path, const char* mode, int share) {
     int flag;
     switch (share) {
-        case 0: flag = _SH_DENYRD; break;
-        case 1: flag = _SH_DENYWR; break;
-        case 2:
-        case 3: flag = _SH_DENYNO; break;
+        case kShareDenyRead: flag = _SH_DENYRD; break;
+        case kShareDenyWrite: flag = _SH_DENYWR; break;
+        case kShareDenyNone:
+        case kShareDenyNone + 1: flag = _SH_DENYNO; break;
         default: flag = share; break;
     }
     return _fsopen(path, mode, flag);

@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "install/context.h"
+#include "base/context.h"
 #include "install/fileops.h"
 
 namespace {
@@ -11,31 +11,31 @@ const char kPreferredFolder[] = "Programme";
 const char kFallbackFolder[] = "Program Files";
 const char kProductFolder[] = "Quorvanel";
 
-// Appends text when it fits a kPathSize buffer with its NUL; 0 otherwise.
-int AppendIfFits(char* buffer, const char* text) {
+// Appends text when it fits a kPathSize buffer with its NUL.
+bool AppendIfFits(char* buffer, const char* text) {
     size_t have = strlen(buffer);
     size_t add = strlen(text);
-    if (have + add >= kPathSize) return 0;
+    if (have + add >= kPathSize) return false;
     memcpy(buffer + have, text, add + 1);
-    return 1;
+    return true;
 }
 
 // AddTrailingBackslash, when there is room for it.
-int AddBackslashIfFits(char* buffer) {
-    if (strlen(buffer) + 1 >= kPathSize) return 0;
+bool AddBackslashIfFits(char* buffer) {
+    if (strlen(buffer) + 1 >= kPathSize) return false;
     AddTrailingBackslash(buffer);
-    return 1;
+    return true;
 }
 
 }  // namespace
 
-int AcceptStoredTarget(char* buffer, uint32_t size) {
-    if (size > kPathSize) return 0;
+bool AcceptStoredTarget(char* buffer, uint32_t size) {
+    if (size > kPathSize) return false;
     // The registry hands back REG_SZ data as stored; data written without
     // its NUL comes back without one, and a full buffer leaves no room to
     // add it: a path of kPathSize characters is too long anyway.
     if (size == 0 || memchr(buffer, '\0', size) == NULL) {
-        if (size >= kPathSize) return 0;
+        if (size >= kPathSize) return false;
         buffer[size] = '\0';
     }
     return buffer[0] != '\0';
@@ -54,8 +54,8 @@ void ComposeDefaultTarget(char* buffer, const char* windowsDirectory, PathExists
         return;
     }
     size_t folderStart = strlen(buffer);
-    int fits = AppendIfFits(buffer, kPreferredFolder);
-    if (!fits || exists(buffer) != 0) {
+    bool fits = AppendIfFits(buffer, kPreferredFolder);
+    if (!fits || exists(buffer) != kFileExists) {
         buffer[folderStart] = '\0';
         fits = AppendIfFits(buffer, kFallbackFolder);
     }

@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include "install/fileops.h"
+
 // HKEY_CURRENT_USER\Software\Quorvanel, value "Dir" (REG_SZ).
 #define TARGET_KEY_NAME "Software\\Quorvanel"
 #define TARGET_VALUE_NAME "Dir"
@@ -19,14 +21,13 @@ void StoreTarget(const char* target);
 
 // The decision behind GetDefaultTarget, apart from the registry and the
 // system. A stored value is size bytes as the registry query returned them
-// into buffer (kPathSize bytes). Returns 1 when it is a usable, non-empty
-// string, which is then NUL-terminated inside the buffer; 0 when the default
-// has to be computed (empty, or kPathSize bytes without a terminator).
-int AcceptStoredTarget(char* buffer, uint32_t size);
+// into buffer (kPathSize bytes). True when it is a usable, non-empty
+// string, which is then NUL-terminated inside the buffer; false when the
+// default has to be computed (empty, or kPathSize bytes without a terminator).
+bool AcceptStoredTarget(char* buffer, uint32_t size);
 
-// Tells whether a path exists: 0 when it does (file or directory), as
-// CheckFileExists.
-typedef int (*PathExistsFunc)(const char* path);
+// Tells whether a path exists (file or directory), as CheckFileExists.
+typedef FileExistence (*PathExistsFunc)(const char* path);
 
 // Computes the default from the Windows directory: its parent (the drive
 // root when Windows lies directly under it), then "Programme" when that

@@ -3,7 +3,7 @@
 
 #include <string.h>
 
-#include "install/context.h"
+#include "base/context.h"
 #include "install/fileops.h"
 #include "install/target.h"
 

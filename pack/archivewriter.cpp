@@ -12,11 +12,10 @@
 
 #include <algorithm>
 
-#include "archive/blockreader.h"
 #include "archive/checksum.h"
-#include "install/context.h"
+#include "base/stream.h"
+#include "install/walk.h"
 #include "pack/lzencoder.h"
-#include "unpack/lzdecoder.h"
 
 namespace {
 
@@ -32,11 +31,8 @@ void PutU32(std::vector<uint8_t>& out, uint32_t v) {
 // Only the CRC table of this context is used.
 const UnpackContext* CrcContext() {
     static UnpackContext* ctx = nullptr;
-    if (!ctx) {
-        ctx = static_cast<UnpackContext*>(calloc(1, sizeof(UnpackContext)));
-        if (!ctx) abort();
-        BuildCrc32Table(ctx);
-    }
+    if (!ctx) ctx = CreateUnpackContext();
+    if (!ctx) abort();
     return ctx;
 }
 
@@ -227,6 +223,7 @@ struct WriteState {
     uint64_t Written;
     bool Failed;
     std::string Error;
+    PackFailure Failure;
 };
 
 void WriteBytesOut(WriteState* w, const uint8_t* data, size_t size) {
@@ -234,6 +231,7 @@ void WriteBytesOut(WriteState* w, const uint8_t* data, size_t size) {
     if (fwrite(data, 1, size, w->Out) != size) {
         w->Failed = true;
         w->Error = std::string("cannot write the archive: ") + strerror(errno);
+        w->Failure = kPackFailedOutput;
     }
     w->Written += size;
 }
@@ -245,14 +243,14 @@ void WriteEntry(void* user, uint32_t index, const uint8_t* data, size_t size) {
     std::vector<uint8_t> h;
     PutU16(h, 0);
     h.push_back(kBlockFile);
-    PutU16(h, kFileFlagPackedSize | kFileFlagWindow1M | (index > 0 ? uint32_t(kFileFlagSolid) : 0u));
-    PutU16(h, static_cast<uint32_t>(kFileHeaderFixedSize + s.Name.size()));
+    PutU16(h, kBlockFlagAddSize | kFileDictionary1M | (index > 0 ? uint32_t(kFileFlagSolid) : 0u));
+    PutU16(h, static_cast<uint32_t>(kFileHeaderSize + s.Name.size()));
     PutU32(h, static_cast<uint32_t>(size));
     PutU32(h, static_cast<uint32_t>(s.Size));
-    h.push_back(2);  // made on Win32
+    h.push_back(kHostWin32);
     PutU32(h, s.DataCrc);
     PutU32(h, s.DosDateTime);
-    h.push_back(20);  // version needed to unpack
+    h.push_back(kMaxVersionNeeded);  // the decoder reads what version 2.0 writes
     h.push_back(w->Method);
     PutU16(h, static_cast<uint32_t>(s.Name.size()));
     PutU32(h, s.Attributes);
@@ -270,18 +268,21 @@ void RelayProgress(void* user, uint64_t consumed) {
 }  // namespace
 
 bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackProgressFn progress, void* user,
-                  ArchiveSummary* summary, std::string* error) {
+                  ArchiveSummary* summary, std::string* error, PackFailure* failure) {
+    PackFailure ignored;
+    if (!failure) failure = &ignored;
+    *failure = kPackFailedInput;
     if (level < kMinLevel || level > kMaxLevel) {
         *error = "level must be 1 to 5";
         return false;
     }
-    WriteState w = {out, sources, static_cast<uint8_t>('0' + level), progress, user, 0, 0, false, std::string()};
+    WriteState w = {out,   sources, static_cast<uint8_t>('0' + level), progress, user, 0, 0, false, std::string(),
+                    kPackFailedInput};
     for (const PackSource& s : *sources) w.Total += s.Size;
     if (w.Total > kMaxTotalInput) {
         *error = "more than 3.75 GB of files; the compressor counts positions in 32 bits";
         return false;
     }
-    static const uint8_t kMarker[kArchiveMarkerSize] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
     WriteBytesOut(&w, kMarker, sizeof kMarker);
     std::vector<uint8_t> main;
     PutU16(main, 0);
@@ -301,6 +302,7 @@ bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackPr
     LzEncoder* encoder = CreateLzEncoder(setup);
     if (!encoder) {
         *error = "out of memory";
+        *failure = kPackFailedOutput;
         return false;
     }
     std::vector<uint8_t> data;
@@ -324,9 +326,10 @@ bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackPr
     DestroyLzEncoder(encoder);
     if (w.Failed) {
         *error = w.Error;
+        *failure = w.Failure;
         return false;
     }
-    if (w.Written > 0x7FFFFFF0u) {
+    if (w.Written > kMaxArchiveSize) {
         *error = "the archive would pass 2 GB, more than the installer can address";
         return false;
     }
@@ -337,90 +340,56 @@ bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackPr
     return true;
 }
 
-namespace {
-
-// An output stream that only counts what is written to it.
-ssize_t CountWrite(void* cookie, const char*, size_t size) {
-    *static_cast<uint64_t*>(cookie) += size;
-    return static_cast<ssize_t>(size);
-}
-
-}  // namespace
-
 bool VerifyArchiveFile(const std::string& path, const std::vector<PackSource>& sources, PackProgressFn progress,
                        void* user, std::string* error) {
-    UnpackContext* ctx = static_cast<UnpackContext*>(calloc(1, sizeof(UnpackContext)));
-    uint8_t* window = static_cast<uint8_t*>(calloc(1, kWindowSize));
-    FILE* archive = fopen(path.c_str(), "rb");
-    uint64_t counted = 0;
-    cookie_io_functions_t io = {nullptr, CountWrite, nullptr, nullptr};
-    FILE* sink = fopencookie(&counted, "w", io);
-    bool ok = false;
+    UnpackContext* ctx = CreateUnpackContext();
+    if (!ctx) {
+        *error = "out of memory";
+        return false;
+    }
+    ctx->ArchivePath = path.c_str();
+    ArchiveWalk walk;
+    WalkOpenResult opened = OpenArchiveWalk(&walk, ctx);
+    if (opened != kWalkOpened) {
+        *error = opened == kWalkCannotOpen ? Describe("cannot open", path)
+                 : opened == kWalkNoArchive ? "the installer would not find the archive"
+                                            : "out of memory";
+        FreeAndClear(&ctx);
+        return false;
+    }
     uint64_t total = 0, verified = 0;
     for (const PackSource& s : sources) total += s.Size;
     size_t index = 0;
-    if (!ctx || !window || !sink) {
-        *error = "out of memory";
-        goto done;
-    }
-    if (!archive) {
-        *error = Describe("cannot open", path);
-        goto done;
-    }
-    BuildCrc32Table(ctx);
-    BindAudioTables(ctx);
-    ctx->WindowMemory = window;
-    ctx->ArchiveFile = archive;
-    if (!LocateArchive(ctx)) {
-        *error = "the installer would not find the archive";
-        goto done;
-    }
-    fseek(archive, static_cast<long>(ctx->ArchiveHeader.HeaderSize) - static_cast<long>(ctx->ArchiveHeaderRead),
-          SEEK_CUR);
-    while (SeekNextBlock(ctx, kRequestSubBlocks | kBlockFile) > 0) {
-        if (ctx->LastBlockType == kBlockSub) {
-            fseek(archive, ctx->NextBlock, SEEK_SET);
-            continue;
-        }
-        FixHostAttributes(&ctx->EntryHeader);
+    bool ok = true;
+    WalkStep step;
+    while (ok && (step = NextArchiveEntry(&walk)) != kWalkEnd) {
         const FileBlockHeader& h = ctx->EntryHeader;
-        if (index >= sources.size()) {
+        if (step != kWalkFile || index >= sources.size()) {
             *error = std::string("unexpected entry ") + h.Name;
-            goto done;
+            ok = false;
+            break;
         }
         const PackSource& s = sources[index];
         if (s.Name != h.Name || h.UnpackedSize != s.Size || h.DataCrc != s.DataCrc || h.Attributes != s.Attributes) {
             *error = s.Name + ": the stored header does not match the file";
-            goto done;
+            ok = false;
+            break;
         }
-        fseek(archive, ctx->NextBlock - static_cast<int32_t>(h.PackedSize), SEEK_SET);
-        counted = 0;
-        ctx->InputFile = archive;
-        ctx->OutputFile = sink;
-        ctx->PackedLeft = static_cast<int32_t>(h.PackedSize);
-        ctx->UnpackedLeft = static_cast<int32_t>(h.UnpackedSize);
-        ctx->SkipMode = 0;
-        ctx->DataChecksum = 0xFFFFFFFFu;
-        DecompressFile(ctx, window, h.BlockFlags & kFileFlagSolid);
-        fflush(sink);
-        if (counted != s.Size || ~ctx->DataChecksum != s.DataCrc) {
-            *error = s.Name + ": decodes to different data (" + std::to_string(counted) + " bytes)";
-            goto done;
+        EntrySink sink = NullSink();
+        if (!DecodeArchiveEntry(&walk, &sink) || sink.Taken != s.Size) {
+            *error = s.Name + ": decodes to different data (" + std::to_string(sink.Taken) + " bytes)";
+            ok = false;
+            break;
         }
         verified += s.Size;
         if (progress) progress(user, verified, total);
-        fseek(archive, ctx->NextBlock, SEEK_SET);
         index++;
     }
-    if (index != sources.size()) {
+    if (ok && index != sources.size()) {
         *error = "the archive holds " + std::to_string(index) + " of " + std::to_string(sources.size()) + " files";
-        goto done;
+        ok = false;
     }
-    ok = true;
-done:
-    if (sink) fclose(sink);
-    if (archive) fclose(archive);
-    free(window);
-    free(ctx);
+    CloseArchiveWalk(&walk);
+    FreeAndClear(&ctx);
     return ok;
 }

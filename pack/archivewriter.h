@@ -7,22 +7,22 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "base/format.h"
+
 #include <string>
 #include <vector>
 
 enum {
-    kArchiveMarkerSize = 7,
-    kMainHeaderSize = 13,
-    kFileHeaderFixedSize = 32,
-    kMaxStoredName = 259,                // the reader keeps at most 259 name bytes
-    kMaxEntrySize = 0x7FFFFFFF,          // the decoder counts sizes in signed 32 bits
-    kMaxTotalInput = 0xF0000000u,        // the compressor counts positions in 32 bits
-    kMainFlagSolid = 0x0008,
-    kFileFlagSolid = 0x0010,
-    kFileFlagWindow1M = 4 << 5,          // dictionary-size code 4: the 1 MB window
-    kFileFlagPackedSize = 0x8000,
-    kAttrReadOnly = 0x01,
-    kAttrArchive = 0x20
+    kMaxEntrySize = 0x7FFFFFFF,    // the decoder counts sizes in signed 32 bits
+    kMaxTotalInput = 0xF0000000u,  // the compressor counts positions in 32 bits
+    kMaxArchiveSize = 0x7FFFFFF0   // block positions are signed 32-bit offsets
+};
+
+// Why packing failed: the input could not be used (a file that cannot be
+// read, changes or is too large), or the output could not be written.
+enum PackFailure {
+    kPackFailedInput,
+    kPackFailedOutput
 };
 
 struct PackSource {
@@ -55,13 +55,14 @@ struct ArchiveSummary {
 };
 
 // Writes the archive for sources (their DataCrc is filled in) to out at its
-// current position. False with a message on a problem.
+// current position. False with a message on a problem, and in *failure
+// (when given) its kind.
 bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackProgressFn progress, void* user,
-                  ArchiveSummary* summary, std::string* error);
+                  ArchiveSummary* summary, std::string* error, PackFailure* failure = nullptr);
 
-// Locates the archive in the file at path the way the installer does, walks
-// its blocks and decodes every entry, checking names, sizes and checksums
-// against sources. False with the first problem found.
+// Walks the archive in the file at path as the installer does and decodes
+// every entry, checking names, sizes and checksums against sources. False
+// with the first problem found.
 bool VerifyArchiveFile(const std::string& path, const std::vector<PackSource>& sources, PackProgressFn progress,
                        void* user, std::string* error);
 

@@ -5,7 +5,9 @@
 
 #include <stdint.h>
 
-enum { kMaxCodeBits = 15 };
+#include "base/format.h"
+
+
 
 // Fills lengths[0..count) with code lengths of at most maxBits for the given
 // counts: 0 for a symbol of count 0; a lone used symbol gets length 1.

@@ -15,10 +15,10 @@ namespace {
 enum {
     kHashBits = 17,
     kHashSize = 1 << kHashBits,
-    kChainMask = kWindowBytes - 1,
-    kBufferBytes = 4 * kWindowBytes,  // sliding input: the window behind, fresh data ahead
+    kChainMask = kWindowSize - 1,
+    kBufferBytes = 4 * kWindowSize,  // sliding input: the window behind, fresh data ahead
     kLookahead = 300,                 // bytes a parse step may look at ahead of its position
-    kLiteralCount = kTableLiteralCount,
+    kLiteralCount = kLiteralSymbols,
     kScale = 16  // prices in 1/16 bits
 };
 
@@ -126,17 +126,17 @@ struct LzEncoder {
     // The block being collected.
     std::vector<Token> Tokens;
     uint32_t LiteralCounts[kLiteralCount];
-    uint32_t DistanceCounts[kTableDistanceCount];
-    uint32_t RepeatCounts[kTableRepeatCount];
+    uint32_t DistanceCounts[kDistanceSymbols];
+    uint32_t RepeatCounts[kRepeatSymbols];
 
     // Tables in force at the decoder and the lengths its deltas start from.
     bool HaveTables;
-    uint8_t Lengths[kTableSetLength];
-    uint8_t PrevLengths[kTableSetLength];
-    uint16_t Codes[kTableSetLength];
+    uint8_t Lengths[kLzTableSetSize];
+    uint8_t PrevLengths[kLzTableSetSize];
+    uint16_t Codes[kLzTableSetSize];
 
     // Parse prices (1/16 bits) taken from the latest tables.
-    uint32_t Price[kTableSetLength];
+    uint32_t Price[kLzTableSetSize];
     uint32_t AverageLiteral;
 
     std::deque<PendingEntry> Entries;  // entries not yet handed out, from FirstPending
@@ -147,7 +147,7 @@ struct LzEncoder {
 
 namespace {
 
-uint32_t LengthExtraOf(uint32_t slot) { return kLengthExtraTable[slot]; }
+uint32_t LengthExtraOf(uint32_t slot) { return LengthExtraBits[slot]; }
 
 inline uint32_t Hash4(const uint8_t* p) {
     uint32_t v;
@@ -163,11 +163,11 @@ inline uint32_t Hash3(const uint8_t* p) {
 inline const uint8_t* At(const LzEncoder* e, uint32_t pos) { return e->Buffer + (pos - e->BufferBase); }
 
 void SetDefaultPrices(LzEncoder* e) {
-    for (int s = 0; s < kTableSetLength; s++) e->Price[s] = 6 * kScale;
+    for (int s = 0; s < kLzTableSetSize; s++) e->Price[s] = 6 * kScale;
     for (int s = 0; s < 256; s++) e->Price[s] = 8 * kScale;
-    for (int s = 270; s < kLiteralCount; s++) e->Price[s] = 8 * kScale;
-    for (int s = 0; s < kTableDistanceCount; s++) e->Price[kLiteralCount + s] = 5 * kScale;
-    for (int s = 0; s < kTableRepeatCount; s++) e->Price[kLiteralCount + kTableDistanceCount + s] = 3 * kScale;
+    for (int s = kSymbolFirstMatch; s < kLiteralCount; s++) e->Price[s] = 8 * kScale;
+    for (int s = 0; s < kDistanceSymbols; s++) e->Price[kLiteralCount + s] = 5 * kScale;
+    for (int s = 0; s < kRepeatSymbols; s++) e->Price[kLiteralCount + kDistanceSymbols + s] = 3 * kScale;
     e->AverageLiteral = 8 * kScale;
 }
 
@@ -175,7 +175,7 @@ void SetDefaultPrices(LzEncoder* e) {
 // that keeps them usable but unattractive.
 void UpdatePrices(LzEncoder* e) {
     uint64_t literalBits = 0, literals = 0;
-    for (int s = 0; s < kTableSetLength; s++) e->Price[s] = (e->Lengths[s] ? e->Lengths[s] : 14) * kScale;
+    for (int s = 0; s < kLzTableSetSize; s++) e->Price[s] = (e->Lengths[s] ? e->Lengths[s] : 14) * kScale;
     for (int s = 0; s < 256; s++) {
         literalBits += static_cast<uint64_t>(e->LiteralCounts[s]) * e->Price[s];
         literals += e->LiteralCounts[s];
@@ -218,65 +218,65 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t limit) 
 uint32_t ChooseSymbol(const LzEncoder* e, const MatchState& m, uint32_t length, uint32_t distance, Token* token) {
     const uint32_t* price = e->Price;
     const uint32_t* distancePrice = price + kLiteralCount;
-    const uint32_t* repeatPrice = distancePrice + kTableDistanceCount;
+    const uint32_t* repeatPrice = distancePrice + kDistanceSymbols;
     uint32_t best = 0;
     Token t = {0, 0, 0, 0, 0};
     if (length == m.PrevLength && distance == m.PrevDistance && length > 0) {
-        best = price[kSymRepeatLast];
-        t.Symbol = kSymRepeatLast;
+        best = price[kSymbolRepeatLast];
+        t.Symbol = kSymbolRepeatLast;
     }
     for (uint32_t k = 0; k < 4; k++) {
         if (RecentAt(m, k) != distance) continue;
-        uint32_t bonus = RecentBonus(distance);
+        uint32_t bonus = RecentLengthBonus(distance);
         if (length >= 2 + bonus && length - 2 - bonus <= 255) {
             uint32_t value = length - 2 - bonus;
             uint32_t slot = LengthSlot(value);
-            uint32_t cost = price[kSymRecent + k] + repeatPrice[slot] + LengthExtraOf(slot) * kScale;
+            uint32_t cost = price[kSymbolFirstRecent + k] + repeatPrice[slot] + LengthExtraOf(slot) * kScale;
             if (!best || cost < best) {
                 best = cost;
-                t.Symbol = static_cast<uint16_t>(kSymRecent + k);
+                t.Symbol = static_cast<uint16_t>(kSymbolFirstRecent + k);
                 t.Second = static_cast<uint8_t>(slot);
-                t.LengthExtra = static_cast<uint8_t>(value - kLengthBaseTable[slot]);
+                t.LengthExtra = static_cast<uint8_t>(value - LengthBase[slot]);
             }
         }
         break;  // the newest slot holding the distance is the one to name
     }
     if (length == 2 && distance <= 256) {
         uint32_t slot = ShortSlot(distance);
-        uint32_t cost = price[kSymShort + slot] + kShortExtraTable[slot] * kScale;
+        uint32_t cost = price[kSymbolFirstShort + slot] + ShortDistanceExtraBits[slot] * kScale;
         if (!best || cost < best) {
             best = cost;
-            t.Symbol = static_cast<uint16_t>(kSymShort + slot);
+            t.Symbol = static_cast<uint16_t>(kSymbolFirstShort + slot);
             t.Second = 0;
             t.LengthExtra = 0;
-            t.Extra = distance - 1 - kShortBaseTable[slot];
+            t.Extra = distance - 1 - ShortDistanceBase[slot];
         }
     }
-    uint32_t bonus = MatchBonus(distance);
+    uint32_t bonus = MatchLengthBonus(distance);
     if (length >= 3 + bonus && length - 3 - bonus <= 255) {
         uint32_t value = length - 3 - bonus;
         uint32_t slot = LengthSlot(value);
         uint32_t dslot = DistanceSlot(distance);
-        uint32_t cost = price[kSymMatch + slot] + LengthExtraOf(slot) * kScale + distancePrice[dslot] +
-                        kDistanceExtraTable[dslot] * kScale;
+        uint32_t cost = price[kSymbolFirstMatch + slot] + LengthExtraOf(slot) * kScale + distancePrice[dslot] +
+                        DistanceExtraBits[dslot] * kScale;
         if (!best || cost < best) {
             best = cost;
-            t.Symbol = static_cast<uint16_t>(kSymMatch + slot);
+            t.Symbol = static_cast<uint16_t>(kSymbolFirstMatch + slot);
             t.Second = static_cast<uint8_t>(dslot);
-            t.LengthExtra = static_cast<uint8_t>(value - kLengthBaseTable[slot]);
-            t.Extra = distance - 1 - kDistanceBaseTable[dslot];
+            t.LengthExtra = static_cast<uint8_t>(value - LengthBase[slot]);
+            t.Extra = distance - 1 - DistanceBase[dslot];
         }
     }
     if (token) *token = t;
     return best;
 }
 
-inline uint32_t MaxLengthFor(uint32_t distance) { return 258 + MatchBonus(distance); }
+inline uint32_t MaxLengthFor(uint32_t distance) { return 258 + MatchLengthBonus(distance); }
 
 // The earliest position a match at pos may copy from: one window back, and
 // still in the buffer.
 inline uint32_t OldestReachable(const LzEncoder* e, uint32_t pos) {
-    uint32_t oldest = pos > kWindowBytes ? pos - kWindowBytes : 0;
+    uint32_t oldest = pos > kWindowSize ? pos - kWindowSize : 0;
     return oldest < e->BufferBase ? e->BufferBase : oldest;
 }
 
@@ -350,7 +350,7 @@ Choice Search(LzEncoder* e, uint32_t pos, uint32_t chainLimit) {
         for (uint32_t k = 0; k < 4; k++) {
             uint32_t d = RecentAt(e->Match, k);
             if (d == 0 || d > pos - oldest) continue;
-            uint32_t bonus = RecentBonus(d);
+            uint32_t bonus = RecentLengthBonus(d);
             uint32_t n = MatchLength(here, here - d, limit < 257 + bonus ? limit : 257 + bonus);
             if (n >= 2 + bonus) Consider(e, n, d, &best);
             // A shorter repeat of exactly the last match is cheaper still.
@@ -368,8 +368,8 @@ void FlushBlock(LzEncoder* e);
 void AddToken(LzEncoder* e, const Token& token) {
     e->Tokens.push_back(token);
     e->LiteralCounts[token.Symbol]++;
-    if (token.Symbol >= kSymMatch) e->DistanceCounts[token.Second]++;
-    else if (token.Symbol >= kSymRecent && token.Symbol < kSymShort) e->RepeatCounts[token.Second]++;
+    if (token.Symbol >= kSymbolFirstMatch) e->DistanceCounts[token.Second]++;
+    else if (token.Symbol >= kSymbolFirstRecent && token.Symbol < kSymbolFirstShort) e->RepeatCounts[token.Second]++;
     if (e->Tokens.size() >= e->Params.BlockTokens) FlushBlock(e);
 }
 
@@ -476,7 +476,7 @@ void ParseOptimal(LzEncoder* e, uint32_t end) {
                 for (uint32_t k = 0; k < 4; k++) {
                     uint32_t d = RecentAt(a.State, k);
                     if (d == 0 || d > pos - oldest) continue;
-                    uint32_t bonus = RecentBonus(d);
+                    uint32_t bonus = RecentLengthBonus(d);
                     uint32_t cap = 257 + bonus < limit ? 257 + bonus : limit;
                     uint32_t m = MatchLength(here, here - d, cap);
                     for (uint32_t l = 2; l <= m; l++) TryEdge(e, arrivals.data(), i, l, d);
@@ -524,16 +524,16 @@ void HandOutReady(LzEncoder* e) {
 }
 
 void WriteTables(LzEncoder* e, BitSink* sink, const uint8_t* lengths, bool viaSwitch) {
-    if (viaSwitch) PutBits(sink, e->Codes[kSymSwitchTables], e->Lengths[kSymSwitchTables]);
+    if (viaSwitch) PutBits(sink, e->Codes[kSymbolSwitchTables], e->Lengths[kSymbolSwitchTables]);
     TableSetPlan plan;
     PlanTableSet(lengths, e->PrevLengths, &plan);
     WriteTableSet(sink, plan);
-    memcpy(e->Lengths, lengths, kTableSetLength);
-    memcpy(e->PrevLengths, lengths, kTableSetLength);
+    memcpy(e->Lengths, lengths, kLzTableSetSize);
+    memcpy(e->PrevLengths, lengths, kLzTableSetSize);
     AssignCanonicalCodes(e->Lengths, kLiteralCount, e->Codes);
-    AssignCanonicalCodes(e->Lengths + kLiteralCount, kTableDistanceCount, e->Codes + kLiteralCount);
-    AssignCanonicalCodes(e->Lengths + kLiteralCount + kTableDistanceCount, kTableRepeatCount,
-                         e->Codes + kLiteralCount + kTableDistanceCount);
+    AssignCanonicalCodes(e->Lengths + kLiteralCount, kDistanceSymbols, e->Codes + kLiteralCount);
+    AssignCanonicalCodes(e->Lengths + kLiteralCount + kDistanceSymbols, kRepeatSymbols,
+                         e->Codes + kLiteralCount + kDistanceSymbols);
     e->HaveTables = true;
 }
 
@@ -542,7 +542,7 @@ void WriteTables(LzEncoder* e, BitSink* sink, const uint8_t* lengths, bool viaSw
 uint64_t BlockBits(const LzEncoder* e, const uint8_t* lengths) {
     uint64_t bits = 0;
     const uint32_t* sets[3] = {e->LiteralCounts, e->DistanceCounts, e->RepeatCounts};
-    const uint32_t sizes[3] = {kLiteralCount, kTableDistanceCount, kTableRepeatCount};
+    const uint32_t sizes[3] = {kLiteralCount, kDistanceSymbols, kRepeatSymbols};
     const uint8_t* l = lengths;
     for (int t = 0; t < 3; t++) {
         for (uint32_t s = 0; s < sizes[t]; s++) {
@@ -558,13 +558,13 @@ uint64_t BlockBits(const LzEncoder* e, const uint8_t* lengths) {
 // more cheaply) and writes its steps into their entries' streams.
 void FlushBlock(LzEncoder* e) {
     if (e->Tokens.empty()) return;
-    uint8_t fresh[kTableSetLength];
+    uint8_t fresh[kLzTableSetSize];
     uint32_t counts[kLiteralCount];
     memcpy(counts, e->LiteralCounts, sizeof counts);
-    counts[kSymSwitchTables]++;  // keep a code for the next switch
+    counts[kSymbolSwitchTables]++;  // keep a code for the next switch
     BuildCodeLengths(counts, kLiteralCount, kMaxCodeBits, fresh);
-    BuildCodeLengths(e->DistanceCounts, kTableDistanceCount, kMaxCodeBits, fresh + kLiteralCount);
-    BuildCodeLengths(e->RepeatCounts, kTableRepeatCount, kMaxCodeBits, fresh + kLiteralCount + kTableDistanceCount);
+    BuildCodeLengths(e->DistanceCounts, kDistanceSymbols, kMaxCodeBits, fresh + kLiteralCount);
+    BuildCodeLengths(e->RepeatCounts, kRepeatSymbols, kMaxCodeBits, fresh + kLiteralCount + kDistanceSymbols);
 
     BitSink* first = &e->Entries[e->Tokens[0].Entry - e->FirstPending].Sink;
     bool streamStart = e->Tokens[0].Entry == 0 && BitsWritten(first) == 0;
@@ -573,7 +573,7 @@ void FlushBlock(LzEncoder* e) {
         uint64_t oldBits = BlockBits(e, e->Lengths);
         TableSetPlan plan;
         PlanTableSet(fresh, e->PrevLengths, &plan);
-        uint64_t freshBits = BlockBits(e, fresh) + plan.Bits + e->Lengths[kSymSwitchTables];
+        uint64_t freshBits = BlockBits(e, fresh) + plan.Bits + e->Lengths[kSymbolSwitchTables];
         useFresh = freshBits < oldBits;
     }
     if (useFresh) WriteTables(e, first, fresh, !streamStart);
@@ -582,19 +582,19 @@ void FlushBlock(LzEncoder* e) {
     const uint16_t* codes = e->Codes;
     const uint8_t* distanceLengths = lengths + kLiteralCount;
     const uint16_t* distanceCodes = codes + kLiteralCount;
-    const uint8_t* repeatLengths = distanceLengths + kTableDistanceCount;
-    const uint16_t* repeatCodes = distanceCodes + kTableDistanceCount;
+    const uint8_t* repeatLengths = distanceLengths + kDistanceSymbols;
+    const uint16_t* repeatCodes = distanceCodes + kDistanceSymbols;
     for (const Token& t : e->Tokens) {
         BitSink* sink = &e->Entries[t.Entry - e->FirstPending].Sink;
         PutBits(sink, codes[t.Symbol], lengths[t.Symbol]);
-        if (t.Symbol >= kSymMatch) {
-            uint32_t slot = t.Symbol - kSymMatch;
+        if (t.Symbol >= kSymbolFirstMatch) {
+            uint32_t slot = t.Symbol - kSymbolFirstMatch;
             PutBits(sink, t.LengthExtra, LengthExtraOf(slot));
             PutBits(sink, distanceCodes[t.Second], distanceLengths[t.Second]);
-            PutBits(sink, t.Extra, kDistanceExtraTable[t.Second]);
-        } else if (t.Symbol >= kSymShort) {
-            PutBits(sink, t.Extra, kShortExtraTable[t.Symbol - kSymShort]);
-        } else if (t.Symbol >= kSymRecent) {
+            PutBits(sink, t.Extra, DistanceExtraBits[t.Second]);
+        } else if (t.Symbol >= kSymbolFirstShort) {
+            PutBits(sink, t.Extra, ShortDistanceExtraBits[t.Symbol - kSymbolFirstShort]);
+        } else if (t.Symbol >= kSymbolFirstRecent) {
             PutBits(sink, repeatCodes[t.Second], repeatLengths[t.Second]);
             PutBits(sink, t.LengthExtra, LengthExtraOf(t.Second));
         }
@@ -609,7 +609,7 @@ void FlushBlock(LzEncoder* e) {
 
 // Makes room for more input, keeping the window behind the parse position.
 void SlideBuffer(LzEncoder* e) {
-    uint32_t keepFrom = e->Pos > kWindowBytes + 8 ? e->Pos - kWindowBytes - 8 : 0;
+    uint32_t keepFrom = e->Pos > kWindowSize + 8 ? e->Pos - kWindowSize - 8 : 0;
     if (keepFrom <= e->BufferBase) return;
     uint32_t drop = keepFrom - e->BufferBase;
     memmove(e->Buffer, e->Buffer + drop, e->BufferLength - drop);
@@ -626,7 +626,7 @@ LzEncoder* CreateLzEncoder(const LzEncoderSetup& setup) {
     e->Params = kLevels[setup.Level];
     e->Buffer = static_cast<uint8_t*>(malloc(kBufferBytes + 16));
     e->Head = static_cast<uint32_t*>(calloc(kHashSize, sizeof(uint32_t)));
-    e->Chain = static_cast<uint32_t*>(calloc(kWindowBytes, sizeof(uint32_t)));
+    e->Chain = static_cast<uint32_t*>(calloc(kWindowSize, sizeof(uint32_t)));
     e->Head2 = static_cast<uint32_t*>(calloc(1 << 16, sizeof(uint32_t)));
     e->Head3 = static_cast<uint32_t*>(calloc(kHashSize, sizeof(uint32_t)));
     if (!e->Buffer || !e->Head || !e->Chain || !e->Head2 || !e->Head3) {
@@ -661,8 +661,8 @@ void EncodeEntry(LzEncoder* e, const uint8_t* data, uint32_t size) {
         // The first entry is read non-solid and always starts with a table
         // set; an empty one carries a set that only names the switch symbol,
         // so the next entry can bring its own.
-        uint8_t lengths[kTableSetLength] = {0};
-        lengths[kSymSwitchTables] = 1;
+        uint8_t lengths[kLzTableSetSize] = {0};
+        lengths[kSymbolSwitchTables] = 1;
         WriteTables(e, &e->Entries.back().Sink, lengths, false);
     }
     e->EntryEnd = e->Total + size;

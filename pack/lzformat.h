@@ -1,36 +1,12 @@
-// The symbol alphabet of the packed stream as the encoder sees it: length,
-// distance and short-distance slots, and the length bonuses the decoder adds
-// for far distances.
+// The packed stream's symbols as the encoder sees them: which length,
+// distance and short-distance slot codes a value. The slots themselves are
+// defined with the format (base/format.h).
 #ifndef QUORVANEL_PACK_LZFORMAT_H
 #define QUORVANEL_PACK_LZFORMAT_H
 
 #include <stdint.h>
 
-enum {
-    kSymRepeatLast = 256,  // same length and distance as the last match
-    kSymRecent = 257,      // 257..260: one of the four recent distances
-    kSymShort = 261,       // 261..268: length 2, distance 1..256
-    kSymSwitchTables = 269,
-    kSymMatch = 270,       // 270..297: length slot 0..27, then a distance slot
-    kLengthSlots = 28,
-    kDistanceSlots = 48,
-    kWindowBytes = 0x100000,
-    kMaxMatchLength = 260  // 258 plus both far-distance bonuses
-};
-
-extern const uint8_t kLengthBaseTable[kLengthSlots];
-extern const uint8_t kLengthExtraTable[kLengthSlots];
-extern const uint32_t kDistanceBaseTable[kDistanceSlots];
-extern const uint8_t kDistanceExtraTable[kDistanceSlots];
-extern const uint8_t kShortBaseTable[8];
-extern const uint8_t kShortExtraTable[8];
-
-// Length added by the decoder to a 270..297 match at this distance.
-inline uint32_t MatchBonus(uint32_t distance) { return (distance >= 0x2000) + (distance >= 0x40000); }
-// Length added to a 257..260 match at this recent distance.
-inline uint32_t RecentBonus(uint32_t distance) {
-    return (distance >= 0x101) + (distance >= 0x2000) + (distance >= 0x40000);
-}
+#include "base/format.h"
 
 // Slot of a length value 0..255 (the length minus its minimum).
 inline uint32_t LengthSlot(uint32_t value) {

@@ -6,22 +6,24 @@
 
 namespace {
 
-const uint32_t kRunExtraBits[3] = {2, 3, 7};  // symbols 16, 17, 18
-const uint32_t kRunBase[3] = {3, 3, 11};
-const uint32_t kRunMax[3] = {6, 10, 138};
+// Symbols 16, 17, 18.
+const uint32_t kRunExtraBits[3] = {kRepeatRunBits, kZerosRunBits, kLongZerosRunBits};
+const uint32_t kRunBase[3] = {kRepeatRunBase, kZerosRunBase, kLongZerosRunBase};
+const uint32_t kRunMax[3] = {kRepeatRunBase + (1 << kRepeatRunBits) - 1, kZerosRunBase + (1 << kZerosRunBits) - 1,
+                             kLongZerosRunBase + (1 << kLongZerosRunBits) - 1};
 const uint32_t kUnusable = 1u << 20;
 
 // Cheapest op sequence for the given pre-code prices (kUnusable: no code).
 // A run may reach past the end of the set: the decoder stops it there.
 uint32_t CheapestOps(const uint8_t* lengths, const uint8_t* base, const uint32_t* price,
                      std::vector<PreCodeOp>& ops) {
-    const int n = kTableSetLength;
-    uint32_t best[kTableSetLength + 1];
-    PreCodeOp choice[kTableSetLength];
-    uint16_t step[kTableSetLength];
+    const int n = kLzTableSetSize;
+    uint32_t best[kLzTableSetSize + 1];
+    PreCodeOp choice[kLzTableSetSize];
+    uint16_t step[kLzTableSetSize];
     // zeros[i]: zero lengths from i on; same[i]: lengths from i on equal to
     // the one at i - 1 (what symbol 16 repeats).
-    uint16_t zeros[kTableSetLength + 1], same[kTableSetLength + 1];
+    uint16_t zeros[kLzTableSetSize + 1], same[kLzTableSetSize + 1];
     zeros[n] = same[n] = 0;
     for (int i = n - 1; i >= 0; i--) {
         zeros[i] = lengths[i] == 0 ? zeros[i + 1] + 1 : 0;
@@ -34,7 +36,7 @@ uint32_t CheapestOps(const uint8_t* lengths, const uint8_t* base, const uint32_t
         choice[i] = {sym, 0};
         step[i] = 1;
         for (int r = 0; r < 3; r++) {
-            uint32_t symbolPrice = price[16 + r];
+            uint32_t symbolPrice = price[kPreCodeRepeat + r];
             if (symbolPrice >= kUnusable) continue;
             uint32_t avail = r == 0 ? same[i] : zeros[i];
             if (r == 0 && i == 0) continue;  // nothing before position 0 to repeat
@@ -45,7 +47,7 @@ uint32_t CheapestOps(const uint8_t* lengths, const uint8_t* base, const uint32_t
                 uint32_t c = symbolPrice + kRunExtraBits[r] + best[next];
                 if (c < cost) {
                     cost = c;
-                    choice[i] = {static_cast<uint8_t>(16 + r), static_cast<uint8_t>(len - kRunBase[r])};
+                    choice[i] = {static_cast<uint8_t>(kPreCodeRepeat + r), static_cast<uint8_t>(len - kRunBase[r])};
                     step[i] = static_cast<uint16_t>(next - i);
                 }
                 if (next == n) break;
@@ -60,32 +62,32 @@ uint32_t CheapestOps(const uint8_t* lengths, const uint8_t* base, const uint32_t
 
 uint32_t PlanOneMode(const uint8_t* lengths, const uint8_t* base, uint8_t* preLengths,
                      std::vector<PreCodeOp>& ops) {
-    uint32_t price[kPreCodeCount];
+    uint32_t price[kPreCodeSymbols];
     for (uint32_t& p : price) p = 5;
     uint32_t total = CheapestOps(lengths, base, price, ops);
     // Alternate between the op sequence and the pre-code built for it; each
     // round can only lower the cost, a few rounds settle it.
     for (int round = 0; round < 3; round++) {
-        uint32_t counts[kPreCodeCount] = {0};
+        uint32_t counts[kPreCodeSymbols] = {0};
         for (const PreCodeOp& op : ops) counts[op.Symbol]++;
-        BuildCodeLengths(counts, kPreCodeCount, kMaxCodeBits, preLengths);
-        for (int s = 0; s < kPreCodeCount; s++) price[s] = preLengths[s] ? preLengths[s] : kUnusable;
+        BuildCodeLengths(counts, kPreCodeSymbols, kMaxCodeBits, preLengths);
+        for (int s = 0; s < kPreCodeSymbols; s++) price[s] = preLengths[s] ? preLengths[s] : kUnusable;
         total = CheapestOps(lengths, base, price, ops);
     }
     // The pre-code must match the final ops: rebuild it for them.
-    uint32_t counts[kPreCodeCount] = {0};
+    uint32_t counts[kPreCodeSymbols] = {0};
     for (const PreCodeOp& op : ops) counts[op.Symbol]++;
-    BuildCodeLengths(counts, kPreCodeCount, kMaxCodeBits, preLengths);
+    BuildCodeLengths(counts, kPreCodeSymbols, kMaxCodeBits, preLengths);
     total = 0;
     for (const PreCodeOp& op : ops)
-        total += preLengths[op.Symbol] + (op.Symbol >= 16 ? kRunExtraBits[op.Symbol - 16] : 0);
-    return total + 2 + 4 * kPreCodeCount;
+        total += preLengths[op.Symbol] + (op.Symbol >= kPreCodeRepeat ? kRunExtraBits[op.Symbol - kPreCodeRepeat] : 0);
+    return total + 2 + kPreCodeLengthBits * kPreCodeSymbols;
 }
 
 }  // namespace
 
 void PlanTableSet(const uint8_t* lengths, const uint8_t* previous, TableSetPlan* plan) {
-    static const uint8_t kZero[kTableSetLength] = {0};
+    static const uint8_t kZero[kLzTableSetSize] = {0};
     TableSetPlan delta;
     delta.Keep = true;
     delta.Bits = PlanOneMode(lengths, previous, delta.PreLengths, delta.Ops);
@@ -96,11 +98,11 @@ void PlanTableSet(const uint8_t* lengths, const uint8_t* previous, TableSetPlan*
 
 void WriteTableSet(BitSink* sink, const TableSetPlan& plan) {
     PutBits(sink, plan.Keep ? 1 : 0, 2);  // audio flag 0, then the keep flag
-    for (int s = 0; s < kPreCodeCount; s++) PutBits(sink, plan.PreLengths[s], 4);
-    uint16_t codes[kPreCodeCount];
-    AssignCanonicalCodes(plan.PreLengths, kPreCodeCount, codes);
+    for (int s = 0; s < kPreCodeSymbols; s++) PutBits(sink, plan.PreLengths[s], kPreCodeLengthBits);
+    uint16_t codes[kPreCodeSymbols];
+    AssignCanonicalCodes(plan.PreLengths, kPreCodeSymbols, codes);
     for (const PreCodeOp& op : plan.Ops) {
         PutBits(sink, codes[op.Symbol], plan.PreLengths[op.Symbol]);
-        if (op.Symbol >= 16) PutBits(sink, op.Extra, kRunExtraBits[op.Symbol - 16]);
+        if (op.Symbol >= kPreCodeRepeat) PutBits(sink, op.Extra, kRunExtraBits[op.Symbol - kPreCodeRepeat]);
     }
 }

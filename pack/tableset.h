@@ -8,15 +8,8 @@
 
 #include <vector>
 
+#include "base/format.h"
 #include "pack/bitsink.h"
-
-enum {
-    kTableLiteralCount = 298,
-    kTableDistanceCount = 48,
-    kTableRepeatCount = 28,
-    kTableSetLength = 374,
-    kPreCodeCount = 19
-};
 
 struct PreCodeOp {
     uint8_t Symbol;  // 0..15 a length (or delta), 16 repeat, 17/18 zeros
@@ -25,7 +18,7 @@ struct PreCodeOp {
 
 struct TableSetPlan {
     bool Keep = false;
-    uint8_t PreLengths[kPreCodeCount] = {0};
+    uint8_t PreLengths[kPreCodeSymbols] = {0};
     std::vector<PreCodeOp> Ops;
     uint32_t Bits = 0;  // the whole set: flags, pre-code lengths and ops
 };

@@ -7,11 +7,11 @@
 #include <string>
 
 #include "archive/checksum.h"
-#include "install/context.h"
+#include "base/context.h"
 #include "install/fileops.h"
 #include "support/archive_builder.h"
 
-using namespace testarc;
+using namespace qvtest;
 
 namespace {
 

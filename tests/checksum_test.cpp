@@ -2,7 +2,7 @@
 #include <stdlib.h>
 
 #include "archive/checksum.h"
-#include "install/context.h"
+#include "base/context.h"
 
 namespace {
 

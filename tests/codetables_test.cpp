@@ -7,11 +7,12 @@
 #include "support/unpack_harness.h"
 #include "unpack/bitinput.h"
 #include "unpack/codetables.h"
+#include "unpack/huffman.h"
 
 namespace {
 
-using testbits::BitWriter;
-using testbits::Bytes;
+using qvtest::BitWriter;
+using qvtest::Bytes;
 
 // A set header whose pre-code gives all 19 symbols 5-bit codes, so that the
 // code of pre-code symbol s is s itself.
@@ -36,7 +37,7 @@ void ZerosTo(BitWriter& w, uint32_t at, uint32_t to) {
 }
 
 struct CodeTablesTest : ::testing::Test {
-    testunpack::Session session;
+    qvtest::Session session;
     UnpackContext* ctx = session.ctx;
 
     // Places the bits at buffer position `at` (the rest of the buffer zero).
@@ -153,12 +154,12 @@ TEST_F(CodeTablesTest, AudioSetRebuildsOnlyTheChannelTables) {
     EXPECT_EQ(0, memcmp(&literal, &ctx->LiteralTable, sizeof literal));
     EXPECT_EQ(0, memcmp(&distance, &ctx->DistanceTable, sizeof distance));
     EXPECT_EQ(0, memcmp(&repeat, &ctx->RepeatTable, sizeof repeat));
-    EXPECT_EQ(257u, ctx->AudioTables[0]->SymbolCount);
-    EXPECT_EQ(0xFFFFu, ctx->AudioTables[0]->CodeLimit[1]);
-    EXPECT_EQ(257u, ctx->AudioTables[1]->SymbolCount);
-    EXPECT_EQ(0u, ctx->AudioTables[1]->SortedSymbols[0]);  // channel 1's symbol 0
-    EXPECT_EQ(0x4000u, ctx->AudioTables[1]->CodeLimit[2]);
-    EXPECT_EQ(0u, ctx->AudioTables[2]->SymbolCount);  // never built
+    EXPECT_EQ(257u, ctx->AudioTables[0].SymbolCount);
+    EXPECT_EQ(0xFFFFu, ctx->AudioTables[0].CodeLimit[1]);
+    EXPECT_EQ(257u, ctx->AudioTables[1].SymbolCount);
+    EXPECT_EQ(0u, ctx->AudioTables[1].SortedSymbols[0]);  // channel 1's symbol 0
+    EXPECT_EQ(0x4000u, ctx->AudioTables[1].CodeLimit[2]);
+    EXPECT_EQ(0u, ctx->AudioTables[2].SymbolCount);  // never built
     EXPECT_EQ(1, ctx->PrevCodeLengths[0]);
     EXPECT_EQ(2, ctx->PrevCodeLengths[257]);
     EXPECT_EQ(0, ctx->PrevCodeLengths[514]);
@@ -173,7 +174,7 @@ TEST_F(CodeTablesTest, SetsNearTheBufferEndRefillAndKeepTheirPlace) {
         w.Put(0xD00D, 16);
         Bytes stream(8192 + w.bytes.size(), 0);
         memcpy(stream.data() + at, w.bytes.data(), w.bytes.size());
-        FILE* file = testunpack::StreamOf(stream);
+        FILE* file = qvtest::StreamOf(stream);
         ctx->ArchiveFile = ctx->InputFile = file;
         ctx->PackedLeft = static_cast<int32_t>(stream.size());
         FillInputBuffer(ctx, 1);
@@ -226,7 +227,7 @@ TEST_F(CodeTablesTest, TrailingSetIsReadOnlyWithFiveMeaningfulBytesAhead) {
     uint8_t audioLengths[257] = {0};
     audioLengths[3] = 1;
     audioLengths[256] = 1;
-    BuildHuffTable(audioLengths, ctx->AudioTables[0], 257);
+    BuildHuffTable(audioLengths, &ctx->AudioTables[0], 257);
     ctx->AudioFlag = 0x8000;
     ctx->ActiveChannel = 0;
     Load(w, 0, 60);

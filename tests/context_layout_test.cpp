@@ -5,7 +5,7 @@
 
 #include <type_traits>
 
-#include "install/context.h"
+#include "base/context.h"
 
 namespace {
 
@@ -33,37 +33,33 @@ QV_ORDERED(BlockStart, NextBlock);
 // Per-entry decoder contract and checksums.
 QV_ORDERED(NextBlock, InputFile);
 QV_ORDERED(InputFile, OutputFile);
-QV_ORDERED(OutputFile, PackedLeft);
+QV_ORDERED(OutputFile, OutputWrite);
+QV_ORDERED(OutputWrite, OutputSink);
+QV_ORDERED(OutputSink, PackedLeft);
 QV_ORDERED(PackedLeft, UnpackedLeft);
 QV_ORDERED(UnpackedLeft, DataChecksum);
 QV_ORDERED(DataChecksum, ArchiveFormat);
 QV_ORDERED(ArchiveFormat, CrcTable);
 // Decoder state, ending with the four audio tables.
-QV_ORDERED(CrcTable, WindowBuffer);
-QV_ORDERED(WindowBuffer, WindowPos);
+QV_ORDERED(CrcTable, WindowPos);
 QV_ORDERED(WindowPos, FlushedPos);
-QV_ORDERED(FlushedPos, LastBits);
-QV_ORDERED(LastBits, LastSymbol);
-QV_ORDERED(LastSymbol, InputBuffer);
+QV_ORDERED(FlushedPos, InputBuffer);
 QV_ORDERED(InputBuffer, PrevCodeLengths);
 QV_ORDERED(PrevCodeLengths, InputPos);
 QV_ORDERED(InputPos, InputBit);
 QV_ORDERED(InputBit, InputEnd);
 QV_ORDERED(InputEnd, PrevDistance);
 QV_ORDERED(PrevDistance, PrevLength);
-QV_ORDERED(PrevLength, MatchLength);
-QV_ORDERED(MatchLength, MatchDistance);
-QV_ORDERED(MatchDistance, RecentDistances);
+QV_ORDERED(PrevLength, RecentDistances);
 QV_ORDERED(RecentDistances, RecentCount);
-QV_ORDERED(RecentCount, AudioTables);
-QV_ORDERED(AudioTables, AudioFlag);
+QV_ORDERED(RecentCount, AudioFlag);
 QV_ORDERED(AudioFlag, ChannelCount);
 QV_ORDERED(ChannelCount, ActiveChannel);
 QV_ORDERED(ActiveChannel, PreCodeTable);
 QV_ORDERED(PreCodeTable, LiteralTable);
 QV_ORDERED(LiteralTable, DistanceTable);
 QV_ORDERED(DistanceTable, RepeatTable);
-QV_ORDERED(RepeatTable, AudioTableStore);
+QV_ORDERED(RepeatTable, AudioTables);
 #undef QV_ORDERED
 
 // SeekNextBlock saves and restores everything before Name as one unit.
@@ -85,8 +81,8 @@ QV_HEADER_ORDERED(Attributes, Name);
 #undef QV_HEADER_ORDERED
 
 // The decode loop's lookup tables follow the record's own fields.
-static_assert(offsetof(UnpackContext, FastLiteral) > offsetof(UnpackContext, AudioTableStore) &&
-                  offsetof(UnpackContext, FastLiteral) - offsetof(UnpackContext, AudioTableStore) <
+static_assert(offsetof(UnpackContext, FastLiteral) > offsetof(UnpackContext, AudioTables) &&
+                  offsetof(UnpackContext, FastLiteral) - offsetof(UnpackContext, AudioTables) <
                   sizeof(HuffTable[4]) + alignof(UnpackContext),
               "the audio tables come right before the lookups");
 static_assert(sizeof(UnpackContext) - (offsetof(UnpackContext, FastRepeat) + sizeof(FastHuffTable)) <
@@ -102,11 +98,5 @@ static_assert(sizeof(UnpackContext::BlockStart) == 4 &&
                   std::is_signed<decltype(UnpackContext::NextBlock)>::value &&
                   std::is_signed<decltype(UnpackContext::PackedLeft)>::value,
               "positions and counts are signed 32-bit");
-
-TEST(UnpackContextLayout, AudioTablesPointIntoTheRecord) {
-    static UnpackContext ctx;
-    BindAudioTables(&ctx);
-    for (int i = 0; i < 4; i++) EXPECT_EQ(&ctx.AudioTableStore[i], ctx.AudioTables[i]);
-}
 
 }  // namespace

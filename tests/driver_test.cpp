@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "install/context.h"
+#include "base/context.h"
 #include "install/driver.h"
-#include "install/entry.h"
+#include "install/walk.h"
 #include "install/fileops.h"
 #include "install/platform.h"
 #include "support/archive_builder.h"
@@ -21,10 +21,10 @@
 
 namespace {
 
-using testarc::Bytes;
+using qvtest::Bytes;
 
-using testinst::ListTree;
-using testinst::ToBytes;
+using qvtest::ListTree;
+using qvtest::ToBytes;
 
 std::string CorePath(std::string path) {
     std::replace(path.begin(), path.end(), '/', '\\');
@@ -61,15 +61,15 @@ time_t ModifiedTime(const std::string& path) {
     return stat(Native(path).c_str(), &st) == 0 ? st.st_mtime : 0;
 }
 
-testarc::FileSpec Entry(const std::string& name, const std::string& content, bool solid = false) {
-    return testinst::LiteralEntry(name, content, solid);
+qvtest::FileSpec Entry(const std::string& name, const std::string& content, bool solid = false) {
+    return qvtest::LiteralEntry(name, content, solid);
 }
 
-Bytes Archive(const std::vector<Bytes>& blocks) { return testinst::ArchiveOf(blocks); }
+Bytes Archive(const std::vector<Bytes>& blocks) { return qvtest::ArchiveOf(blocks); }
 
-Bytes Archive(const std::vector<testarc::FileSpec>& entries) {
+Bytes Archive(const std::vector<qvtest::FileSpec>& entries) {
     std::vector<Bytes> blocks;
-    for (const auto& e : entries) blocks.push_back(testarc::FileBlock(e));
+    for (const auto& e : entries) blocks.push_back(qvtest::FileBlock(e));
     return Archive(blocks);
 }
 
@@ -83,7 +83,7 @@ void RecordError(void*, const char* text, const char* caption) {
 }
 
 size_t gFailAllocSize = 0;
-int FailAllocOfSize(size_t size) { return size == gFailAllocSize; }
+bool FailAllocOfSize(size_t size) { return size == gFailAllocSize; }
 
 struct DriverTest : ::testing::Test {
     std::string root;    // native path of a fresh scratch directory
@@ -91,7 +91,7 @@ struct DriverTest : ::testing::Test {
 
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root = testarc::MakeTempDir(std::string("driver_") + info->name());
+        root = qvtest::MakeTempDir(std::string("driver_") + info->name());
         target = root + "/t";
         ASSERT_EQ(0, CreatePathTree(CorePath(target).c_str()));
         gStatus.clear();
@@ -108,7 +108,7 @@ struct DriverTest : ::testing::Test {
     std::string InTarget(const std::string& rel) const { return target + "/" + rel; }
 
     uint32_t Install(const Bytes& archive, bool contextMade = true) {
-        std::string path = testarc::WriteTempFile(archive, "archive.bin");
+        std::string path = qvtest::WriteTempFile(archive, "archive.bin");
         return InstallPath(CorePath(path), contextMade);
     }
     uint32_t InstallPath(const std::string& archivePath, bool contextMade = true) {
@@ -120,7 +120,7 @@ struct DriverTest : ::testing::Test {
         return r;
     }
     std::string Content(const std::string& rel) const {
-        Bytes b = testarc::ReadFileBytes(Native(InTarget(rel)));
+        Bytes b = qvtest::ReadFileBytes(Native(InTarget(rel)));
         return std::string(b.begin(), b.end());
     }
     bool Exists(const std::string& rel) const {
@@ -138,7 +138,7 @@ TEST_F(DriverTest, InstallsFilesWithDirectoriesTimesAndAttributes) {
     auto readme = Entry("DOC/GUIDE/README.TXT", "read me first\r\n", true);
     auto exe = Entry("QRVNL.EXE", "MZ program bytes", true);
     exe.attributes = 0x21;  // read-only, archive
-    exe.dosDateTime = testarc::DosDateTime(1998, 11, 19, 8, 25, 26);
+    exe.dosDateTime = qvtest::DosDateTime(1998, 11, 19, 8, 25, 26);
     EXPECT_EQ(0u, Install(Archive({Entry("FILE_ID.DIZ", "Quorvanel"), readme, exe})));
 
     EXPECT_EQ((std::vector<std::string>{"DOC/", "DOC/GUIDE/", "DOC/GUIDE/README.TXT",
@@ -169,29 +169,29 @@ TEST_F(DriverTest, EmptyFilesAndAnyMethodByteGoThroughTheDecoder) {
 
 TEST_F(DriverTest, ArchiveWithoutFileBlocksGivesSuccessAndWritesNothing) {
     EXPECT_EQ(0u, Install(Archive(std::vector<Bytes>{})));
-    EXPECT_EQ(0u, Install(Archive({testarc::SubBlock(ToBytes("sub")), testarc::EndBlock()})));
+    EXPECT_EQ(0u, Install(Archive({qvtest::SubBlock(ToBytes("sub")), qvtest::EndBlock()})));
     EXPECT_TRUE(ListTree(target).empty());
     EXPECT_TRUE(gStatus.empty());
 }
 
 TEST_F(DriverTest, MainHeaderContentBeyondItsFixedBytesIsSkipped) {
-    Bytes archive = testarc::Marker();
-    testarc::Append(archive, testarc::MainHeader(0x0008, 20));
-    testarc::Append(archive, testarc::FileBlock(Entry("A.TXT", "after a long header")));
+    Bytes archive = qvtest::Marker();
+    qvtest::Append(archive, qvtest::MainHeader(0x0008, 20));
+    qvtest::Append(archive, qvtest::FileBlock(Entry("A.TXT", "after a long header")));
     EXPECT_EQ(0u, Install(archive));
     EXPECT_EQ("after a long header", Content("A.TXT"));
 }
 
 TEST_F(DriverTest, ArchiveBehindAnImageIsFound) {
-    Bytes file = testarc::ImagePrefix(0x2000);
-    testarc::Append(file, Archive({Entry("A.TXT", "carried")}));
+    Bytes file = qvtest::ImagePrefix(0x2000);
+    qvtest::Append(file, Archive({Entry("A.TXT", "carried")}));
     EXPECT_EQ(0u, Install(file));
     EXPECT_EQ("carried", Content("A.TXT"));
 }
 
 TEST_F(DriverTest, MissingFileOrNoArchiveGivesTwo) {
     EXPECT_EQ(2u, InstallPath(CorePath(root + "/does-not-exist.exe")));
-    EXPECT_EQ(2u, Install(testarc::ImagePrefix(4096)));
+    EXPECT_EQ(2u, Install(qvtest::ImagePrefix(4096)));
     EXPECT_TRUE(ListTree(target).empty());
 }
 
@@ -200,7 +200,7 @@ TEST_F(DriverTest, FirstEntryContinuedFromAnotherVolumeGivesTwo) {
     continued.flags |= 0x01;
     EXPECT_EQ(2u, Install(Archive({continued, Entry("B.TXT", "b")})));
     // A sub-block in front does not count as the first entry.
-    EXPECT_EQ(2u, Install(Archive({testarc::SubBlock(ToBytes("x")), testarc::FileBlock(continued)})));
+    EXPECT_EQ(2u, Install(Archive({qvtest::SubBlock(ToBytes("x")), qvtest::FileBlock(continued)})));
     EXPECT_TRUE(ListTree(target).empty());
     EXPECT_TRUE(gStatus.empty());
 
@@ -220,10 +220,10 @@ TEST_F(DriverTest, LastEntryContinuedInANextVolumeEndsWithTwo) {
 }
 
 TEST_F(DriverTest, SubBlocksBetweenFilesAreSteppedOver) {
-    EXPECT_EQ(0u, Install(Archive({testarc::FileBlock(Entry("A.TXT", "a")),
-                                   testarc::SubBlock(ToBytes("sub-block data")),
-                                   testarc::EndBlock(30),
-                                   testarc::FileBlock(Entry("B.TXT", "b", true))})));
+    EXPECT_EQ(0u, Install(Archive({qvtest::FileBlock(Entry("A.TXT", "a")),
+                                   qvtest::SubBlock(ToBytes("sub-block data")),
+                                   qvtest::EndBlock(30),
+                                   qvtest::FileBlock(Entry("B.TXT", "b", true))})));
     EXPECT_EQ((std::vector<std::string>{"A.TXT", "B.TXT"}), ListTree(target));
 }
 
@@ -295,16 +295,16 @@ TEST_F(DriverTest, ChecksumConventionFollowsTheSignature) {
     // Behind the old signature the 16-bit rotating sum is stored as it is.
     Bytes data = ToBytes("old format payload");
     auto old = Entry("OLD.TXT", "old format payload");
-    old.dataCrc = testarc::RotSum16(data);
+    old.dataCrc = qvtest::RotSum16(data);
     auto oldCrc = Entry("CRC.TXT", "old format payload", true);  // a CRC does not pass
-    Bytes file = testarc::ImagePrefix(512, true);
-    Bytes header = testarc::OldSignature();
-    testarc::PutU8(header, 0);
-    testarc::PutU16(header, 13);  // HeaderSize of the 13 bytes from the signature
+    Bytes file = qvtest::ImagePrefix(512, true);
+    Bytes header = qvtest::OldSignature();
+    qvtest::PutU8(header, 0);
+    qvtest::PutU16(header, 13);  // HeaderSize of the 13 bytes from the signature
     header.resize(13, 0);
-    testarc::Append(file, header);
-    testarc::Append(file, testarc::FileBlock(old));
-    testarc::Append(file, testarc::FileBlock(oldCrc));
+    qvtest::Append(file, header);
+    qvtest::Append(file, qvtest::FileBlock(old));
+    qvtest::Append(file, qvtest::FileBlock(oldCrc));
     gErrorCaptions.clear();
     EXPECT_EQ(3u, Install(file));
     EXPECT_EQ("old format payload", Content("OLD.TXT"));
@@ -315,7 +315,7 @@ TEST_F(DriverTest, ChecksumConventionFollowsTheSignature) {
 TEST_F(DriverTest, SettingsFileIsWrittenOnlyWhereNoneExists) {
     auto settings = Entry("QUORZIP.SET", "defaults", true);
     settings.attributes = 0x21;
-    settings.dosDateTime = testarc::DosDateTime(1998, 11, 19, 8, 25, 26);
+    settings.dosDateTime = qvtest::DosDateTime(1998, 11, 19, 8, 25, 26);
     Bytes archive = Archive({Entry("A.TXT", "a"), settings});
     EXPECT_EQ(0u, Install(archive));
     EXPECT_EQ("defaults", Content("QUORZIP.SET"));
@@ -343,17 +343,17 @@ TEST_F(DriverTest, SettingsFileIsWrittenOnlyWhereNoneExists) {
 TEST_F(DriverTest, KeptSettingsFileIsStillDecodedForTheSolidEntryAfterIt) {
     // The entry after the settings file copies its bytes through a match,
     // so it comes out right only when the kept file went through the window.
-    testbits::LzWriter a;
-    a.Tables(testbits::GeneralLengths());
+    qvtest::LzWriter a;
+    a.Tables(qvtest::GeneralLengths());
     for (char c : std::string("head")) a.Literal(static_cast<uint8_t>(c));
-    testbits::LzWriter s;
-    s.current = testbits::GeneralLengths();
+    qvtest::LzWriter s;
+    s.current = qvtest::GeneralLengths();
     for (char c : std::string("SETTINGS")) s.Literal(static_cast<uint8_t>(c));
-    testbits::LzWriter b;
-    b.current = testbits::GeneralLengths();
+    qvtest::LzWriter b;
+    b.current = qvtest::GeneralLengths();
     b.Match(8, 8);
 
-    const auto spec = testinst::PackedEntry;
+    const auto spec = qvtest::PackedEntry;
     WriteInTarget("QUORZIP.SET", "mine");
     EXPECT_EQ(0u, Install(Archive({spec("A.TXT", a.Finish(), "head", false),
                                    spec("QUORZIP.SET", s.Finish(), "SETTINGS", true),
@@ -420,7 +420,7 @@ TEST_F(DriverTest, NamesThatLeaveTheTargetAreRefused) {
 TEST_F(DriverTest, OrdinaryNamesThatLookUnusualAreInstalled) {
     const char* const allowed[] = {"..A", "A..B", "CONFIG.SYS", "COM10", "LPT", "NULL.TXT",
                                    ".HIDDEN", "DIR.D\\CONSOLE.TXT"};
-    std::vector<testarc::FileSpec> entries;
+    std::vector<qvtest::FileSpec> entries;
     for (const char* name : allowed) entries.push_back(Entry(name, name, !entries.empty()));
     EXPECT_EQ(0u, Install(Archive(entries)));
     for (const char* name : allowed) EXPECT_EQ(name, Content(Native(name))) << name;

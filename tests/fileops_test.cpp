@@ -7,11 +7,11 @@
 #include <string>
 
 #include "archive/blockreader.h"
-#include "install/context.h"
+#include "base/context.h"
 #include "install/platform.h"
 #include "support/archive_builder.h"
 
-using namespace testarc;
+using namespace qvtest;
 
 namespace {
 

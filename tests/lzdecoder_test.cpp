@@ -12,12 +12,12 @@
 
 namespace {
 
-using testbits::Bytes;
-using testbits::Lengths;
-using testbits::LzModel;
-using testbits::LzWriter;
-using testunpack::Entry;
-using testunpack::Result;
+using qvtest::Bytes;
+using qvtest::Lengths;
+using qvtest::LzModel;
+using qvtest::LzWriter;
+using qvtest::Entry;
+using qvtest::Result;
 
 Entry MakeEntry(const Bytes& packed, uint32_t unpackedSize, bool solid = false) {
     Entry entry;
@@ -28,7 +28,7 @@ Entry MakeEntry(const Bytes& packed, uint32_t unpackedSize, bool solid = false) 
 }
 
 // The slot of the length-table or distance-table whose range holds value.
-int SlotHolding(uint32_t value, int count, testbits::Slot (*slotOf)(int)) {
+int SlotHolding(uint32_t value, int count, qvtest::Slot (*slotOf)(int)) {
     for (int i = count - 1; i >= 0; i--)
         if (value >= slotOf(i).base) return i;
     return 0;
@@ -37,11 +37,11 @@ int SlotHolding(uint32_t value, int count, testbits::Slot (*slotOf)(int)) {
 // Symbol 270 + lengthSlot with the raw distance bits; no bonus worked out.
 void RawMatch(LzWriter& w, int lengthSlot, uint32_t lengthExtra, uint32_t distance) {
     w.Symbol(270 + lengthSlot);
-    testbits::Slot ls = testbits::LengthSlot(lengthSlot);
+    qvtest::Slot ls = qvtest::LengthSlot(lengthSlot);
     if (ls.extraBits) w.out.Put(lengthExtra, ls.extraBits);
-    int slot = SlotHolding(distance - 1, 48, testbits::DistanceSlot);
-    testbits::PutSymbol(w.out, w.distanceCodes, slot);
-    testbits::Slot ds = testbits::DistanceSlot(slot);
+    int slot = SlotHolding(distance - 1, 48, qvtest::DistanceSlot);
+    qvtest::PutSymbol(w.out, w.distanceCodes, slot);
+    qvtest::Slot ds = qvtest::DistanceSlot(slot);
     if (ds.extraBits) w.out.Put(distance - 1 - ds.base, ds.extraBits);
 }
 
@@ -55,7 +55,7 @@ Lengths RandomFullLengths(std::mt19937& rng) {
     const int sizes[3] = {298, 48, 28};
     size_t at = 0;
     for (int t = 0; t < 3; t++) {
-        part = testbits::HuffmanLengths(std::vector<uint32_t>(freq.begin() + at, freq.begin() + at + sizes[t]), 15);
+        part = qvtest::HuffmanLengths(std::vector<uint32_t>(freq.begin() + at, freq.begin() + at + sizes[t]), 15);
         std::copy(part.begin(), part.end(), all.begin() + at);
         at += sizes[t];
     }
@@ -63,7 +63,7 @@ Lengths RandomFullLengths(std::mt19937& rng) {
 }
 
 struct LzDecoderTest : ::testing::Test {
-    testunpack::Session session;
+    qvtest::Session session;
     UnpackContext* ctx = session.ctx;
 
     // Runs one entry and checks it against the model's bytes from `from` on.
@@ -72,7 +72,7 @@ struct LzDecoderTest : ::testing::Test {
         Result r = session.Run(MakeEntry(packed, static_cast<uint32_t>(expected.size()), solid));
         ASSERT_EQ(expected.size(), r.output.size());
         ASSERT_TRUE(expected == r.output);
-        EXPECT_EQ(testunpack::ExpectedChecksum(expected), r.checksum);
+        EXPECT_EQ(qvtest::ExpectedChecksum(expected), r.checksum);
         EXPECT_EQ(ctx->WindowPos, ctx->FlushedPos);
     }
 };
@@ -80,7 +80,7 @@ struct LzDecoderTest : ::testing::Test {
 TEST_F(LzDecoderTest, EverySymbolKindDecodesAsWritten) {
     LzWriter w;
     LzModel m;
-    w.Tables(testbits::GeneralLengths());
+    w.Tables(qvtest::GeneralLengths());
     m.Literal(w, 'A');
     m.Match(w, 10, 1);  // overlapping its own source: ten more 'A'
     for (const char* c = "quorvanel lite 2.21 "; *c; c++) m.Literal(w, static_cast<uint8_t>(*c));
@@ -88,13 +88,13 @@ TEST_F(LzDecoderTest, EverySymbolKindDecodesAsWritten) {
         m.ShortMatch(w, d);
     // Every length slot at both ends of its range, near and far.
     for (int slot = 0; slot < 28; slot++) {
-        testbits::Slot s = testbits::LengthSlot(slot);
+        qvtest::Slot s = qvtest::LengthSlot(slot);
         m.Match(w, 3 + s.base, 3 + slot);
         m.Match(w, 3 + s.base + (1u << s.extraBits) - 1, 300 + slot);
     }
     // Every distance slot at both ends, the last one being 0x100000.
     for (int slot = 0; slot < 48; slot++) {
-        testbits::Slot s = testbits::DistanceSlot(slot);
+        qvtest::Slot s = qvtest::DistanceSlot(slot);
         for (uint32_t d : {s.base + 1, s.base + (1u << s.extraBits)}) {
             uint32_t bonus = (d >= 0x2000) + (d >= 0x40000);
             m.Match(w, 3 + bonus + slot % 5, d);
@@ -112,7 +112,7 @@ TEST_F(LzDecoderTest, EverySymbolKindDecodesAsWritten) {
 
 TEST_F(LzDecoderTest, RepeatAsFirstSymbolCopiesNothingAndRecordsDistanceZero) {
     LzWriter w;
-    w.Tables(testbits::GeneralLengths());
+    w.Tables(qvtest::GeneralLengths());
     w.Repeat();
     w.Literal('A');
     w.Recent(0, 0, 0);  // distance 0: two bytes from one window back, zeros
@@ -127,7 +127,7 @@ TEST_F(LzDecoderTest, RecentSlotsCountBackFromTheNewestAndTheFourthIsZero) {
     for (int which = 0; which < 4; which++) {
         LzWriter w;
         LzModel m;
-        w.Tables(testbits::GeneralLengths());
+        w.Tables(qvtest::GeneralLengths());
         for (int i = 0; i < 120; i++) m.Literal(w, static_cast<uint8_t>(i * 37 + 1));
         m.Match(w, 3, 5);
         m.Match(w, 3, 100);
@@ -152,7 +152,7 @@ TEST_F(LzDecoderTest, FarMatchesAndRecentMatchesGetTheirLengthBonus) {
                           {262143, 4, 4}, {262144, 5, 5}, {0x100000, 5, 5}};
     for (const Case& c : cases) {
         LzWriter w;
-        w.Tables(testbits::GeneralLengths());
+        w.Tables(qvtest::GeneralLengths());
         RawMatch(w, 0, 0, c.distance);
         w.Recent(0, 0, 0);
         uint32_t total = c.matchLength + c.recentLength;
@@ -166,7 +166,7 @@ TEST_F(LzDecoderTest, MatchesWrapAroundTheWindowEnd) {
     std::mt19937 rng(5);
     LzWriter w;
     LzModel m;
-    w.Tables(testbits::GeneralLengths());
+    w.Tables(qvtest::GeneralLengths());
     while (m.output.size() < 0x100000 - 5) m.Literal(w, static_cast<uint8_t>(rng() % 200));
     m.Match(w, 20, 50);       // source before the end, destination across it
     m.Match(w, 40, 30);       // source across the end
@@ -178,7 +178,7 @@ TEST_F(LzDecoderTest, EntryEndingAtTheLastWindowIndexLeavesPositionsAtZero) {
     std::mt19937 rng(6);
     LzWriter w;
     LzModel m;
-    w.Tables(testbits::GeneralLengths());
+    w.Tables(qvtest::GeneralLengths());
     while (m.output.size() < 0x100000 - 300) {
         if (rng() % 4)
             m.Literal(w, static_cast<uint8_t>(rng() % 250));
@@ -206,7 +206,7 @@ TEST_F(LzDecoderTest, PendingBytesNearTheWindowSizeAreWrittenInOrder) {
     for (uint32_t pendingBeforeLast : {0x100000u - 271, 0x100000u - 270, 0x100000u - 269, 0x100000u - 268}) {
         LzWriter w;
         LzModel m;
-        w.Tables(testbits::GeneralLengths());
+        w.Tables(qvtest::GeneralLengths());
         while (m.output.size() + 258 < pendingBeforeLast) m.Match(w, 258, 1 + m.output.size() % 300);
         while (m.output.size() < pendingBeforeLast) m.Literal(w, static_cast<uint8_t>(m.output.size()));
         m.Match(w, 260, 0x40000);  // the longest step
@@ -217,7 +217,7 @@ TEST_F(LzDecoderTest, PendingBytesNearTheWindowSizeAreWrittenInOrder) {
 }
 
 TEST_F(LzDecoderTest, UnpackedSizeZeroReadsTheTablesAndWritesNothing) {
-    Lengths tables = testbits::GeneralLengths();
+    Lengths tables = qvtest::GeneralLengths();
     tables[298] = 0;  // distance slot 0 off, so the set differs from any default
     tables[299] = 4;
     LzWriter w;
@@ -264,7 +264,7 @@ TEST_F(LzDecoderTest, TableSwitchInTheMiddleAndAudioSetsKeepTheLzTables) {
     std::mt19937 rng(12);
     LzWriter w;
     LzModel m;
-    w.Tables(testbits::GeneralLengths());
+    w.Tables(qvtest::GeneralLengths());
     for (int i = 0; i < 50; i++) m.Literal(w, static_cast<uint8_t>(i));
     Lengths next = RandomFullLengths(rng);
     w.SwitchTables(next, true);  // deltas against the set before
@@ -274,7 +274,7 @@ TEST_F(LzDecoderTest, TableSwitchInTheMiddleAndAudioSetsKeepTheLzTables) {
     w.Symbol(269);
     Lengths audio(514);
     for (size_t i = 0; i < audio.size(); i++) audio[i] = i < 256 ? 8 : i >= 257 && i < 257 + 128 ? 7 : 0;
-    testbits::PutAudioTableSet(w.out, audio, Lengths(), false, 2);
+    qvtest::PutAudioTableSet(w.out, audio, Lengths(), false, 2);
     m.Match(w, 30, 77);
     m.Literal(w, 'x');
     ExpectDecodes(w.Finish(), m, 0, false);
@@ -285,7 +285,7 @@ TEST_F(LzDecoderTest, TableSwitchInTheMiddleAndAudioSetsKeepTheLzTables) {
 TEST_F(LzDecoderTest, SkippedEntryAdvancesTheStateWithoutWritingOrChecksumming) {
     LzWriter a;
     LzModel m;
-    a.Tables(testbits::GeneralLengths());
+    a.Tables(qvtest::GeneralLengths());
     for (const char* c = "skipped text"; *c; c++) m.Literal(a, static_cast<uint8_t>(*c));
     Entry skipped = MakeEntry(a.Finish(), static_cast<uint32_t>(m.output.size()));
     skipped.write = false;
@@ -305,7 +305,7 @@ TEST_F(LzDecoderTest, TruncatedEntryWithAHugeStoredSizeEndsWithAMismatch) {
     std::mt19937 rng(13);
     LzWriter w;
     LzModel m;
-    w.Tables(testbits::GeneralLengths());
+    w.Tables(qvtest::GeneralLengths());
     while (m.output.size() < 100000) {
         if (rng() % 3)
             m.Literal(w, static_cast<uint8_t>(rng()));
@@ -321,7 +321,7 @@ TEST_F(LzDecoderTest, TruncatedEntryWithAHugeStoredSizeEndsWithAMismatch) {
         Entry entry = MakeEntry(cut, 0x80000000u);
         if (variant == 0) entry.packedSize = static_cast<int64_t>(packed.size());
         Result r = session.Run(entry);
-        EXPECT_NE(testunpack::ExpectedChecksum(m.output), r.checksum);
+        EXPECT_NE(qvtest::ExpectedChecksum(m.output), r.checksum);
         EXPECT_LT(r.output.size(), m.output.size()) << variant;  // stops with the input
         EXPECT_GT(r.output.size(), 10000u) << variant;
         EXPECT_TRUE(std::equal(r.output.begin(), r.output.begin() + 10000, m.output.begin()));
@@ -336,13 +336,13 @@ TEST_F(LzDecoderTest, SolidEntryWhoseTailTablesStandInTheCarriedBytes) {
     Lengths tiny(374, 0);
     tiny['A'] = 1;
     tiny['B'] = 1;
-    testbits::BitWriter probe;
-    testbits::PutTableSet(probe, tiny, Lengths(), false);
+    qvtest::BitWriter probe;
+    qvtest::PutTableSet(probe, tiny, Lengths(), false);
     const uint32_t tailBits = 9 + probe.bitCount;  // symbol 269 has a 9-bit code
 
     LzWriter a;
     LzModel m;
-    a.Tables(testbits::GeneralLengths());
+    a.Tables(qvtest::GeneralLengths());
     const uint32_t literalCount = (8192 * 8 - tailBits - a.out.bitCount) / 8;  // 8-bit codes
     const uint32_t lastStepBit = a.out.bitCount + (literalCount - 1) * 8;
     ASSERT_GT(lastStepBit / 8, 8162u);
@@ -378,7 +378,7 @@ TEST_F(LzDecoderTest, RandomSolidRunMatchesThePlainModel) {
                 m.Literal(w, static_cast<uint8_t>(rng() % (kind < 20 ? 256 : 16)));
             } else if (kind < 65) {
                 int slot = static_cast<int>(rng() % 48);
-                testbits::Slot s = testbits::DistanceSlot(slot);
+                qvtest::Slot s = qvtest::DistanceSlot(slot);
                 uint32_t d = s.base + 1 + (rng() & ((1u << s.extraBits) - 1));
                 uint32_t bonus = (d >= 0x2000) + (d >= 0x40000);
                 m.Match(w, 3 + bonus + rng() % 256, d);
@@ -386,11 +386,11 @@ TEST_F(LzDecoderTest, RandomSolidRunMatchesThePlainModel) {
                 m.ShortMatch(w, 1 + rng() % 256);
             } else if (kind < 88) {
                 int slot = static_cast<int>(rng() % 28);
-                m.Recent(w, static_cast<int>(rng() % 4), slot, rng() & ((1u << testbits::LengthSlot(slot).extraBits) - 1));
+                m.Recent(w, static_cast<int>(rng() % 4), slot, rng() & ((1u << qvtest::LengthSlot(slot).extraBits) - 1));
             } else if (kind < 96) {
                 m.Repeat(w);
             } else if (kind < 97) {
-                Lengths next = rng() % 2 ? RandomFullLengths(rng) : testbits::GeneralLengths();
+                Lengths next = rng() % 2 ? RandomFullLengths(rng) : qvtest::GeneralLengths();
                 w.SwitchTables(next, rng() % 2 == 0);
             } else {
                 m.Match(w, 3 + rng() % 40, 1 + rng() % 8);  // overlapping runs
@@ -409,15 +409,15 @@ TEST_F(LzDecoderTest, PackedLiteralsDecodeToTheirInputAlsoSolid) {
     std::mt19937 rng(21);
     Bytes first(20000);
     for (size_t i = 0; i < first.size(); i++) first[i] = static_cast<uint8_t>(i < 256 ? i : rng());
-    Bytes packed = testbits::PackLiterals(first.data(), first.size(), false);
+    Bytes packed = qvtest::PackLiterals(first.data(), first.size(), false);
     Result r = session.Run(MakeEntry(packed, static_cast<uint32_t>(first.size())));
     ASSERT_TRUE(first == r.output);
-    EXPECT_EQ(testunpack::ExpectedChecksum(first), r.checksum);
+    EXPECT_EQ(qvtest::ExpectedChecksum(first), r.checksum);
 
     const Bytes second = {'s', 'o', 'l', 'i', 'd'};
-    r = session.Run(MakeEntry(testbits::PackLiterals(second.data(), second.size(), true), 5, true));
+    r = session.Run(MakeEntry(qvtest::PackLiterals(second.data(), second.size(), true), 5, true));
     EXPECT_TRUE(second == r.output);
-    r = session.Run(MakeEntry(testbits::PackLiterals(nullptr, 0, false), 0));
+    r = session.Run(MakeEntry(qvtest::PackLiterals(nullptr, 0, false), 0));
     EXPECT_TRUE(r.output.empty());
 }
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "install/context.h"
+#include "base/context.h"
 #include "install/progman.h"
 #include "install/target.h"
 
@@ -14,11 +14,11 @@ namespace {
 std::vector<std::string> gAsked;
 std::vector<std::string> gExisting;
 
-int FakeExists(const char* path) {
+FileExistence FakeExists(const char* path) {
     gAsked.push_back(path);
     for (const std::string& p : gExisting)
-        if (p == path) return 0;
-    return 2;
+        if (p == path) return kFileExists;
+    return kFileMissing;
 }
 
 // A path buffer with guard bytes behind it, to catch writes past its end.

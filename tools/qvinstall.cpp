@@ -19,14 +19,10 @@
 #define QV_FILENO fileno
 #endif
 
-#include "archive/blockreader.h"
-#include "archive/checksum.h"
-#include "install/context.h"
 #include "install/driver.h"
-#include "install/entry.h"
 #include "install/fileops.h"
 #include "install/platform.h"
-#include "unpack/lzdecoder.h"
+#include "install/walk.h"
 
 namespace {
 
@@ -34,12 +30,6 @@ enum {
     kExitUsage = 64,       // bad command line
     kExitCannotCreate = 73  // the target directory cannot be made
 };
-
-#ifdef _WIN32
-const char kNullDevice[] = "NUL";
-#else
-const char kNullDevice[] = "/dev/null";
-#endif
 
 const char kUsage[] =
     "Usage: qvinstall COMMAND ARGS...\n"
@@ -84,9 +74,10 @@ bool IsDirectory(const char* nativePath) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// A context for one look at the archive, as the installer makes it.
+// One look at the archive of FILE: a context and a walk over it.
 struct Session {
     UnpackContext* ctx = nullptr;
+    ArchiveWalk walk = {};
     char path[kPathSize];
 };
 
@@ -96,46 +87,35 @@ bool OpenSession(Session& s, const char* file) {
         fprintf(stderr, "qvinstall: %s: path too long\n", file);
         return false;
     }
-    FILE* probe = fopen(file, "rb");
-    if (!probe) {
-        fprintf(stderr, "qvinstall: cannot open %s\n", file);
-        return false;
-    }
-    fclose(probe);
-    s.ctx = static_cast<UnpackContext*>(AllocZeroed(sizeof(UnpackContext)));
+    s.ctx = CreateUnpackContext();
     if (!s.ctx) {
         fprintf(stderr, "qvinstall: out of memory\n");
         return false;
     }
     s.ctx->ArchivePath = s.path;
-    BindAudioTables(s.ctx);
-    BuildCrc32Table(s.ctx);
-    if (!BeginArchiveWalk(s.ctx)) {
+    WalkOpenResult opened = OpenArchiveWalk(&s.walk, s.ctx);
+    if (opened == kWalkOpened) return true;
+    if (opened == kWalkCannotOpen)
+        fprintf(stderr, "qvinstall: cannot open %s\n", file);
+    else if (opened == kWalkNoArchive)
         fprintf(stderr, "qvinstall: %s: no archive found\n", file);
-        FreeAndClear(&s.ctx);
-        return false;
-    }
-    return true;
+    else
+        fprintf(stderr, "qvinstall: out of memory\n");
+    FreeAndClear(&s.ctx);
+    return false;
 }
 
 void CloseSession(Session& s) {
     if (!s.ctx) return;
-    FreeAndClear(&s.ctx->WindowMemory);
-    CloseFile(s.ctx->ArchiveFile);
+    CloseArchiveWalk(&s.walk);
     FreeAndClear(&s.ctx);
 }
 
-// Delivers the next file entry (sub-blocks are counted and passed over);
-// false at the end of the archive.
-bool NextEntry(UnpackContext* ctx, uint32_t* subBlocks) {
-    for (;;) {
-        if (SeekNextBlock(ctx, kFileRequest) <= 0) return false;
-        if (ctx->LastBlockType != kBlockSub) break;
-        if (subBlocks) ++*subBlocks;
-        SeekFile(ctx->ArchiveFile, ctx->NextBlock, 0);
-    }
-    FixHostAttributes(&ctx->EntryHeader);
-    return true;
+// What the walk says about a broken set of volumes, for list and test.
+const char* VolumeProblem(WalkStep step) {
+    if (step == kWalkContinuedEntry) return "continued from a previous volume";
+    if (step == kWalkMissingVolume) return "the last entry continues in a next volume";
+    return nullptr;
 }
 
 void FormatAttributes(uint32_t a, char* out) {
@@ -162,78 +142,80 @@ int CommandList(const char* file) {
     Session s;
     if (!OpenSession(s, file)) return kInstallNoArchive;
     UnpackContext* ctx = s.ctx;
-    printf("Archive %s (%s signature, main header flags %04X)\n", file,
-           ctx->ArchiveFormat == 1 ? "old" : "Rar!", ctx->ArchiveHeader.BlockFlags);
+    printf("Archive %s (%s signature at offset %d, main header flags %04X)\n", file,
+           ctx->ArchiveFormat == kFormatOldSignature ? "old" : "Rar!", s.walk.ArchiveStart,
+           ctx->ArchiveHeader.BlockFlags);
     printf("%10s %10s %5s %-19s %-6s %-8s %-5s %-4s %s\n", "Packed", "Unpacked", "Ratio",
            "Date and time", "Attr", "Checksum", "Flags", "Ver", "Name");
     uint64_t packed = 0, unpacked = 0;
-    uint32_t files = 0, subBlocks = 0;
-    while (NextEntry(ctx, &subBlocks)) {
+    uint32_t files = 0;
+    int result = kInstallOk;
+    WalkStep step;
+    while ((step = NextArchiveEntry(&s.walk)) != kWalkEnd) {
+        if (step == kWalkMissingVolume) {
+            printf("incomplete: %s\n", VolumeProblem(step));
+            result = kInstallNoArchive;
+            break;
+        }
         const FileBlockHeader* h = &ctx->EntryHeader;
         char attrs[8], when[32], ratio[16];
         FormatAttributes(h->Attributes, attrs);
         FormatDosTime(h->DosDateTime, when, sizeof when);
         FormatRatio(h->PackedSize, h->UnpackedSize, ratio, sizeof ratio);
+        const char* note = !IsSafeStoredName(h->Name) ? "  (refused: unsafe name)" : "";
+        if (step == kWalkContinuedEntry) note = "  (incomplete: continued from a previous volume)";
         printf("%10u %10u %s %s %s %08X %04X  %u.%u  %s%s\n", h->PackedSize, h->UnpackedSize,
                ratio, when, attrs, h->DataCrc, h->BlockFlags, h->VersionNeeded / 10,
-               h->VersionNeeded % 10, h->Name,
-               IsSafeStoredName(h->Name) ? "" : "  (refused: unsafe name)");
+               h->VersionNeeded % 10, h->Name, note);
         packed += h->PackedSize;
         unpacked += h->UnpackedSize;
         files++;
-        SeekFile(ctx->ArchiveFile, ctx->NextBlock, 0);
+        if (step == kWalkContinuedEntry) {
+            result = kInstallNoArchive;
+            break;
+        }
     }
     char ratio[16];
     FormatRatio(packed, unpacked, ratio, sizeof ratio);
     printf("%10llu %10llu %s %u entries", static_cast<unsigned long long>(packed),
            static_cast<unsigned long long>(unpacked), ratio, files);
-    if (subBlocks) printf(", %u sub-blocks", subBlocks);
+    if (s.walk.SubBlocks) printf(", %u sub-blocks", s.walk.SubBlocks);
     printf("\n");
     CloseSession(s);
-    return kInstallOk;
+    return result;
 }
 
-// Decodes every entry as the installer would, into the null device, so that
+// Decodes every entry as the installer would, into a null sink, so that
 // the checksum runs over every byte without anything being written.
 int CommandTest(const char* file) {
     Session s;
     if (!OpenSession(s, file)) return kInstallNoArchive;
     UnpackContext* ctx = s.ctx;
-    ctx->WindowMemory = static_cast<uint8_t*>(AllocZeroed(kWindowSize));
-    FILE* sink = fopen(kNullDevice, "wb");
-    if (!ctx->WindowMemory || !sink) {
-        fprintf(stderr, "qvinstall: %s\n", sink ? "out of memory" : "cannot open the null device");
-        if (sink) fclose(sink);
-        CloseSession(s);
-        return kInstallNoWindow;
-    }
     int result = kInstallOk;
     uint32_t good = 0, bad = 0;
-    bool first = true;
-    while (NextEntry(ctx, nullptr)) {
-        FileBlockHeader* h = &ctx->EntryHeader;
-        if (first && (h->BlockFlags & kFlagContinuedFromPrevious)) {
-            printf("FAILED  %s (continued from a previous volume)\n", h->Name);
-            result = kInstallNoArchive;
-            bad++;
+    WalkStep step;
+    while ((step = NextArchiveEntry(&s.walk)) != kWalkEnd) {
+        const FileBlockHeader* h = &ctx->EntryHeader;
+        if (VolumeProblem(step)) {
+            if (step == kWalkContinuedEntry) {
+                printf("FAILED  %s (%s)\n", h->Name, VolumeProblem(step));
+                bad++;
+            } else {
+                printf("FAILED  %s\n", VolumeProblem(step));
+            }
+            if (result == kInstallOk) result = kInstallNoArchive;
             break;
         }
-        first = false;
-        ctx->ContinuedInNext = h->BlockFlags & kFlagContinuedInNext;
         const char* problem = nullptr;
         int code = kInstallOk;
         if (!IsSupportedVersion(h)) {
             problem = "needs an unsupported version";
             code = kInstallFailed;
         }
-        if (IsPassedOverEntry(h)) {
-            SeekFile(ctx->ArchiveFile, ctx->NextBlock, 0);
-        } else {
-            SeekFile(ctx->ArchiveFile, ctx->NextBlock - static_cast<int32_t>(h->PackedSize), 0);
-            PrepareEntryDecoding(ctx, sink, problem != nullptr);
-            DecompressFile(ctx, ctx->WindowMemory, h->BlockFlags & kFlagSolid);
-            SeekFile(ctx->ArchiveFile, ctx->NextBlock, 0);
-            if (!problem && !EntryChecksumMatches(ctx)) {
+        if (step == kWalkFile) {
+            EntrySink sink = NullSink();
+            bool matches = DecodeArchiveEntry(&s.walk, problem ? nullptr : &sink);
+            if (!problem && !matches) {
                 problem = "checksum mismatch";
                 code = kInstallBadChecksum;
             }
@@ -251,12 +233,7 @@ int CommandTest(const char* file) {
             good++;
         }
     }
-    if (result == kInstallOk && ctx->ContinuedInNext) {
-        printf("FAILED  the last entry continues in a next volume\n");
-        result = kInstallNoArchive;
-    }
     printf("%u entries OK, %u failed\n", good, bad);
-    fclose(sink);
     CloseSession(s);
     return result;
 }
@@ -300,12 +277,12 @@ void ShowErrorLine(void*, const char* text, const char* caption) {
 void MeasureEntries(const char* file) {
     Session s;
     if (!OpenSession(s, file)) return;
-    while (NextEntry(s.ctx, nullptr)) {
-        if (!IsPassedOverEntry(&s.ctx->EntryHeader)) {
+    WalkStep step;
+    while ((step = NextArchiveEntry(&s.walk)) == kWalkFile || step == kWalkDirectory) {
+        if (step == kWalkFile) {
             gProgress.sizes.push_back(s.ctx->EntryHeader.UnpackedSize);
             gProgress.total += s.ctx->EntryHeader.UnpackedSize;
         }
-        SeekFile(s.ctx->ArchiveFile, s.ctx->NextBlock, 0);
     }
     CloseSession(s);
 }
@@ -339,9 +316,9 @@ int CommandInstall(const char* file, const char* targetArg) {
         return kInstallNoArchive;
     }
     fclose(probe);
-    if (CheckFileExists(target) != 0) {
+    if (CheckFileExists(target) == kFileMissing) {
         CreatePathTree(target);
-        if (CheckFileExists(target) != 0) {
+        if (CheckFileExists(target) == kFileMissing) {
             fprintf(stderr, "qvinstall: %s: Cannot create path.\n", targetArg);
             return kExitCannotCreate;
         }

@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "pack/archivewriter.h"
-#include "pack/installer.h"
+#include "pack/stubcheck.h"
 #include "pack/lzencoder.h"
 
 namespace {
 
 enum {
     kExitOk = 0,
-    kExitUsage = 1,
+    kExitUsage = 64,  // bad command line, as qvinstall's
     kExitInput = 2,   // the directory, list, image or a file cannot be used
     kExitOutput = 3,  // the output cannot be written
     kExitVerify = 4   // the result does not decode to the input (nothing is left behind)
@@ -41,8 +41,10 @@ const char kUsage[] =
     "\n"
     "Files are stored with their modification time; when SOURCE_DATE_EPOCH is set,\n"
     "later times are clamped to it and stored as UTC, so that the same input gives\n"
-    "the same bytes. Exit status: 0 done, 1 usage, 2 unusable input, 3 cannot\n"
-    "write the output, 4 verification failed.\n";
+    "the same bytes.\n"
+    "\n"
+    "Exit status: 0 done, 2 unusable input, 3 cannot write the output,\n"
+    "4 verification failed (nothing is left behind), 64 bad command line.\n";
 
 struct Progress {
     bool Shown;
@@ -157,13 +159,12 @@ int main(int argc, char** argv) {
     Progress progress = {!quiet && isatty(2) != 0, "packing", -1};
     bool written = image.empty() || fwrite(image.data(), 1, image.size(), f) == image.size();
     ArchiveSummary summary;
-    if (written && !WriteArchive(f, &sources, level, ShowProgress, &progress, &summary, &error)) {
+    PackFailure failure = kPackFailedInput;
+    if (written && !WriteArchive(f, &sources, level, ShowProgress, &progress, &summary, &error, &failure)) {
         EndProgress(&progress);
         fclose(f);
         remove(temp.c_str());
-        // A file that cannot be read is the input's fault; the rest is ours.
-        bool input = error.find("write") == std::string::npos;
-        return Fail(input ? kExitInput : kExitOutput, error);
+        return Fail(failure == kPackFailedInput ? kExitInput : kExitOutput, error);
     }
     EndProgress(&progress);
     if (fclose(f) != 0 || !written) {

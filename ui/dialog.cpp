@@ -51,7 +51,7 @@ void InstallPressed(HWND dialog) {
     // raising the system's critical-error box; stays for the whole process.
     SetErrorMode(SEM_FAILCRITICALERRORS);
 
-    if (CheckFileExists(target) != 0 && CreatePathTree(target) != 0) {
+    if (CheckFileExists(target) == kFileMissing && CreatePathTree(target) != kPathCreated) {
         SetCursor(previous);
         MessageBoxA(dialog, "Cannot create path.", target, MB_OK | MB_ICONERROR);
         return;

@@ -2,25 +2,26 @@
 
 #include <string.h>
 
-#include "install/context.h"
 #include "unpack/bitinput.h"
-#include "unpack/huffdecode.h"
+#include "unpack/huffman.h"
 
 namespace {
 
 enum {
-    kTablesRefillAbove = 8167,   // room for the header and the 19 pre-code lengths
-    kLengthsRefillAbove = 8187,  // room for one pre-code symbol and its extra bits
-    kAudioSwitchSymbol = 256,
-    kTableSwitchSymbol = 269
+    // Bits a table set's start reads: the two flags, the channel count and
+    // the 19 pre-code lengths. One code length takes a pre-code symbol and at
+    // most 7 extra bits of a run.
+    kTableHeaderBits = 2 + 2 + kPreCodeSymbols * kPreCodeLengthBits,
+    // Refill before a table set nearer the end of the buffer than this, and
+    // before each code length.
+    kTablesRefillAbove = kInputBufferSize - 25,
+    kLengthsRefillAbove = kInputBufferSize - 5
 };
-
-// The table of an audio channel (the record's own when the references were
-// never set).
-HuffTable* AudioTable(UnpackContext* ctx, int32_t channel) {
-    HuffTable* table = ctx->AudioTables[channel];
-    return table ? table : &ctx->AudioTableStore[channel];
-}
+static_assert(PeeksStayInBuffer(kTablesRefillAbove, kTableHeaderBits - kPreCodeLengthBits),
+              "the header and the 19 pre-code lengths need no refill");
+static_assert(PeeksStayInBuffer(kLengthsRefillAbove, kMaxCodeBits), "one code length needs no refill");
+static_assert(RefillKeepsPosition(kTablesRefillAbove) && RefillKeepsPosition(kLengthsRefillAbove),
+              "a refill happens only where the carried bytes hold the position");
 
 // Reads an n-bit number (n = 1..16).
 uint32_t ReadNumber(UnpackContext* ctx, uint32_t bits) {
@@ -32,11 +33,11 @@ uint32_t ReadNumber(UnpackContext* ctx, uint32_t bits) {
 }  // namespace
 
 void ReadCodeTables(UnpackContext* ctx) {
-    if (ctx->InputPos > kTablesRefillAbove) FillInputBuffer(ctx, 0);
+    if (ctx->InputPos > kTablesRefillAbove) FillInputBuffer(ctx, false);
 
     uint32_t header = PeekBits(ctx);
-    ctx->AudioFlag = header & 0x8000;
-    if ((header & 0x4000) == 0) memset(ctx->PrevCodeLengths, 0, sizeof ctx->PrevCodeLengths);
+    ctx->AudioFlag = header & kTableFlagAudio;
+    if ((header & kTableFlagKeep) == 0) memset(ctx->PrevCodeLengths, 0, sizeof ctx->PrevCodeLengths);
     SkipBits(ctx, 2);
 
     uint32_t setSize = kLzTableSetSize;
@@ -48,7 +49,8 @@ void ReadCodeTables(UnpackContext* ctx) {
     }
 
     uint8_t preLengths[kPreCodeSymbols];
-    for (int i = 0; i < kPreCodeSymbols; i++) preLengths[i] = static_cast<uint8_t>(ReadNumber(ctx, 4));
+    for (int i = 0; i < kPreCodeSymbols; i++)
+        preLengths[i] = static_cast<uint8_t>(ReadNumber(ctx, kPreCodeLengthBits));
     BuildHuffTable(preLengths, &ctx->PreCodeTable, kPreCodeSymbols);
 
     // Positions beyond the set size stay 0; they only serve as the base of
@@ -57,22 +59,22 @@ void ReadCodeTables(UnpackContext* ctx) {
     const uint8_t* previous = ctx->PrevCodeLengths;
     uint32_t i = 0;
     while (i < setSize) {
-        if (ctx->InputPos > kLengthsRefillAbove) FillInputBuffer(ctx, 0);
+        if (ctx->InputPos > kLengthsRefillAbove) FillInputBuffer(ctx, false);
         uint32_t s = DecodeHuffSymbol(ctx, &ctx->PreCodeTable);
-        if (s < 16) {
+        if (s < kPreCodeRepeat) {
             lengths[i] = static_cast<uint8_t>((previous[i] + s) & 15);
             i++;
             continue;
         }
         uint32_t run;
         uint8_t value = 0;
-        if (s == 16) {
-            run = ReadNumber(ctx, 2) + 3;
+        if (s == kPreCodeRepeat) {
+            run = ReadNumber(ctx, kRepeatRunBits) + kRepeatRunBase;
             value = i > 0 ? lengths[i - 1] : 0;  // nothing before position 0: repeat 0
-        } else if (s == 17) {
-            run = ReadNumber(ctx, 3) + 3;
+        } else if (s == kPreCodeZeros) {
+            run = ReadNumber(ctx, kZerosRunBits) + kZerosRunBase;
         } else {
-            run = ReadNumber(ctx, 7) + 11;
+            run = ReadNumber(ctx, kLongZerosRunBits) + kLongZerosRunBase;
         }
         // A run that would pass the end of the set is cut there.
         for (; run > 0 && i < setSize; run--) lengths[i++] = value;
@@ -80,7 +82,7 @@ void ReadCodeTables(UnpackContext* ctx) {
 
     if (ctx->AudioFlag) {
         for (int32_t c = 0; c < ctx->ChannelCount; c++)
-            BuildHuffTable(lengths + c * kAudioSymbols, AudioTable(ctx, c), kAudioSymbols);
+            BuildHuffTable(lengths + c * kAudioSymbols, &ctx->AudioTables[c], kAudioSymbols);
     } else {
         BuildHuffTable(lengths, &ctx->LiteralTable, kLiteralSymbols);
         BuildHuffTable(lengths + kLiteralSymbols, &ctx->DistanceTable, kDistanceSymbols);
@@ -95,9 +97,9 @@ void ReadCodeTables(UnpackContext* ctx) {
 void CheckTrailingTables(UnpackContext* ctx) {
     if (ctx->InputEnd < ctx->InputPos + 5) return;  // fewer than five meaningful bytes left
     if (ctx->AudioFlag) {
-        if (DecodeHuffSymbol(ctx, AudioTable(ctx, ctx->ActiveChannel)) == kAudioSwitchSymbol)
+        if (DecodeHuffSymbol(ctx, &ctx->AudioTables[ctx->ActiveChannel]) == kAudioSwitchSymbol)
             ReadCodeTables(ctx);
-    } else if (DecodeHuffSymbol(ctx, &ctx->LiteralTable) == kTableSwitchSymbol) {
+    } else if (DecodeHuffSymbol(ctx, &ctx->LiteralTable) == kSymbolSwitchTables) {
         ReadCodeTables(ctx);
     }
 }

@@ -1,57 +1,133 @@
+// The LZ decoder: symbols of the literal table turned into bytes of the 1 MB
+// window, which is written out when nearly full and at the end of an entry.
 #include "unpack/lzdecoder.h"
 
 #include <string.h>
 
 #include "archive/checksum.h"
-#include "install/context.h"
-#include "install/fileops.h"
+#include "base/stream.h"
 #include "unpack/bitinput.h"
 #include "unpack/codetables.h"
-#include "unpack/huffdecode.h"
+#include "unpack/huffman.h"
 
 namespace {
 
-enum {
-    kStepRefillAbove = 8162,  // a step reads at most 51 bits: refill before it when nearer the end
-    kFlushMargin = 270,       // a step adds at most 260 bytes to the window
-    kFlushAbove = kWindowSize - kFlushMargin,  // pending bytes that call for a write-out
-    kRepeatSymbol = 256,
-    kFirstRecentSymbol = 257,
-    kFirstShortSymbol = 261,
-    kTableSwitchSymbol = 269,
-    kFirstMatchSymbol = 270
-};
-
-const uint8_t LengthBase[28] = {0,  1,  2,  3,  4,  5,  6,  7,  8,   10,  12,  14,  16,  20,
-                                24, 28, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224};
-const uint8_t LengthExtraBits[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,
-                                     2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
-const uint32_t DistanceBase[48] = {
-    0,      1,      2,      3,      4,      6,      8,      12,     16,     24,     32,     48,
-    64,     96,     128,    192,    256,    384,    512,    768,    1024,   1536,   2048,   3072,
-    4096,   6144,   8192,   12288,  16384,  24576,  32768,  49152,  65536,  98304,  131072, 196608,
-    262144, 327680, 393216, 458752, 524288, 589824, 655360, 720896, 786432, 851968, 917504, 983040};
-const uint8_t DistanceExtraBits[48] = {0,  0,  0,  0,  1,  1,  2,  2,  3,  3,  4,  4,
-                                       5,  5,  6,  6,  7,  7,  8,  8,  9,  9,  10, 10,
-                                       11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16,
-                                       16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16};
-const uint8_t ShortDistanceBase[8] = {0, 4, 8, 16, 32, 64, 128, 192};
-const uint8_t ShortDistanceExtraBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
+// A step reads at most a literal-table code, 5 extra bits of a length, a
+// distance code and 16 extra bits of a distance.
+constexpr uint32_t kStepMaxBits = kMaxCodeBits + 5 + kMaxCodeBits + 16;
+// It takes them from one 64-bit load at the byte that holds the next bit.
+constexpr uint32_t kStepLoadBytes = 8;
+// Refill before a step that starts nearer the end of the buffer.
+constexpr uint32_t kStepRefillAbove = kInputBufferSize - 30;
+// Write the window out before a step when more bytes than this wait.
+constexpr uint32_t kFlushMargin = 270;
+constexpr uint32_t kFlushAbove = kWindowSize - kFlushMargin;
+static_assert(7 + kStepMaxBits <= 64, "a step's bits fit one load, whatever the bit position");
+static_assert(kStepRefillAbove + kStepLoadBytes <= kInputBufferSize, "a step's load stays in the buffer");
+static_assert(RefillKeepsPosition(kStepRefillAbove), "a refill happens only where the carried bytes hold the position");
+static_assert(kMaxMatchLength < kFlushMargin, "a step adds at most one match: unwritten bytes are never overwritten");
 
 // Signed counts that wrap as 32-bit two's complement numbers do.
-inline int32_t WrapSub(int32_t a, uint32_t b) {
-    return static_cast<int32_t>(static_cast<uint32_t>(a) - b);
-}
-inline int32_t WrapAdd(int32_t a, uint32_t b) {
-    return static_cast<int32_t>(static_cast<uint32_t>(a) + b);
+inline int32_t WrapSub(int32_t a, uint32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) - b); }
+
+// The loop's input position: the byte that holds the next bit, and how many
+// bits of it are consumed.
+struct BitCursor {
+    uint32_t Pos;
+    uint32_t Bit;
+};
+
+inline void Consume(BitCursor& in, uint32_t bits) {
+    in.Bit += bits;
+    in.Pos += in.Bit >> 3;
+    in.Bit &= 7;
 }
 
-// The next 64 bits of input from byte p on, first bit in the top place.
-inline uint64_t LoadBits64(const uint8_t* p) {
-    return static_cast<uint64_t>(p[0]) << 56 | static_cast<uint64_t>(p[1]) << 48 |
-           static_cast<uint64_t>(p[2]) << 40 | static_cast<uint64_t>(p[3]) << 32 |
-           static_cast<uint64_t>(p[4]) << 24 | static_cast<uint64_t>(p[5]) << 16 |
-           static_cast<uint64_t>(p[6]) << 8 | static_cast<uint64_t>(p[7]);
+// The next 64 bits of input from the cursor on, first bit in the top place
+// (the lowest InputBit bits are zero).
+inline uint64_t LoadStepBits(const uint8_t* input, BitCursor in) {
+    const uint8_t* p = input + in.Pos;
+    uint64_t v = static_cast<uint64_t>(p[0]) << 56 | static_cast<uint64_t>(p[1]) << 48 |
+                 static_cast<uint64_t>(p[2]) << 40 | static_cast<uint64_t>(p[3]) << 32 |
+                 static_cast<uint64_t>(p[4]) << 24 | static_cast<uint64_t>(p[5]) << 16 |
+                 static_cast<uint64_t>(p[6]) << 8 | static_cast<uint64_t>(p[7]);
+    return v << in.Bit;
+}
+
+inline uint32_t Top16(uint64_t bits) { return static_cast<uint32_t>(bits >> 48); }
+inline uint32_t TopBits(uint64_t bits, uint32_t count) { return static_cast<uint32_t>(bits >> (64 - count)); }
+
+// The recent distances and the last match, kept out of the record (which
+// every window store might otherwise be taken to change) while the loop runs.
+struct MatchHistory {
+    uint32_t Recent[kRecentDistances];
+    uint32_t Count;
+    uint32_t PrevDistance;
+    uint32_t PrevLength;
+};
+
+struct Match {
+    uint32_t Length;
+    uint32_t Distance;
+    uint32_t Bits;  // bits it took after the literal-table code
+};
+
+// What a symbol from 256 up (but not 269) stands for; bits holds the input
+// right after its code.
+inline Match DecodeMatch(const UnpackContext* ctx, const MatchHistory& history, uint32_t symbol, uint64_t bits) {
+    Match m;
+    uint32_t length;
+    if (symbol >= kSymbolFirstMatch) {
+        uint32_t slot = symbol - kSymbolFirstMatch;
+        uint32_t extra = LengthExtraBits[slot];
+        m.Length = LengthBase[slot] + kMatchMinLength;
+        m.Bits = extra;
+        if (extra) {
+            m.Length += TopBits(bits, extra);
+            bits <<= extra;
+        }
+        uint32_t d = FastHuffDecode(&ctx->FastDistance, &ctx->DistanceTable, Top16(bits), &length);
+        bits <<= length;
+        m.Bits += length;
+        m.Distance = DistanceBase[d] + 1;
+        extra = DistanceExtraBits[d];
+        if (extra) {
+            m.Distance += TopBits(bits, extra);
+            m.Bits += extra;
+        }
+        m.Length += MatchLengthBonus(m.Distance);
+    } else if (symbol >= kSymbolFirstShort) {
+        uint32_t slot = symbol - kSymbolFirstShort;
+        uint32_t extra = ShortDistanceExtraBits[slot];
+        m.Distance = ShortDistanceBase[slot] + 1u + TopBits(bits, extra);
+        m.Length = kShortLength;
+        m.Bits = extra;
+    } else if (symbol > kSymbolRepeatLast) {
+        m.Distance = history.Recent[(history.Count - symbol) & 3];
+        uint32_t slot = FastHuffDecode(&ctx->FastRepeat, &ctx->RepeatTable, Top16(bits), &length);
+        bits <<= length;
+        m.Bits = length;
+        uint32_t extra = LengthExtraBits[slot];
+        m.Length = LengthBase[slot] + kRecentMinLength;
+        if (extra) {
+            m.Length += TopBits(bits, extra);
+            m.Bits += extra;
+        }
+        m.Length += RecentLengthBonus(m.Distance);
+    } else {
+        m.Length = history.PrevLength;
+        m.Distance = history.PrevDistance;
+        m.Bits = 0;
+    }
+    return m;
+}
+
+// The match becomes the newest recent distance and the last match.
+inline void RecordMatch(MatchHistory& history, const Match& m) {
+    history.Recent[history.Count & 3] = m.Distance;
+    history.Count++;
+    history.PrevDistance = m.Distance;
+    history.PrevLength = m.Length;
 }
 
 // Copies length bytes from distance back, one byte after the other as far
@@ -92,166 +168,133 @@ inline void CopyWindowBytes(uint8_t* window, uint32_t pos, uint32_t distance, ui
     }
 }
 
-// Runs steps while the entry wants bytes. A step that starts with every
-// meaningful input byte consumed ends the entry early: a whole entry never
-// gets there, and a cut-off one would otherwise decode stale buffer bytes
-// up to its stored size.
+// Steps that start below this input position need neither a refill nor a
+// test for the end of the input.
+inline uint32_t PlainStepsBelow(const UnpackContext* ctx) {
+    return ctx->InputEnd < kStepRefillAbove + 1 ? ctx->InputEnd : kStepRefillAbove + 1;
+}
+
+// The rare paths, kept out of the loop's body.
+
+// Refills the input buffer; returns the cursor's new byte position.
+__attribute__((noinline)) uint32_t RefillInput(UnpackContext* ctx, BitCursor in) {
+    ctx->InputPos = in.Pos;
+    ctx->InputBit = in.Bit;
+    FillInputBuffer(ctx, false);
+    return ctx->InputPos;
+}
+
+// Symbol 269: reads the table set that follows; returns the cursor after it.
+__attribute__((noinline)) BitCursor SwitchTables(UnpackContext* ctx, BitCursor in) {
+    ctx->InputPos = in.Pos;
+    ctx->InputBit = in.Bit;
+    ReadCodeTables(ctx);
+    return BitCursor{ctx->InputPos, ctx->InputBit};
+}
+
+__attribute__((noinline)) void FlushBeforeStep(UnpackContext* ctx, uint32_t winPos) {
+    ctx->WindowPos = winPos;
+    FlushWindow(ctx);
+}
+
+// The decode loop: runs steps while the entry wants bytes (UnpackedLeft,
+// counted down from the size minus one, is 0 or more).
+//
+// On entry: InputPos/InputBit name the next bit; InputBuffer holds packed
+// bytes up to InputEnd and is readable in full (bytes beyond InputEnd are
+// stale, zero at first); the literal, distance and repeat tables and their
+// lookups are built (a zero-filled record counts: every lookup sends to the
+// rule); at most kFlushAbove window bytes wait to be written.
+//
+// A step: refill when the byte position is above kStepRefillAbove, flush
+// when more than kFlushAbove bytes wait, then one symbol of the literal
+// table: a literal (the common path, one byte), a match (256..268, 270..297,
+// at most kMaxMatchLength bytes) or a table switch (269, no bytes). A step
+// reads at most kStepMaxBits bits, which with up to 7 bits of the current
+// byte consumed fit in the 64 bits loaded at its byte position; starting at
+// kStepRefillAbove or below, that load stays inside the buffer. A step adds
+// at most kMaxMatchLength < kFlushMargin bytes, so with at most kFlushAbove
+// waiting before it no unwritten byte is overwritten.
+//
+// The decoder never rejects input: every symbol has a meaning, an index
+// outside a table gives its symbol 0, any distance names a byte of the ring.
+// Damaged data decodes to wrong bytes and the entry's checksum decides. A
+// step that starts with every meaningful input byte consumed ends the entry
+// early: a whole entry never gets there, and a cut-off one would otherwise
+// decode stale bytes up to its stored size.
+//
+// On return: UnpackedLeft is below 0, or the input ran out; the cursor,
+// WindowPos, UnpackedLeft, the recent distances and the last match are back
+// in the record; bytes decoded since the last flush still wait in the window.
 void RunSteps(UnpackContext* ctx) {
-    uint8_t* const window = ctx->WindowBuffer;
+    uint8_t* const window = ctx->WindowMemory;
     const uint8_t* const input = ctx->InputBuffer;
-    uint32_t inPos = ctx->InputPos;
-    uint32_t inBit = ctx->InputBit;
+    BitCursor in = {ctx->InputPos, ctx->InputBit};
     uint32_t winPos = ctx->WindowPos;
     int32_t left = ctx->UnpackedLeft;
-    // Bytes unpacked but not yet written: a step never takes it past the window size.
     uint32_t pending = (winPos - ctx->FlushedPos) & kWindowMask;
-    // The recent distances and the last match, kept out of the record (which
-    // every window store might otherwise be taken to change) until the end.
-    uint32_t recent[4];
-    memcpy(recent, ctx->RecentDistances, sizeof recent);
-    uint32_t recentCount = static_cast<uint32_t>(ctx->RecentCount);
-    uint32_t prevDistance = ctx->PrevDistance;
-    uint32_t prevLength = static_cast<uint32_t>(ctx->PrevLength);
-    bool matched = false;
-    // Steps starting below this input position need no refill and no test for the end.
-    uint32_t plainBelow = ctx->InputEnd < kStepRefillAbove + 1 ? ctx->InputEnd : kStepRefillAbove + 1;
+    MatchHistory history;
+    memcpy(history.Recent, ctx->RecentDistances, sizeof history.Recent);
+    history.Count = static_cast<uint32_t>(ctx->RecentCount);
+    history.PrevDistance = ctx->PrevDistance;
+    history.PrevLength = static_cast<uint32_t>(ctx->PrevLength);
+    uint32_t plainBelow = PlainStepsBelow(ctx);
 
     while (left >= 0) {
-        if (inPos >= plainBelow) {
-            if (inPos > kStepRefillAbove) {
-                ctx->InputPos = inPos;
-                ctx->InputBit = inBit;
-                FillInputBuffer(ctx, 0);
-                inPos = ctx->InputPos;
-            }
-            if (inPos >= ctx->InputEnd) break;
-            plainBelow = ctx->InputEnd < kStepRefillAbove + 1 ? ctx->InputEnd : kStepRefillAbove + 1;
+        if (in.Pos >= plainBelow) {
+            if (in.Pos > kStepRefillAbove) in.Pos = RefillInput(ctx, in);
+            if (in.Pos >= ctx->InputEnd) break;
+            plainBelow = PlainStepsBelow(ctx);
         }
-        // Pending bytes come within kFlushMargin of the window size.
         if (pending > kFlushAbove) {
-            ctx->WindowPos = winPos;
-            FlushWindow(ctx);
+            FlushBeforeStep(ctx, winPos);
             pending = 0;
         }
 
-        uint64_t bits = LoadBits64(input + inPos) << inBit;
+        uint64_t bits = LoadStepBits(input, in);
         uint32_t length;
-        uint32_t symbol = FastHuffDecode(&ctx->FastLiteral, &ctx->LiteralTable,
-                                         static_cast<uint32_t>(bits >> 48), &length);
-        bits <<= length;
-        uint32_t used = length;
+        uint32_t symbol = FastHuffDecode(&ctx->FastLiteral, &ctx->LiteralTable, Top16(bits), &length);
 
-        if (symbol < 256) {
+        if (symbol < kSymbolRepeatLast) {
             window[winPos] = static_cast<uint8_t>(symbol);
             winPos = (winPos + 1) & kWindowMask;
             pending++;
             left--;
-            inBit += used;
-            inPos += inBit >> 3;
-            inBit &= 7;
+            Consume(in, length);
             continue;
         }
 
-        uint32_t matchLength, distance;
-        if (symbol >= kFirstMatchSymbol) {
-            uint32_t slot = symbol - kFirstMatchSymbol;
-            matchLength = LengthBase[slot] + 3u;
-            uint32_t extra = LengthExtraBits[slot];
-            if (extra) {
-                matchLength += static_cast<uint32_t>(bits >> (64 - extra));
-                bits <<= extra;
-                used += extra;
-            }
-            uint32_t d = FastHuffDecode(&ctx->FastDistance, &ctx->DistanceTable,
-                                        static_cast<uint32_t>(bits >> 48), &length);
-            bits <<= length;
-            used += length;
-            distance = DistanceBase[d] + 1;
-            extra = DistanceExtraBits[d];
-            if (extra) {
-                distance += static_cast<uint32_t>(bits >> (64 - extra));
-                used += extra;
-            }
-            if (distance >= 0x2000) {
-                matchLength++;
-                if (distance >= 0x40000) matchLength++;
-            }
-        } else if (symbol >= kFirstShortSymbol) {
-            if (symbol == kTableSwitchSymbol) {
-                inBit += used;
-                ctx->InputPos = inPos + (inBit >> 3);
-                ctx->InputBit = inBit & 7;
-                ReadCodeTables(ctx);
-                inPos = ctx->InputPos;
-                inBit = ctx->InputBit;
-                plainBelow = ctx->InputEnd < kStepRefillAbove + 1 ? ctx->InputEnd : kStepRefillAbove + 1;
-                continue;
-            }
-            uint32_t slot = symbol - kFirstShortSymbol;
-            uint32_t extra = ShortDistanceExtraBits[slot];
-            distance = ShortDistanceBase[slot] + 1u + static_cast<uint32_t>(bits >> (64 - extra));
-            used += extra;
-            matchLength = 2;
-        } else if (symbol > kRepeatSymbol) {
-            distance = recent[(recentCount - symbol) & 3];
-            uint32_t slot = FastHuffDecode(&ctx->FastRepeat, &ctx->RepeatTable,
-                                           static_cast<uint32_t>(bits >> 48), &length);
-            bits <<= length;
-            used += length;
-            matchLength = LengthBase[slot] + 2u;
-            uint32_t extra = LengthExtraBits[slot];
-            if (extra) {
-                matchLength += static_cast<uint32_t>(bits >> (64 - extra));
-                used += extra;
-            }
-            if (distance >= 0x101) {
-                matchLength++;
-                if (distance >= 0x2000) {
-                    matchLength++;
-                    if (distance >= 0x40000) matchLength++;
-                }
-            }
-        } else {
-            matchLength = prevLength;
-            distance = prevDistance;
+        if (symbol == kSymbolSwitchTables) {
+            Consume(in, length);
+            in = SwitchTables(ctx, in);
+            plainBelow = PlainStepsBelow(ctx);
+            continue;
         }
 
-        // The match, recorded as the newest recent distance and as the last match.
-        recent[recentCount & 3] = distance;
-        recentCount++;
-        prevDistance = distance;
-        prevLength = matchLength;
-        matched = true;
-        left = WrapSub(left, matchLength);
-        CopyWindowBytes(window, winPos, distance, matchLength);
-        winPos = (winPos + matchLength) & kWindowMask;
-        pending += matchLength;
-
-        inBit += used;
-        inPos += inBit >> 3;
-        inBit &= 7;
+        Match m = DecodeMatch(ctx, history, symbol, bits << length);
+        Consume(in, length + m.Bits);
+        RecordMatch(history, m);
+        left = WrapSub(left, m.Length);
+        CopyWindowBytes(window, winPos, m.Distance, m.Length);
+        winPos = (winPos + m.Length) & kWindowMask;
+        pending += m.Length;
     }
 
-    ctx->InputPos = inPos;
-    ctx->InputBit = inBit;
+    ctx->InputPos = in.Pos;
+    ctx->InputBit = in.Bit;
     ctx->WindowPos = winPos;
     ctx->UnpackedLeft = left;
-    memcpy(ctx->RecentDistances, recent, sizeof recent);
-    ctx->RecentCount = static_cast<int32_t>(recentCount);
-    ctx->PrevDistance = prevDistance;
-    ctx->PrevLength = static_cast<int32_t>(prevLength);
-    if (matched) {
-        ctx->MatchDistance = prevDistance;
-        ctx->MatchLength = static_cast<int32_t>(prevLength);
-    }
+    memcpy(ctx->RecentDistances, history.Recent, sizeof history.Recent);
+    ctx->RecentCount = static_cast<int32_t>(history.Count);
+    ctx->PrevDistance = history.PrevDistance;
+    ctx->PrevLength = static_cast<int32_t>(history.PrevLength);
 }
 
 }  // namespace
 
-void DecompressFile(UnpackContext* ctx, uint8_t* window, uint32_t solid) {
-    ctx->WindowBuffer = window;
+void DecompressFile(UnpackContext* ctx, uint32_t solid) {
     ResetDecoder(ctx, solid);
-    FillInputBuffer(ctx, 1);
+    FillInputBuffer(ctx, true);
     if (!solid) ReadCodeTables(ctx);
     ctx->UnpackedLeft = WrapSub(ctx->UnpackedLeft, 1);
     RunSteps(ctx);
@@ -268,27 +311,14 @@ void ResetDecoder(UnpackContext* ctx, uint32_t solid) {
     ctx->RecentCount = 0;
     ctx->PrevLength = 0;
     ctx->PrevDistance = 0;
-    memset(ctx->WindowBuffer, 0, kWindowSize);
+    memset(ctx->WindowMemory, 0, kWindowSize);
     memset(ctx->PrevCodeLengths, 0, sizeof ctx->PrevCodeLengths);
     ctx->FlushedPos = 0;
     ctx->WindowPos = 0;
 }
 
-void CopyMatch(UnpackContext* ctx) {
-    uint32_t distance = ctx->MatchDistance;
-    int32_t length = ctx->MatchLength;
-    ctx->RecentDistances[static_cast<uint32_t>(ctx->RecentCount) & 3] = distance;
-    ctx->RecentCount = WrapAdd(ctx->RecentCount, 1);
-    ctx->PrevDistance = distance;
-    ctx->PrevLength = length;
-    ctx->UnpackedLeft = WrapSub(ctx->UnpackedLeft, static_cast<uint32_t>(length));
-    if (length <= 0) return;
-    CopyWindowBytes(ctx->WindowBuffer, ctx->WindowPos, distance, static_cast<uint32_t>(length));
-    ctx->WindowPos = (ctx->WindowPos + static_cast<uint32_t>(length)) & kWindowMask;
-}
-
 void FlushWindow(UnpackContext* ctx) {
-    uint8_t* window = ctx->WindowBuffer;
+    uint8_t* window = ctx->WindowMemory;
     if (ctx->WindowPos < ctx->FlushedPos) {
         WriteOutput(ctx, window + ctx->FlushedPos, kWindowSize - ctx->FlushedPos);
         WriteOutput(ctx, window, ctx->WindowPos);
@@ -299,8 +329,9 @@ void FlushWindow(UnpackContext* ctx) {
 }
 
 uint32_t WriteOutput(UnpackContext* ctx, const uint8_t* data, uint32_t count) {
-    uint32_t got = static_cast<uint32_t>(WriteBytes(ctx->OutputFile, data, count));
+    uint32_t got = ctx->OutputWrite ? ctx->OutputWrite(ctx->OutputSink, data, count)
+                                    : static_cast<uint32_t>(WriteBytes(ctx->OutputFile, data, count));
     if (!ctx->SkipMode)
-        ctx->DataChecksum = ChecksumUpdate(ctx, ctx->DataChecksum, data, got, ctx->ArchiveFormat == 1 ? 1 : 2);
+        ctx->DataChecksum = ChecksumUpdate(ctx, ctx->DataChecksum, data, got, DataChecksumMode(ctx->ArchiveFormat));
     return got;
 }

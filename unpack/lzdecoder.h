@@ -4,15 +4,17 @@
 
 #include <stdint.h>
 
-struct UnpackContext;
+#include "base/context.h"
 
-// Decodes the current entry's packed data (starting at the stream position)
-// into the window and OutputFile; solid non-zero continues the state of the
-// previous entry.
-void DecompressFile(UnpackContext* ctx, uint8_t* window, uint32_t solid);
+// Decodes the current entry's packed data (starting at the position of
+// InputFile) into the window, WindowMemory, and out through the per-entry
+// contract; solid non-zero continues the state of the previous entry.
+void DecompressFile(UnpackContext* ctx, uint32_t solid);
 void ResetDecoder(UnpackContext* ctx, uint32_t solid);
-void CopyMatch(UnpackContext* ctx);
+// Writes out the window's pending bytes, FlushedPos up to WindowPos.
 void FlushWindow(UnpackContext* ctx);
+// Writes count bytes to the entry's output and adds those that were taken
+// to DataChecksum (unless in skip mode); returns how many were taken.
 uint32_t WriteOutput(UnpackContext* ctx, const uint8_t* data, uint32_t count);
 
 #endif

@@ -11,14 +11,14 @@
 #include <vector>
 
 #include "archive/blockreader.h"
-#include "install/context.h"
+#include "base/context.h"
 #include "pack/archivewriter.h"
-#include "pack/installer.h"
+#include "pack/stubcheck.h"
 #include "support/archive_builder.h"
 
 namespace {
 
-using testarc::Bytes;
+using qvtest::Bytes;
 
 void WriteFile(const std::string& path, const Bytes& data, time_t mtime) {
     FILE* f = fopen(path.c_str(), "wb");
@@ -34,7 +34,7 @@ const time_t kSomeTime = 1000000000;  // 2001-09-09 01:46:40 UTC
 // A small tree: upper-case before lower-case, a subdirectory, an empty file
 // and a read-only one.
 std::string MakeTree() {
-    std::string dir = testarc::MakeTempDir("tree");
+    std::string dir = qvtest::MakeTempDir("tree");
     mkdir((dir + "/sub").c_str(), 0755);
     WriteFile(dir + "/b.txt", Bytes(5000, 'b'), kSomeTime);
     WriteFile(dir + "/QUORZIP.SET", Bytes{'[', 'x', ']'}, kSomeTime);
@@ -45,7 +45,7 @@ std::string MakeTree() {
 }
 
 std::string WriteArchiveFile(std::vector<PackSource>* sources, int level, const Bytes& image = Bytes()) {
-    std::string path = testarc::WriteTempFile(image, "out.bin");
+    std::string path = qvtest::WriteTempFile(image, "out.bin");
     FILE* f = fopen(path.c_str(), "ab");
     std::string error;
     EXPECT_TRUE(WriteArchive(f, sources, level, nullptr, nullptr, nullptr, &error)) << error;
@@ -63,14 +63,14 @@ struct Walked {
 // and its raw bytes.
 Walked Walk(const std::string& path) {
     Walked w;
-    Bytes file = testarc::ReadFileBytes(path);
+    Bytes file = qvtest::ReadFileBytes(path);
     UnpackContext* ctx = static_cast<UnpackContext*>(calloc(1, sizeof(UnpackContext)));
     FILE* f = fopen(path.c_str(), "rb");
     ctx->ArchiveFile = f;
     w.kind = LocateArchive(ctx);
     if (w.kind) {
         EXPECT_EQ(ctx->ArchiveHeader.BlockFlags, 0x0008);
-        EXPECT_EQ(ctx->ArchiveHeader.HeaderCrc, testarc::HeaderCrc(file.data() + ftell(f) - 13, 13));
+        EXPECT_EQ(ctx->ArchiveHeader.HeaderCrc, qvtest::HeaderCrc(file.data() + ftell(f) - 13, 13));
         while (SeekNextBlock(ctx, 0x8074) > 0) {
             w.headers.push_back(ctx->EntryHeader);
             size_t size = ctx->EntryHeader.HeaderSize;
@@ -104,9 +104,9 @@ TEST(ArchiveWriter, HeadersAsTheInstallerReadsThem) {
         EXPECT_EQ(h.MethodCode, '4');
         EXPECT_EQ(h.Attributes, i == 0 ? 0x01u : 0x20u);
         EXPECT_EQ(h.DosDateTime, DosDateTimeOf(kSomeTime, false));
-        EXPECT_EQ(h.HeaderCrc, testarc::HeaderCrc(w.rawHeaders[i].data(), w.rawHeaders[i].size()));
+        EXPECT_EQ(h.HeaderCrc, qvtest::HeaderCrc(w.rawHeaders[i].data(), w.rawHeaders[i].size()));
     }
-    EXPECT_EQ(w.headers[1].DataCrc, testarc::Crc32(Bytes(5000, 'b')));
+    EXPECT_EQ(w.headers[1].DataCrc, qvtest::Crc32(Bytes(5000, 'b')));
     EXPECT_EQ(w.headers[2].DataCrc, 0u);
     EXPECT_TRUE(VerifyArchiveFile(path, sources, nullptr, nullptr, &error)) << error;
 }
@@ -115,7 +115,7 @@ TEST(ArchiveWriter, ListFileOrderAndItsMistakes) {
     std::string dir = MakeTree();
     std::vector<PackSource> sources;
     std::string error;
-    std::string list = testarc::WriteTempFile(Bytes(), "list.txt");
+    std::string list = qvtest::WriteTempFile(Bytes(), "list.txt");
     FILE* f = fopen(list.c_str(), "w");
     fputs("# install order\nsub/a.bin\r\n\nb.txt\n", f);
     fclose(f);
@@ -138,7 +138,7 @@ TEST(ArchiveWriter, ListFileOrderAndItsMistakes) {
     fclose(f);
     EXPECT_TRUE(CollectSources(dir, list, -1, &sources, &error)) << error;
     EXPECT_FALSE(CollectSources(dir + "/nothing", "", -1, &sources, &error));
-    EXPECT_FALSE(CollectSources(testarc::MakeTempDir("void"), "", -1, &sources, &error));
+    EXPECT_FALSE(CollectSources(qvtest::MakeTempDir("void"), "", -1, &sources, &error));
 }
 
 TEST(ArchiveWriter, SourceDateEpochMakesTheOutputReproducible) {
@@ -147,30 +147,30 @@ TEST(ArchiveWriter, SourceDateEpochMakesTheOutputReproducible) {
     std::string error;
     const int64_t epoch = 900000000;  // 1998-07-09 16:00:00 UTC, before the files' times
     ASSERT_TRUE(CollectSources(dir, "", epoch, &first, &error));
-    Bytes a = testarc::ReadFileBytes(WriteArchiveFile(&first, 3));
+    Bytes a = qvtest::ReadFileBytes(WriteArchiveFile(&first, 3));
     WriteFile(dir + "/b.txt", Bytes(5000, 'b'), kSomeTime + 5000);  // touched, same content
     ASSERT_TRUE(CollectSources(dir, "", epoch, &second, &error));
-    Bytes b = testarc::ReadFileBytes(WriteArchiveFile(&second, 3));
+    Bytes b = qvtest::ReadFileBytes(WriteArchiveFile(&second, 3));
     EXPECT_EQ(a, b);
-    EXPECT_EQ(first[0].DosDateTime, testarc::DosDateTime(1998, 7, 9, 16, 0, 0));
+    EXPECT_EQ(first[0].DosDateTime, qvtest::DosDateTime(1998, 7, 9, 16, 0, 0));
 }
 
 TEST(ArchiveWriter, DosTimesAreClampedToTheirRange) {
-    EXPECT_EQ(DosDateTimeOf(0, true), testarc::DosDateTime(1980, 1, 1, 0, 0, 0));
-    EXPECT_EQ(DosDateTimeOf(315532800 + 3, true), testarc::DosDateTime(1980, 1, 1, 0, 0, 2));
-    EXPECT_EQ(DosDateTimeOf(int64_t(1) << 40, true), testarc::DosDateTime(2107, 12, 31, 23, 59, 58));
+    EXPECT_EQ(DosDateTimeOf(0, true), qvtest::DosDateTime(1980, 1, 1, 0, 0, 0));
+    EXPECT_EQ(DosDateTimeOf(315532800 + 3, true), qvtest::DosDateTime(1980, 1, 1, 0, 0, 2));
+    EXPECT_EQ(DosDateTimeOf(int64_t(1) << 40, true), qvtest::DosDateTime(2107, 12, 31, 23, 59, 58));
 }
 
 TEST(InstallerBuilder, AcceptsImagesTheScanSeesPast) {
     std::string error;
-    Bytes image = testarc::ImagePrefix(0xC800);
+    Bytes image = qvtest::ImagePrefix(0xC800);
     EXPECT_TRUE(CheckStubImage(image.data(), image.size(), &error)) << error;
     EXPECT_TRUE(CheckStubImage(nullptr, 0, &error)) << error;  // a bare archive
-    Bytes largest = testarc::ImagePrefix(kLastMarkerOffset);
+    Bytes largest = qvtest::ImagePrefix(kLastScanMarker);
     EXPECT_TRUE(CheckStubImage(largest.data(), largest.size(), &error)) << error;
     // A marker not followed by a main header, and "RE~^" without "RSFX", are passed over.
-    Bytes decoy = testarc::ImagePrefix(0x1000);
-    Bytes marker = testarc::Marker();
+    Bytes decoy = qvtest::ImagePrefix(0x1000);
+    Bytes marker = qvtest::Marker();
     std::copy(marker.begin(), marker.end(), decoy.begin() + 0x100);
     decoy[0x109] = 0x74;
     std::copy(marker.begin(), marker.end(), decoy.begin() + 0x200);  // cut short by the end of the image
@@ -189,25 +189,25 @@ TEST(InstallerBuilder, AcceptsImagesTheScanSeesPast) {
 
 TEST(InstallerBuilder, RefusesImagesTheScanWouldMisread) {
     std::string error;
-    Bytes tooLarge = testarc::ImagePrefix(kLastMarkerOffset + 1);
+    Bytes tooLarge = qvtest::ImagePrefix(kLastScanMarker + 1);
     EXPECT_FALSE(CheckStubImage(tooLarge.data(), tooLarge.size(), &error));
     EXPECT_NE(error.find("bytes"), std::string::npos);
-    Bytes tiny = testarc::ImagePrefix(3);
+    Bytes tiny = qvtest::ImagePrefix(3);
     EXPECT_FALSE(CheckStubImage(tiny.data(), tiny.size(), &error));
 
-    Bytes embedded = testarc::ImagePrefix(0x2000);
-    Bytes archive = testarc::Marker();
-    testarc::Append(archive, testarc::MainHeader());
+    Bytes embedded = qvtest::ImagePrefix(0x2000);
+    Bytes archive = qvtest::Marker();
+    qvtest::Append(archive, qvtest::MainHeader());
     std::copy(archive.begin(), archive.end(), embedded.begin() + 0x400);
     EXPECT_FALSE(CheckStubImage(embedded.data(), embedded.size(), &error));
     EXPECT_NE(error.find("marker"), std::string::npos);
 
-    Bytes old = testarc::ImagePrefix(0x2000, true);  // "RSFX" at offset 28
+    Bytes old = qvtest::ImagePrefix(0x2000, true);  // "RSFX" at offset 28
     memcpy(old.data() + 0x800, "RE~^", 4);
     EXPECT_FALSE(CheckStubImage(old.data(), old.size(), &error));
 
     // A marker whose main-header type is the image's very last byte.
-    Bytes atEnd = testarc::ImagePrefix(0x1000);
+    Bytes atEnd = qvtest::ImagePrefix(0x1000);
     std::copy(archive.begin(), archive.begin() + 7, atEnd.end() - 10);
     atEnd.back() = 0x73;
     EXPECT_FALSE(CheckStubImage(atEnd.data(), atEnd.size(), &error));

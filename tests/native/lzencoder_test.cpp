@@ -6,11 +6,12 @@
 #include <string.h>
 
 #include "pack/lzencoder.h"
+#include "support/bytes.h"
 #include "support/unpack_harness.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using qvtest::Bytes;
 
 Bytes Noise(size_t n, uint32_t seed, int alphabet = 256) {
     Bytes b(n);
@@ -58,17 +59,17 @@ size_t ExpectRoundTrip(const std::vector<Bytes>& entries, int level) {
     std::vector<Bytes> packed = PackBuffers(entries, level);
     EXPECT_EQ(packed.size(), entries.size());
     if (packed.size() != entries.size()) return 0;
-    testunpack::Session session;
+    qvtest::Session session;
     size_t total = 0;
     for (size_t i = 0; i < entries.size(); i++) {
-        testunpack::Entry entry;
+        qvtest::Entry entry;
         entry.packed = packed[i];
         entry.unpackedSize = static_cast<uint32_t>(entries[i].size());
         entry.solid = i > 0;
-        testunpack::Result result = session.Run(entry);
+        qvtest::Result result = session.Run(entry);
         EXPECT_EQ(result.output.size(), entries[i].size()) << "entry " << i << ", level " << level;
         EXPECT_TRUE(result.output == entries[i]) << "entry " << i << ", level " << level;
-        EXPECT_EQ(result.checksum, testunpack::ExpectedChecksum(entries[i])) << "entry " << i;
+        EXPECT_EQ(result.checksum, qvtest::ExpectedChecksum(entries[i])) << "entry " << i;
         if (result.output != entries[i]) return 0;
         total += packed[i].size();
     }

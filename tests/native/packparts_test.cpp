@@ -8,22 +8,23 @@
 
 #include <vector>
 
-#include "install/context.h"
+#include "base/context.h"
 #include "pack/archivewriter.h"
 #include "pack/bitsink.h"
 #include "pack/huffman.h"
 #include "pack/lzformat.h"
 #include "pack/tableset.h"
 #include "support/archive_builder.h"
+#include "install/walk.h"
 #include "unpack/bitinput.h"
 #include "unpack/codetables.h"
+#include "unpack/huffman.h"
 
 namespace {
 
 struct Context {
-    UnpackContext* ctx = static_cast<UnpackContext*>(calloc(1, sizeof(UnpackContext)));
-    Context() { BindAudioTables(ctx); }
-    ~Context() { free(ctx); }
+    UnpackContext* ctx = CreateUnpackContext();
+    ~Context() { FreeAndClear(&ctx); }
     // Puts a bit stream at the start of the input buffer.
     void Load(const BitSink& sink) {
         BitSink copy = sink;
@@ -95,52 +96,52 @@ std::vector<uint8_t> ReadBack(const uint8_t* lengths, const uint8_t* previous, T
     WriteTableSet(&sink, *plan);
     EXPECT_EQ(BitsWritten(&sink), plan->Bits);
     Context c;
-    memcpy(c.ctx->PrevCodeLengths, previous, kTableSetLength);
+    memcpy(c.ctx->PrevCodeLengths, previous, kLzTableSetSize);
     c.Load(sink);
     ReadCodeTables(c.ctx);
     EXPECT_EQ(c.ctx->InputPos * 8 + c.ctx->InputBit, plan->Bits);  // nothing more, nothing less
-    return std::vector<uint8_t>(c.ctx->PrevCodeLengths, c.ctx->PrevCodeLengths + kTableSetLength);
+    return std::vector<uint8_t>(c.ctx->PrevCodeLengths, c.ctx->PrevCodeLengths + kLzTableSetSize);
 }
 
 TEST(TableSets, ReadBackAbsoluteAndAsDeltas) {
-    uint8_t zero[kTableSetLength] = {0};
-    uint8_t first[kTableSetLength];
-    for (int i = 0; i < kTableSetLength; i++) first[i] = static_cast<uint8_t>(i < 256 ? 8 + (i % 3) : 0);
+    uint8_t zero[kLzTableSetSize] = {0};
+    uint8_t first[kLzTableSetSize];
+    for (int i = 0; i < kLzTableSetSize; i++) first[i] = static_cast<uint8_t>(i < 256 ? 8 + (i % 3) : 0);
     first[269] = 5;
     for (int i = 298; i < 330; i++) first[i] = 6;  // a long run for symbol 16
     first[373] = 4;                                 // the last position used
     TableSetPlan plan;
     std::vector<uint8_t> got = ReadBack(first, zero, &plan);
-    EXPECT_EQ(got, std::vector<uint8_t>(first, first + kTableSetLength));
+    EXPECT_EQ(got, std::vector<uint8_t>(first, first + kLzTableSetSize));
 
     // A set close to the one before codes shorter as deltas.
-    uint8_t second[kTableSetLength];
+    uint8_t second[kLzTableSetSize];
     memcpy(second, first, sizeof second);
     second[10] = 12;
     second[300] = 2;
     TableSetPlan deltaPlan;
     got = ReadBack(second, first, &deltaPlan);
-    EXPECT_EQ(got, std::vector<uint8_t>(second, second + kTableSetLength));
+    EXPECT_EQ(got, std::vector<uint8_t>(second, second + kLzTableSetSize));
     EXPECT_TRUE(deltaPlan.Keep);
     EXPECT_LT(deltaPlan.Bits, plan.Bits);
 
     // Unrelated to the one before: absolute.
-    uint8_t third[kTableSetLength] = {0};
+    uint8_t third[kLzTableSetSize] = {0};
     third[0] = third[1] = 1;
     TableSetPlan absolutePlan;
     got = ReadBack(third, second, &absolutePlan);
-    EXPECT_EQ(got, std::vector<uint8_t>(third, third + kTableSetLength));
+    EXPECT_EQ(got, std::vector<uint8_t>(third, third + kLzTableSetSize));
     EXPECT_FALSE(absolutePlan.Keep);
 }
 
 TEST(TableSets, RunsThatReachTheEndOfTheSet) {
-    uint8_t zero[kTableSetLength] = {0};
-    uint8_t lengths[kTableSetLength] = {0};
+    uint8_t zero[kLzTableSetSize] = {0};
+    uint8_t lengths[kLzTableSetSize] = {0};
     lengths[0] = lengths[1] = 1;  // everything after is a zero run to the end
     TableSetPlan plan;
-    EXPECT_EQ(ReadBack(lengths, zero, &plan), std::vector<uint8_t>(lengths, lengths + kTableSetLength));
-    for (int i = 0; i < kTableSetLength; i++) lengths[i] = 9;  // one length repeated to the end
-    EXPECT_EQ(ReadBack(lengths, zero, &plan), std::vector<uint8_t>(lengths, lengths + kTableSetLength));
+    EXPECT_EQ(ReadBack(lengths, zero, &plan), std::vector<uint8_t>(lengths, lengths + kLzTableSetSize));
+    for (int i = 0; i < kLzTableSetSize; i++) lengths[i] = 9;  // one length repeated to the end
+    EXPECT_EQ(ReadBack(lengths, zero, &plan), std::vector<uint8_t>(lengths, lengths + kLzTableSetSize));
 }
 
 // Every length and distance falls into the slot whose base and extra bits
@@ -149,33 +150,33 @@ TEST(SymbolSlots, CoverEveryValueExactly) {
     for (uint32_t v = 0; v < 256; v++) {
         uint32_t slot = LengthSlot(v);
         ASSERT_LT(slot, static_cast<uint32_t>(kLengthSlots));
-        EXPECT_GE(v, kLengthBaseTable[slot]);
-        EXPECT_LT(v, kLengthBaseTable[slot] + (1u << kLengthExtraTable[slot])) << v;
+        EXPECT_GE(v, LengthBase[slot]);
+        EXPECT_LT(v, LengthBase[slot] + (1u << LengthExtraBits[slot])) << v;
     }
-    for (uint32_t d = 1; d <= kWindowBytes; d++) {
+    for (uint32_t d = 1; d <= kWindowSize; d++) {
         uint32_t slot = DistanceSlot(d);
-        ASSERT_LT(slot, static_cast<uint32_t>(kDistanceSlots));
+        ASSERT_LT(slot, static_cast<uint32_t>(kDistanceSymbols));
         uint32_t value = d - 1;
-        ASSERT_GE(value, kDistanceBaseTable[slot]) << d;
-        ASSERT_LT(value, kDistanceBaseTable[slot] + (1u << kDistanceExtraTable[slot])) << d;
+        ASSERT_GE(value, DistanceBase[slot]) << d;
+        ASSERT_LT(value, DistanceBase[slot] + (1u << DistanceExtraBits[slot])) << d;
     }
     for (uint32_t d = 1; d <= 256; d++) {
         uint32_t slot = ShortSlot(d);
         ASSERT_LT(slot, 8u);
-        EXPECT_GE(d - 1, kShortBaseTable[slot]);
-        EXPECT_LT(d - 1, kShortBaseTable[slot] + (1u << kShortExtraTable[slot])) << d;
+        EXPECT_GE(d - 1, ShortDistanceBase[slot]);
+        EXPECT_LT(d - 1, ShortDistanceBase[slot] + (1u << ShortDistanceExtraBits[slot])) << d;
     }
-    EXPECT_EQ(MatchBonus(0x1FFF), 0u);
-    EXPECT_EQ(MatchBonus(0x2000), 1u);
-    EXPECT_EQ(MatchBonus(0x40000), 2u);
-    EXPECT_EQ(RecentBonus(0x100), 0u);
-    EXPECT_EQ(RecentBonus(0x101), 1u);
-    EXPECT_EQ(RecentBonus(0x40000), 3u);
+    EXPECT_EQ(MatchLengthBonus(0x1FFF), 0u);
+    EXPECT_EQ(MatchLengthBonus(0x2000), 1u);
+    EXPECT_EQ(MatchLengthBonus(0x40000), 2u);
+    EXPECT_EQ(RecentLengthBonus(0x100), 0u);
+    EXPECT_EQ(RecentLengthBonus(0x101), 1u);
+    EXPECT_EQ(RecentLengthBonus(0x40000), 3u);
 }
 
 // The verifier must not pass an archive that would install wrong files.
 TEST(Verifier, RejectsDamagedArchives) {
-    std::string dir = testarc::MakeTempDir("verify");
+    std::string dir = qvtest::MakeTempDir("verify");
     std::vector<uint8_t> text;
     for (int i = 0; i < 20000; i++) text.push_back(static_cast<uint8_t>("abcdefgh"[(i * 7 + i / 13) % 8]));
     FILE* f = fopen((dir + "/a.txt").c_str(), "wb");
@@ -187,18 +188,18 @@ TEST(Verifier, RejectsDamagedArchives) {
     std::vector<PackSource> sources;
     std::string error;
     ASSERT_TRUE(CollectSources(dir, "", -1, &sources, &error)) << error;
-    std::string path = testarc::WriteTempFile(testarc::Bytes(), "good.rar");
+    std::string path = qvtest::WriteTempFile(qvtest::Bytes(), "good.rar");
     f = fopen(path.c_str(), "wb");
     ASSERT_TRUE(WriteArchive(f, &sources, 3, nullptr, nullptr, nullptr, &error)) << error;
     fclose(f);
     ASSERT_TRUE(VerifyArchiveFile(path, sources, nullptr, nullptr, &error)) << error;
-    testarc::Bytes good = testarc::ReadFileBytes(path);
+    qvtest::Bytes good = qvtest::ReadFileBytes(path);
 
-    testarc::Bytes flipped = good;
+    qvtest::Bytes flipped = good;
     flipped[20 + 32 + 5 + 40] ^= 0x10;  // inside the first entry's packed data
-    EXPECT_FALSE(VerifyArchiveFile(testarc::WriteTempFile(flipped, "flipped.rar"), sources, nullptr, nullptr, &error));
-    testarc::Bytes cut(good.begin(), good.end() - 10);
-    EXPECT_FALSE(VerifyArchiveFile(testarc::WriteTempFile(cut, "cut.rar"), sources, nullptr, nullptr, &error));
+    EXPECT_FALSE(VerifyArchiveFile(qvtest::WriteTempFile(flipped, "flipped.rar"), sources, nullptr, nullptr, &error));
+    qvtest::Bytes cut(good.begin(), good.end() - 10);
+    EXPECT_FALSE(VerifyArchiveFile(qvtest::WriteTempFile(cut, "cut.rar"), sources, nullptr, nullptr, &error));
     std::vector<PackSource> more = sources;
     more.push_back(sources[0]);
     EXPECT_FALSE(VerifyArchiveFile(path, more, nullptr, nullptr, &error));

@@ -15,7 +15,7 @@
 #include "install/platform.h"
 #include "support/archive_builder.h"
 
-using namespace testarc;
+using namespace qvtest;
 
 namespace {
 

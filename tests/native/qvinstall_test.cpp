@@ -17,9 +17,9 @@
 
 namespace {
 
-using testarc::Bytes;
+using qvtest::Bytes;
 
-using testinst::ToBytes;
+using qvtest::ToBytes;
 
 struct Outcome {
     int status = -1;
@@ -27,7 +27,7 @@ struct Outcome {
 };
 
 std::string ReadText(const std::string& path) {
-    Bytes b = testarc::ReadFileBytes(path);
+    Bytes b = qvtest::ReadFileBytes(path);
     return std::string(b.begin(), b.end());
 }
 
@@ -35,7 +35,7 @@ struct QvinstallTest : ::testing::Test {
     std::string root;
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root = testarc::MakeTempDir(std::string("qvinstall_") + info->name());
+        root = qvtest::MakeTempDir(std::string("qvinstall_") + info->name());
     }
     Outcome Qvinstall(const std::string& args) {
         Outcome r;
@@ -64,28 +64,28 @@ const std::vector<SampleFile> kSample = {
 };
 
 Bytes SampleInstaller(bool damageLast = false) {
-    Bytes out = testarc::ImagePrefix(4096);
-    testarc::Append(out, testarc::Marker());
-    testarc::Append(out, testarc::MainHeader());
+    Bytes out = qvtest::ImagePrefix(4096);
+    qvtest::Append(out, qvtest::Marker());
+    qvtest::Append(out, qvtest::MainHeader());
     for (size_t i = 0; i < kSample.size(); i++) {
-        testarc::FileSpec e = testinst::LiteralEntry(kSample[i].name, kSample[i].content, i > 0);
+        qvtest::FileSpec e = qvtest::LiteralEntry(kSample[i].name, kSample[i].content, i > 0);
         if (damageLast && i + 1 == kSample.size()) e.dataCrc ^= 0x100;
-        testarc::Append(out, testarc::FileBlock(e));
+        qvtest::Append(out, qvtest::FileBlock(e));
     }
-    testarc::Append(out, testarc::EndBlock());
+    qvtest::Append(out, qvtest::EndBlock());
     return out;
 }
 
 // The files below dir, without the directories that hold them.
 std::vector<std::string> ListFiles(const std::string& dir) {
     std::vector<std::string> files;
-    for (const std::string& path : testinst::ListTree(dir))
+    for (const std::string& path : qvtest::ListTree(dir))
         if (path.back() != '/') files.push_back(path);
     return files;
 }
 
 TEST_F(QvinstallTest, InstallsTheSampleIntoAFreshDirectory) {
-    std::string installer = testarc::WriteTempFile(SampleInstaller(), "sample-setup.exe");
+    std::string installer = qvtest::WriteTempFile(SampleInstaller(), "sample-setup.exe");
     std::string target = root + "/new/deeper/Quorvanel";
     Outcome r = Qvinstall("install '" + installer + "' '" + target + "'");
     EXPECT_EQ(0, r.status) << r.err;
@@ -108,7 +108,7 @@ TEST_F(QvinstallTest, InstallsTheSampleIntoAFreshDirectory) {
 }
 
 TEST_F(QvinstallTest, ListAndTestLookWithoutWriting) {
-    std::string installer = testarc::WriteTempFile(SampleInstaller(), "sample-setup.exe");
+    std::string installer = qvtest::WriteTempFile(SampleInstaller(), "sample-setup.exe");
     Outcome list = Qvinstall("list '" + installer + "'");
     EXPECT_EQ(0, list.status) << list.err;
     EXPECT_NE(std::string::npos, list.out.find("1998-11-16 22:03:04")) << list.out;
@@ -125,7 +125,7 @@ TEST_F(QvinstallTest, ListAndTestLookWithoutWriting) {
     EXPECT_EQ(0, test.status) << test.out << test.err;
     EXPECT_NE(std::string::npos, test.out.find("5 entries OK, 0 failed")) << test.out;
 
-    std::string damaged = testarc::WriteTempFile(SampleInstaller(true), "damaged-setup.exe");
+    std::string damaged = qvtest::WriteTempFile(SampleInstaller(true), "damaged-setup.exe");
     Outcome bad = Qvinstall("test '" + damaged + "'");
     EXPECT_EQ(3, bad.status);
     EXPECT_NE(std::string::npos, bad.out.find("FAILED  QUORZIP.SET (checksum mismatch)")) << bad.out;
@@ -145,12 +145,12 @@ TEST_F(QvinstallTest, MistakesGetAMessageAndTheirOwnExitCode) {
     EXPECT_NE(std::string::npos, missing.err.find("cannot open")) << missing.err;
     EXPECT_EQ(2, Qvinstall("list '" + root + "/nothing.exe'").status);
 
-    std::string plain = testarc::WriteTempFile(ToBytes("no archive in here"), "plain.exe");
+    std::string plain = qvtest::WriteTempFile(ToBytes("no archive in here"), "plain.exe");
     Outcome none = Qvinstall("test '" + plain + "'");
     EXPECT_EQ(2, none.status);
     EXPECT_NE(std::string::npos, none.err.find("no archive found")) << none.err;
 
-    std::string installer = testarc::WriteTempFile(SampleInstaller(), "sample-setup.exe");
+    std::string installer = qvtest::WriteTempFile(SampleInstaller(), "sample-setup.exe");
     Outcome notDir = Qvinstall("install '" + installer + "' '" + plain + "'");
     EXPECT_EQ(73, notDir.status);
     EXPECT_NE(std::string::npos, notDir.err.find("not a directory")) << notDir.err;
@@ -158,7 +158,7 @@ TEST_F(QvinstallTest, MistakesGetAMessageAndTheirOwnExitCode) {
     EXPECT_EQ(73, cannot.status);
     EXPECT_NE(std::string::npos, cannot.err.find("Cannot create path.")) << cannot.err;
 
-    std::string damaged = testarc::WriteTempFile(SampleInstaller(true), "damaged-setup.exe");
+    std::string damaged = qvtest::WriteTempFile(SampleInstaller(true), "damaged-setup.exe");
     Outcome bad = Qvinstall("install '" + damaged + "' '" + root + "/t'");
     EXPECT_EQ(3, bad.status);
     EXPECT_NE(std::string::npos, bad.err.find("qvinstall: QUORZIP.SET: Cannot install file.")) << bad.err;

@@ -10,7 +10,7 @@
 
 namespace fs = std::filesystem;
 
-namespace testarc {
+namespace qvtest {
 
 namespace {
 
@@ -234,4 +234,4 @@ std::string ToBackslashes(const std::string& path) {
     return out;
 }
 
-}  // namespace testarc
+}  // namespace qvtest

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace testarc {
+#include "support/bytes.h"
 
-using Bytes = std::vector<uint8_t>;
+namespace qvtest {
 
 void PutU8(Bytes& out, uint8_t v);
 void PutU16(Bytes& out, uint16_t v);  // little-endian
@@ -81,6 +81,6 @@ Bytes ReadFileBytes(const std::string& path);
 // path operations take on every platform.
 std::string ToBackslashes(const std::string& path);
 
-}  // namespace testarc
+}  // namespace qvtest
 
 #endif

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <queue>
 
-namespace testbits {
+namespace qvtest {
 
 namespace {
 
@@ -281,4 +281,4 @@ Bytes PackLiterals(const uint8_t* data, size_t size, bool solid) {
     return writer.Finish();
 }
 
-}  // namespace testbits
+}  // namespace qvtest

@@ -9,9 +9,10 @@
 
 #include <vector>
 
-namespace testbits {
+#include "support/bytes.h"
 
-using Bytes = std::vector<uint8_t>;
+namespace qvtest {
+
 using Lengths = std::vector<uint8_t>;
 
 struct BitWriter {
@@ -80,6 +81,6 @@ Lengths GeneralLengths();
 // set at the start (the tables of the entry before are used).
 Bytes PackLiterals(const uint8_t* data, size_t size, bool solid);
 
-}  // namespace testbits
+}  // namespace qvtest
 
 #endif

@@ -7,31 +7,31 @@
 
 #include "support/bitwriter.h"
 
-namespace testinst {
+namespace qvtest {
 
 Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-testarc::FileSpec PackedEntry(const std::string& name, const Bytes& packed,
+qvtest::FileSpec PackedEntry(const std::string& name, const Bytes& packed,
                               const std::string& data, bool solid) {
-    testarc::FileSpec e;
+    qvtest::FileSpec e;
     e.name = name;
     e.packed = packed;
     e.unpackedSize = static_cast<uint32_t>(data.size());
-    e.dataCrc = testarc::Crc32(ToBytes(data));
+    e.dataCrc = qvtest::Crc32(ToBytes(data));
     e.flags = static_cast<uint16_t>(0x8000 | (solid ? 0x10 : 0));
     return e;
 }
 
-testarc::FileSpec LiteralEntry(const std::string& name, const std::string& data, bool solid) {
+qvtest::FileSpec LiteralEntry(const std::string& name, const std::string& data, bool solid) {
     Bytes d = ToBytes(data);
-    return PackedEntry(name, testbits::PackLiterals(d.data(), d.size(), solid), data, solid);
+    return PackedEntry(name, qvtest::PackLiterals(d.data(), d.size(), solid), data, solid);
 }
 
 Bytes ArchiveOf(const std::vector<Bytes>& blocks, const Bytes& prefix) {
     Bytes out = prefix;
-    testarc::Append(out, testarc::Marker());
-    testarc::Append(out, testarc::MainHeader());
-    for (const Bytes& b : blocks) testarc::Append(out, b);
+    qvtest::Append(out, qvtest::Marker());
+    qvtest::Append(out, qvtest::MainHeader());
+    for (const Bytes& b : blocks) qvtest::Append(out, b);
     return out;
 }
 
@@ -64,4 +64,4 @@ std::vector<std::string> ListTree(const std::string& dir) {
     return out;
 }
 
-}  // namespace testinst
+}  // namespace qvtest

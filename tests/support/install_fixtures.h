@@ -8,19 +8,18 @@
 #include <vector>
 
 #include "support/archive_builder.h"
+#include "support/bytes.h"
 
-namespace testinst {
-
-using testarc::Bytes;
+namespace qvtest {
 
 Bytes ToBytes(const std::string& s);
 
 // An entry with the given packed data that unpacks to data; solid entries
 // continue from the window and tables of the entry before.
-testarc::FileSpec PackedEntry(const std::string& name, const Bytes& packed,
+qvtest::FileSpec PackedEntry(const std::string& name, const Bytes& packed,
                               const std::string& data, bool solid);
 // An entry whose packed data is made of literals only.
-testarc::FileSpec LiteralEntry(const std::string& name, const std::string& data, bool solid);
+qvtest::FileSpec LiteralEntry(const std::string& name, const std::string& data, bool solid);
 
 // Marker, a plain main header and the blocks, behind prefix.
 Bytes ArchiveOf(const std::vector<Bytes>& blocks, const Bytes& prefix = Bytes());
@@ -29,6 +28,6 @@ Bytes ArchiveOf(const std::vector<Bytes>& blocks, const Bytes& prefix = Bytes())
 // '/'; directories end with '/'.
 std::vector<std::string> ListTree(const std::string& dir);
 
-}  // namespace testinst
+}  // namespace qvtest
 
 #endif

@@ -1,6 +1,6 @@
 #include "support/lzmodel.h"
 
-namespace testbits {
+namespace qvtest {
 
 uint8_t LzModel::Behind(uint32_t distance) const {
     if (distance == 0) distance = 0x100000;
@@ -46,4 +46,4 @@ void LzModel::Repeat(LzWriter& w) {
     Copy(prevLength, prevDistance);
 }
 
-}  // namespace testbits
+}  // namespace qvtest

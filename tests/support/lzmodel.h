@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "support/bitwriter.h"
+#include "support/bytes.h"
 
-namespace testbits {
+namespace qvtest {
 
 struct LzModel {
     Bytes output;
@@ -35,6 +36,6 @@ struct LzModel {
 // The length a match at a recent distance gets from its slot value.
 uint32_t RecentMatchLength(uint32_t slotValue, uint32_t distance);
 
-}  // namespace testbits
+}  // namespace qvtest
 
 #endif

@@ -3,21 +3,20 @@
 #include <stdlib.h>
 
 #include "archive/checksum.h"
+#include "install/walk.h"
 #include "unpack/lzdecoder.h"
 
-namespace testunpack {
+namespace qvtest {
 
 Session::Session() {
-    ctx = static_cast<UnpackContext*>(calloc(1, sizeof(UnpackContext)));
-    window = static_cast<uint8_t*>(calloc(1, kWindowSize));
-    BuildCrc32Table(ctx);
-    BindAudioTables(ctx);
+    ctx = CreateUnpackContext();
+    window = static_cast<uint8_t*>(AllocZeroed(kWindowSize));
     ctx->WindowMemory = window;
 }
 
 Session::~Session() {
-    free(window);
-    free(ctx);
+    FreeAndClear(&window);
+    FreeAndClear(&ctx);
 }
 
 FILE* StreamOf(const Bytes& data) {
@@ -63,8 +62,8 @@ Result Session::Run(const Entry& entry) {
     ctx->UnpackedLeft = static_cast<int32_t>(entry.unpackedSize);
     ctx->SkipMode = entry.skip ? 1 : 0;
     ctx->ArchiveFormat = entry.format;
-    ctx->DataChecksum = entry.format == 1 ? 0 : 0xFFFFFFFFu;
-    DecompressFile(ctx, window, entry.solid ? 0x10 : 0);
+    ctx->DataChecksum = InitialDataChecksum(entry.format);
+    DecompressFile(ctx, entry.solid ? kFileFlagSolid : 0);
 
     Result result;
     result.checksum = ctx->DataChecksum;
@@ -78,4 +77,4 @@ Result Session::Run(const Entry& entry) {
     return result;
 }
 
-}  // namespace testunpack
+}  // namespace qvtest

@@ -9,11 +9,10 @@
 
 #include <vector>
 
-#include "install/context.h"
+#include "base/context.h"
+#include "support/bytes.h"
 
-namespace testunpack {
-
-using Bytes = std::vector<uint8_t>;
+namespace qvtest {
 
 struct Entry {
     Bytes packed;               // the entry's bytes in the archive stream
@@ -53,6 +52,6 @@ FILE* StreamOf(const Bytes& data);
 // starting value (0xFFFFFFFF for CRC-32, 0 for the rotating sum).
 uint32_t ExpectedChecksum(const Bytes& data, uint32_t format = 2);
 
-}  // namespace testunpack
+}  // namespace qvtest
 
 #endif

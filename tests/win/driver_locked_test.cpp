@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "install/context.h"
+#include "base/context.h"
 #include "install/driver.h"
 #include "install/fileops.h"
 #include "install/platform.h"
@@ -15,14 +15,14 @@
 
 namespace {
 
-using testarc::Bytes;
+using qvtest::Bytes;
 
 std::vector<std::string> gCaptions;
 void NoStatus(void*, const char*) {}
 void RecordError(void*, const char*, const char* caption) { gCaptions.push_back(caption); }
 
 TEST(LockedFileTest, LockedTargetIsReportedAndKept) {
-    std::string target = testarc::MakeTempDir("driver_locked");
+    std::string target = qvtest::MakeTempDir("driver_locked");
     std::string path = target + "\\QRVNL.EXE";
     HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ, NULL,
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
@@ -31,15 +31,15 @@ TEST(LockedFileTest, LockedTargetIsReportedAndKept) {
     WriteFile(h, "running", 7, &written, NULL);
 
     Bytes data = {'n', 'e', 'w'};
-    testarc::FileSpec e;
+    qvtest::FileSpec e;
     e.name = "QRVNL.EXE";
-    e.packed = testbits::PackLiterals(data.data(), data.size(), false);
+    e.packed = qvtest::PackLiterals(data.data(), data.size(), false);
     e.unpackedSize = 3;
-    e.dataCrc = testarc::Crc32(data);
-    Bytes archive = testarc::Marker();
-    testarc::Append(archive, testarc::MainHeader());
-    testarc::Append(archive, testarc::FileBlock(e));
-    std::string archivePath = testarc::WriteTempFile(archive, "locked.bin");
+    e.dataCrc = qvtest::Crc32(data);
+    Bytes archive = qvtest::Marker();
+    qvtest::Append(archive, qvtest::MainHeader());
+    qvtest::Append(archive, qvtest::FileBlock(e));
+    std::string archivePath = qvtest::WriteTempFile(archive, "locked.bin");
 
     HostUiHooks hooks = {NoStatus, RecordError};
     SetHostUiHooks(&hooks);
@@ -50,7 +50,7 @@ TEST(LockedFileTest, LockedTargetIsReportedAndKept) {
     CloseHandle(h);
 
     EXPECT_EQ((std::vector<std::string>{path}), gCaptions);
-    Bytes kept = testarc::ReadFileBytes(path);
+    Bytes kept = qvtest::ReadFileBytes(path);
     EXPECT_EQ("running", std::string(kept.begin(), kept.end()));
     // The temporary file went away again.
     WIN32_FIND_DATAA found;

@@ -68,7 +68,7 @@ std::string ProgramsFolder() {
 // The bytes are searched rather than loaded through the shell's link object,
 // which the emulated 32-bit Wine does not run reliably.
 bool ShortcutStarts(const std::string& link, const std::string& path) {
-    std::vector<uint8_t> bytes = testarc::ReadFileBytes(link);
+    std::vector<uint8_t> bytes = qvtest::ReadFileBytes(link);
     std::string text(bytes.begin(), bytes.end());
     std::string wanted = path;
     for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
@@ -131,7 +131,7 @@ struct ShellProgramGroupTest : ::testing::Test {
     }
     // A target directory (ending in a backslash) that holds QRVNL.EXE.
     static std::string InstalledTarget(const char* name) {
-        std::string target = testarc::MakeTempDir(name) + "\\";
+        std::string target = qvtest::MakeTempDir(name) + "\\";
         std::string exe = target + PROGRAM_FILE_NAME;
         FILE* f = fopen(exe.c_str(), "wb");
         if (f) {
@@ -166,7 +166,7 @@ TEST_F(ShellProgramGroupTest, GroupAndItemAppearInTheStartMenu) {
 
 TEST_F(ShellProgramGroupTest, ItemForAMissingProgramLeavesTheGroupEmpty) {
     // The shell refuses a shortcut to nothing; the group is made all the same.
-    std::string target = testarc::MakeTempDir("shellmissing") + "\\";
+    std::string target = qvtest::MakeTempDir("shellmissing") + "\\";
     CreateProgramGroup(target.c_str());
     EXPECT_EQ(0, CheckFileExists(group.c_str()));
     EXPECT_EQ("", LinkIn(group));

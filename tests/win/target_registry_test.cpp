@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "install/context.h"
+#include "base/context.h"
 #include "install/fileops.h"
 #include "install/target.h"
 

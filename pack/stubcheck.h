@@ -1,17 +1,14 @@
-// The installer builder: the installer program's image with the archive
-// appended directly behind it, placed where the installer's scan finds it.
-#ifndef QUORVANEL_PACK_INSTALLER_H
-#define QUORVANEL_PACK_INSTALLER_H
+// Checks that an installer built from a program image finds its archive:
+// the image must not hide the archive behind it, and the written installer
+// must locate it where it was appended. Both checks run the installer's own
+// location rule.
+#ifndef QUORVANEL_PACK_STUBCHECK_H
+#define QUORVANEL_PACK_STUBCHECK_H
 
 #include <stddef.h>
 #include <stdint.h>
 
 #include <string>
-
-enum {
-    kScanStart = 7,                                    // the scan reads from this file offset
-    kLastMarkerOffset = kScanStart + 0x1FFF0 - 10     // a marker must start here or earlier
-};
 
 // Checks that an archive appended directly to image is the first thing the
 // installer's scan finds: the image is not too large for the scan, not 1 to

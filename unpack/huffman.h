@@ -1,16 +1,25 @@
-// Symbol decoding from a 16-bit field of input, shared by DecodeHuffSymbol
-// and the LZ decoder's inner loop.
+// Canonical Huffman decode tables with code lengths of at most 15 bits: how
+// a table is built from code lengths, the decode rule, and the lookup that
+// answers the rule's question for short codes in one step.
 //
-// HuffDecodeBits is the decode rule itself. A FastHuffTable (install/
-// context.h) resolves codes of at most kFastBits bits with one lookup on the
-// leading bits; its answers are exactly those of the rule, and a zero entry
-// (also the state of a zero-filled table) sends the decode to the rule.
-#ifndef QUORVANEL_UNPACK_HUFFDECODE_H
-#define QUORVANEL_UNPACK_HUFFDECODE_H
+// HuffDecodeBits is the decode rule itself. A FastHuffTable resolves codes
+// of at most kFastBits bits with one lookup on the leading bits; its answers
+// are exactly those of the rule, and a zero entry (also the state of a
+// zero-filled table) sends the decode to the rule.
+#ifndef QUORVANEL_UNPACK_HUFFMAN_H
+#define QUORVANEL_UNPACK_HUFFMAN_H
 
 #include <stdint.h>
 
-#include "install/context.h"
+#include "base/context.h"
+
+// Builds table from count code lengths (each taken AND 15). No length set is
+// rejected: one that over- or under-fills the code space builds all the same.
+void BuildHuffTable(const uint8_t* lengths, HuffTable* table, uint32_t count);
+// Fills fast from a built table.
+void BuildFastTable(const HuffTable* table, FastHuffTable* fast);
+// Decodes the code at the current bit position and consumes it.
+uint32_t DecodeHuffSymbol(UnpackContext* ctx, const HuffTable* table);
 
 // Code length of the 16-bit field w (lowest bit clear): the smallest L of
 // 1..14 with w below CodeLimit[L], else 15. The limits never decrease with L,
@@ -45,12 +54,9 @@ static inline uint32_t HuffDecodeBits(const HuffTable* table, uint32_t bits, uin
     return table->SortedSymbols[index];
 }
 
-// Fills fast from a built table.
-void BuildFastTable(const HuffTable* table, FastHuffTable* fast);
-
 // The same result as HuffDecodeBits, by lookup where the leading bits allow.
-static inline uint32_t FastHuffDecode(const FastHuffTable* fast, const HuffTable* table,
-                                      uint32_t bits, uint32_t* length) {
+static inline uint32_t FastHuffDecode(const FastHuffTable* fast, const HuffTable* table, uint32_t bits,
+                                      uint32_t* length) {
     uint32_t entry = fast->Entry[bits >> (16 - kFastBits)];
     if (entry) {
         *length = entry & 15;

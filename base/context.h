@@ -1,0 +1,129 @@
+// The record of one installation and the Huffman table records it embeds.
+//
+// Everything an installation needs lives in one zero-filled UnpackContext:
+// the archive headers as read, the paths, the archive stream, block
+// positions, the per-entry decoder contract, the CRC table and the whole
+// decoder state with its Huffman tables. It is allocated once per
+// installation (or per look at an archive) and lent to every operation of
+// the block reader, the checksums and the decoder, which keep no state of
+// their own.
+#ifndef QUORVANEL_BASE_CONTEXT_H
+#define QUORVANEL_BASE_CONTEXT_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include "base/format.h"
+
+enum {
+    kPathSize = 260,         // MAX_PATH: at most 259 characters and the NUL
+    kInputBufferSize = 8192  // packed-byte input buffer
+};
+static_assert(kPathSize == kMaxStoredName + 1, "a stored name fills a path buffer");
+
+// What LocateArchive found (ArchiveKind), and which of the two signatures
+// the archive carries (ArchiveFormat; it selects the data checksum).
+enum ArchiveKindCode {
+    kArchiveNone = 0,         // no archive
+    kArchiveAtStart = 1,      // at offset 0, not a volume
+    kArchiveVolume = 2,       // one volume of a set, wherever it was found
+    kArchiveBehindImage = 3   // found by the scan behind an image, or by the old signature
+};
+enum ArchiveFormatCode {
+    kFormatNone = 0,          // not located yet
+    kFormatOldSignature = 1,  // "RE~^": 16-bit rotating sums
+    kFormatMarker = 2         // "Rar!": CRC-32
+};
+
+// Huffman decode table built from code lengths of at most 15 bits: the
+// canonical code of the lengths, by the limit of each code length.
+// SortedSymbols is sized for the largest alphabet (298 symbols).
+struct HuffTable {
+    uint32_t SymbolCount;
+    uint32_t CodeLimit[16];
+    uint32_t FirstIndex[16];
+    uint32_t SortedSymbols[kLiteralSymbols];
+};
+
+// Lookup table of the decode loop: the entry for the leading kFastBits bits
+// of input is symbol << 4 | code length when those bits settle the code
+// (exactly as the decode rule would), else 0, which sends the decode to the
+// rule; a zero-filled table thus always decodes correctly.
+enum {
+    kFastBits = 10,
+    kFastSize = 1 << kFastBits
+};
+struct FastHuffTable {
+    uint16_t Entry[kFastSize];
+};
+
+// Where unpacked bytes go when not to OutputFile: takes count bytes and
+// returns how many it kept (fewer count as a failed write).
+typedef uint32_t (*OutputFn)(void* sink, const uint8_t* data, uint32_t count);
+
+struct UnpackContext {
+    // 1. Archive headers.
+    uint8_t Marker[kMarkerSize];
+    MainBlockHeader ArchiveHeader;
+    FileBlockHeader EntryHeader;
+    uint8_t LastBlockType;
+
+    // 2. Paths and window. The strings belong to the caller; the window
+    // (kWindowSize bytes) to whoever opened the walk over the archive.
+    char* TargetDir;          // ends with a backslash
+    const char* ArchivePath;  // the executable that carries the archive
+    uint8_t* WindowMemory;
+
+    // 3. Archive stream and driver flags.
+    FILE* ArchiveFile;
+    uint32_t ContinuedInNext;  // flag 0x02 of the last file entry handled
+    uint32_t ArchiveKind;      // ArchiveKindCode
+    uint32_t SkipMode;         // the entry is decoded without being written or checked
+
+    // 4. Block positions: signed 32-bit offsets from the start of the file.
+    uint32_t ArchiveHeaderRead;
+    int32_t BlockStart;
+    int32_t NextBlock;
+
+    // 5. Per-entry decoder contract.
+    FILE* InputFile;
+    FILE* OutputFile;     // none in skip mode
+    OutputFn OutputWrite;  // when set, output goes here instead of OutputFile
+    void* OutputSink;      // handed to OutputWrite
+    int32_t PackedLeft;
+    int32_t UnpackedLeft;
+    uint32_t DataChecksum;
+
+    // 6. Checksums.
+    uint32_t ArchiveFormat;  // ArchiveFormatCode
+    uint32_t CrcTable[256];
+
+    // 7. Decoder state.
+    uint32_t WindowPos;
+    uint32_t FlushedPos;
+    uint8_t InputBuffer[kInputBufferSize];
+    uint8_t PrevCodeLengths[kMaxCodeLengths];
+    uint32_t InputPos;
+    uint32_t InputBit;
+    uint32_t InputEnd;
+    uint32_t PrevDistance;
+    int32_t PrevLength;
+    uint32_t RecentDistances[kRecentDistances];
+    int32_t RecentCount;
+    uint32_t AudioFlag;
+    int32_t ChannelCount;
+    int32_t ActiveChannel;
+    HuffTable PreCodeTable;
+    HuffTable LiteralTable;
+    HuffTable DistanceTable;
+    HuffTable RepeatTable;
+    HuffTable AudioTables[kMaxAudioChannels];
+
+    // Lookups for LiteralTable, DistanceTable and RepeatTable, rebuilt with
+    // them by ReadCodeTables (the one place that builds those tables).
+    FastHuffTable FastLiteral;
+    FastHuffTable FastDistance;
+    FastHuffTable FastRepeat;
+};
+
+#endif

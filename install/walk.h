@@ -1,0 +1,83 @@
+// The one walk over an archive. Every reader of archives goes through it:
+// the installer's driver, qvinstall, the packer's verification, the
+// benchmark and the fuzz targets. It opens the installer file (or a bare
+// archive), finds the archive, delivers the file entries one by one with the
+// sub-block, directory and volume rules applied, decodes an entry into a
+// sink, and closes.
+#ifndef QUORVANEL_INSTALL_WALK_H
+#define QUORVANEL_INSTALL_WALK_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+
+#include "base/context.h"
+#include "base/stream.h"
+
+// A zero-filled context with its CRC table built, freed with FreeAndClear;
+// none when memory is short.
+UnpackContext* CreateUnpackContext(void);
+
+struct ArchiveWalk {
+    UnpackContext* Context;  // borrowed; its ArchivePath names the file
+    int32_t ArchiveStart;    // file offset of the marker (or the old signature)
+    uint32_t SubBlocks;      // sub-blocks stepped over so far
+    bool FirstEntry;         // no file entry delivered yet
+    bool Delivered;          // an entry was delivered: the next step starts behind it
+};
+
+enum WalkOpenResult {
+    kWalkOpened,
+    kWalkCannotOpen,  // the file cannot be opened for reading
+    kWalkNoArchive,   // the file holds no archive
+    kWalkNoWindow     // the 1 MB window cannot be had
+};
+
+enum WalkStep {
+    kWalkFile,            // EntryHeader describes a file entry to decode
+    kWalkDirectory,       // a directory or volume-label entry: nothing to create or decode
+    kWalkEnd,             // no further file entry
+    kWalkContinuedEntry,  // the first entry continues a previous volume (EntryHeader describes it)
+    kWalkMissingVolume    // the last entry goes on in a next volume, which cannot be had
+};
+
+// Opens ctx->ArchivePath as the archive stream (others may read it, not
+// change it), finds the archive, takes the window and steps over the rest of
+// the main header. On any result but kWalkOpened nothing is left open.
+WalkOpenResult OpenArchiveWalk(ArchiveWalk* walk, UnpackContext* ctx);
+// Moves to the next file entry, past the one delivered before and its data.
+WalkStep NextArchiveEntry(ArchiveWalk* walk);
+// Frees the window and closes the stream.
+void CloseArchiveWalk(ArchiveWalk* walk);
+
+// Where an entry's unpacked bytes go. Every sink counts what it took.
+struct EntrySink {
+    FILE* File;        // a file sink: the bytes are written to this stream
+    uint8_t* Memory;   // a memory sink: up to Capacity bytes are kept here
+    size_t Capacity;
+    uint64_t Taken;    // bytes taken so far
+};
+EntrySink FileSink(FILE* file);
+EntrySink NullSink(void);  // checksummed, then dropped
+EntrySink MemorySink(uint8_t* memory, size_t capacity);
+
+// Decodes the entry just delivered into sink and returns true when its
+// checksum agrees with the stored one. Without a sink the entry is decoded
+// in skip mode: nothing is written or compared (false), but the window and
+// tables advance as for a written entry, so a solid entry after it decodes
+// right.
+bool DecodeArchiveEntry(ArchiveWalk* walk, EntrySink* sink);
+
+// Entry rules shared by every reader.
+// Version needed within 13..20.
+bool IsSupportedVersion(const FileBlockHeader* header);
+// A directory or volume-label entry: nothing is created or decoded for it.
+bool IsPassedOverEntry(const FileBlockHeader* header);
+// True when a stored name is a plain relative path that stays inside the
+// target directory: not empty, no leading separator, no drive or other ':',
+// no empty, "." or ".." component (nor dots and spaces that Windows would
+// read as one), no device name such as CON or LPT1 (with or without an
+// extension) as any component. Separators are '\' (and '/').
+bool IsSafeStoredName(const char* name);
+
+#endif
