@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pack/archivewriter.h"
+#include "pack/fileorder.h"
 #include "pack/stubcheck.h"
 #include "pack/lzencoder.h"
 
@@ -34,7 +35,8 @@ const char kUsage[] =
     "  --stub IMAGE      the installer program the archive is appended to\n"
     "  --archive-only    write the archive alone\n"
     "  --list FILE       pack only the files FILE names (paths relative to DIR,\n"
-    "                    one a line), in that order; default: every file, sorted\n"
+    "                    one a line), in that order; default: every file, in an\n"
+    "                    order that keeps files of alike content together\n"
     "  --no-verify       skip decoding the result again to check it\n"
     "  -q                no progress and no summary\n"
     "  -h, --help        this text\n"
@@ -152,6 +154,7 @@ int main(int argc, char** argv) {
     }
     std::vector<PackSource> sources;
     if (!CollectSources(dir, list, clampTime, &sources, &error)) return Fail(kExitInput, error);
+    if (list.empty() && !OrderForPacking(&sources, &error)) return Fail(kExitInput, error);
 
     std::string temp = out + ".tmp" + std::to_string(getpid());
     FILE* f = fopen(temp.c_str(), "wb");
