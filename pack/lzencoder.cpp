@@ -395,7 +395,7 @@ void WriteTables(LzEncoder* e, BitSink* sink, const uint8_t* lengths, bool viaSw
     WriteTableSet(sink, plan);
     if (PackCensus* census = e->Setup.Census) {
         census->TableSets++;
-        census->TableSetBits += plan.Bits;
+        census->TableSetBits += plan.Bits + (viaSwitch ? e->Lengths[kSymbolSwitchTables] : 0);
         if (viaSwitch) census->Symbols[kSymbolSwitchTables]++;
     }
     memcpy(e->Lengths, lengths, kLzTableSetSize);
@@ -440,11 +440,13 @@ void FlushBlock(LzEncoder* e) {
     const uint16_t* repeatCodes = distanceCodes + kDistanceSymbols;
     uint32_t entry = ~0u;
     BitSink* sink = nullptr;
+    PackCensus* census = e->Setup.Census;
     for (const Token& t : block.Tokens) {
         if (t.Entry != entry) {
             entry = t.Entry;
             sink = &e->Entries[entry - e->FirstPending].Sink;
         }
+        uint64_t bitsBefore = census ? BitsWritten(sink) : 0;
         PutBits(sink, codes[t.Symbol], lengths[t.Symbol]);
         if (t.Symbol >= kSymbolFirstMatch) {
             uint32_t slot = t.Symbol - kSymbolFirstMatch;
@@ -457,8 +459,17 @@ void FlushBlock(LzEncoder* e) {
             PutBits(sink, repeatCodes[t.Second], repeatLengths[t.Second]);
             PutBits(sink, t.LengthExtra, LengthExtraBits[t.Second]);
         }
+        if (census) {
+            int kind = t.Symbol < kSymbolRepeatLast   ? kCensusLiteral
+                       : t.Symbol < kSymbolFirstRecent ? kCensusRepeatLast
+                       : t.Symbol < kSymbolFirstShort  ? kCensusRecent
+                       : t.Symbol < kSymbolFirstMatch  ? kCensusShort
+                                                       : kCensusMatch;
+            census->Steps[kind]++;
+            census->StepBits[kind] += BitsWritten(sink) - bitsBefore;
+        }
     }
-    if (PackCensus* census = e->Setup.Census)
+    if (census)
         for (int i = 0; i < kLiteralCount; i++) census->Symbols[i] += block.Counts.Literal[i];
     block.Tokens.clear();
     ClearStats(&block.Counts);

@@ -27,12 +27,25 @@ typedef void (*EntryBytesFn)(void* user, uint32_t entry, const uint8_t* data, si
 // Called now and then with the number of input bytes consumed so far.
 typedef void (*EncodeProgressFn)(void* user, uint64_t consumed);
 
+// Kinds of coded steps, for the census.
+enum CensusKind {
+    kCensusLiteral,
+    kCensusRepeatLast,  // symbol 256
+    kCensusRecent,      // 257..260
+    kCensusShort,       // 261..268
+    kCensusMatch,       // 270..297
+    kCensusKinds
+};
+
 // What the compressor wrote, for benchmarks and tests: how often each
-// literal-table symbol was coded and how many table sets were sent.
+// literal-table symbol was coded, the steps of each kind with their bits
+// (codes and extra bits), and the table sets sent.
 struct PackCensus {
     uint64_t Symbols[kLiteralSymbols] = {0};
+    uint64_t Steps[kCensusKinds] = {0};
+    uint64_t StepBits[kCensusKinds] = {0};
     uint64_t TableSets = 0;
-    uint64_t TableSetBits = 0;
+    uint64_t TableSetBits = 0;  // the switch symbols included
 };
 
 struct LzEncoderSetup {
