@@ -466,6 +466,10 @@ void FlushBlock(LzEncoder* e) {
                        : t.Symbol < kSymbolFirstMatch  ? kCensusShort
                                                        : kCensusMatch;
             census->Steps[kind]++;
+            if (kind == kCensusMatch) {
+                uint32_t distance = DistanceBase[t.Second] + 1 + t.Extra;
+                if (distance > census->FarthestDistance) census->FarthestDistance = distance;
+            }
             census->StepBits[kind] += BitsWritten(sink) - bitsBefore;
         }
     }

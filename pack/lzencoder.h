@@ -45,7 +45,8 @@ struct PackCensus {
     uint64_t Steps[kCensusKinds] = {0};
     uint64_t StepBits[kCensusKinds] = {0};
     uint64_t TableSets = 0;
-    uint64_t TableSetBits = 0;  // the switch symbols included
+    uint64_t TableSetBits = 0;     // the switch symbols included
+    uint32_t FarthestDistance = 0;  // of the matches of 270..297
 };
 
 struct LzEncoderSetup {

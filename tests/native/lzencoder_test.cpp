@@ -55,8 +55,10 @@ size_t TotalSize(const std::vector<Bytes>& v) {
 }
 
 // Packs and decodes every entry; returns the packed total.
-size_t ExpectRoundTrip(const std::vector<Bytes>& entries, int level) {
-    std::vector<Bytes> packed = PackBuffers(entries, level);
+size_t ExpectRoundTrip(const std::vector<Bytes>& entries, int level, PackCensus* census = nullptr,
+                       std::vector<Bytes>* packedOut = nullptr) {
+    std::vector<Bytes> packed = PackBuffers(entries, level, census);
+    if (packedOut) *packedOut = packed;
     EXPECT_EQ(packed.size(), entries.size());
     if (packed.size() != entries.size()) return 0;
     qvtest::Session session;
@@ -149,6 +151,57 @@ TEST(LzEncoder, RepeatsAtTheDistanceSteps) {
         }
     }
     for (int level = 1; level <= 5; level++) ExpectRoundTrip({data}, level);
+}
+
+// Records of one size, each the one before with its first byte changed:
+// a literal, then the same match again and again.
+Bytes Records(size_t count, size_t size, uint32_t seed) {
+    Bytes b = Noise(size, seed);
+    for (size_t r = 1; r < count; r++) {
+        Bytes rest(b.end() - static_cast<long>(size) + 1, b.end());
+        b.push_back(static_cast<uint8_t>(r * 37));
+        b.insert(b.end(), rest.begin(), rest.end());
+    }
+    return b;
+}
+
+// Input that calls for every decision the compressor can take: table sets
+// switched in the middle of an entry and at entry boundaries, the last
+// match repeated, recent distances, matches reaching back almost the whole
+// window and into earlier entries, empty entries between. Each must reach
+// the installer's decoder intact, and each must really have been taken.
+TEST(LzEncoder, EveryCodingDecisionDecodes) {
+    Bytes near = Noise(0x8000, 31);
+    Bytes far;
+    far.insert(far.end(), near.begin(), near.end());
+    Bytes filler = Noise(0x100000 - 0x8000 - 16, 32, 16);
+    far.insert(far.end(), filler.begin(), filler.end());
+    far.insert(far.end(), near.begin(), near.end());  // 0x100000 - 16 back
+
+    Bytes alternating;  // two sources, taken by turns: recent distances
+    Bytes a = Noise(400, 33), b = Noise(400, 34);
+    alternating.insert(alternating.end(), a.begin(), a.end());
+    alternating.insert(alternating.end(), b.begin(), b.end());
+    for (int i = 0; i < 200; i++) {
+        const Bytes& from = i % 2 ? a : b;
+        alternating.insert(alternating.end(), from.begin() + i, from.begin() + i + 20);
+        alternating.push_back(static_cast<uint8_t>(i));
+    }
+    std::vector<Bytes> entries = {Text(60000, 5), Bytes(), Records(300, 64, 35), OwnBinary(120000), Bytes(),
+                                  Text(60000, 5), alternating, Noise(30000, 36, 4), far, Bytes()};
+    for (int level : {2, 3, 5}) {
+        PackCensus census;
+        std::vector<Bytes> packed;
+        ASSERT_GT(ExpectRoundTrip(entries, level, &census, &packed), 0u) << level;
+        EXPECT_GT(census.Symbols[kSymbolSwitchTables], 2u) << level;
+        EXPECT_GT(census.Steps[kCensusRepeatLast], 100u) << level;
+        EXPECT_GT(census.Steps[kCensusRecent], 100u) << level;
+        EXPECT_GT(census.Steps[kCensusShort], 0u) << level;
+        EXPECT_GT(census.FarthestDistance, 0xF0000u) << level;
+        // The second copy of the text comes almost whole from the first.
+        EXPECT_TRUE(packed[1].empty() && packed[4].empty() && packed[9].empty());
+        EXPECT_LT(packed[5].size(), 400u) << level;
+    }
 }
 
 TEST(LzEncoder, SameOutputForSameInput) {
