@@ -50,6 +50,14 @@ uint32_t Crc32Update(const UnpackContext* ctx, uint32_t crc, const void* data, u
     return crc;
 }
 
+uint16_t HeaderChecksum(const UnpackContext* ctx, const uint8_t* header, uint32_t size, const uint8_t* more,
+                        uint32_t moreSize) {
+    uint32_t crc = 0xFFFFFFFFu;
+    if (size > 2) crc = Crc32Update(ctx, crc, header + 2, size - 2);
+    crc = Crc32Update(ctx, crc, more, moreSize);
+    return static_cast<uint16_t>(~crc);
+}
+
 uint16_t RotSum16Update(uint32_t sum, const void* data, uint32_t length) {
     const uint8_t* p = static_cast<const uint8_t*>(data);
     uint32_t s = sum & 0xFFFF;

@@ -35,6 +35,18 @@ enum ArchiveFormatCode {
     kFormatMarker = 2         // "Rar!": CRC-32
 };
 
+// Why a search of the block walk found no further block. Only the end of
+// the data is a clean end; in an archive with the marker the others are
+// damage.
+enum BlockStopCode {
+    kStopNone = 0,       // it stopped on a block
+    kStopEndOfData,      // nothing more to read (or only zero padding) before the archive's end
+    kStopShortHeader,    // a header size below 7, or a few bytes that are no header
+    kStopNoProgress,     // a block that would not move the walk forward
+    kStopPastEnd,        // a block that reaches beyond the archive's end
+    kStopUnknownType     // a block of a type the format does not define
+};
+
 // Huffman decode table built from code lengths of at most 15 bits: the
 // canonical code of the lengths, by the limit of each code length.
 // SortedSymbols is sized for the largest alphabet (298 symbols).
@@ -67,6 +79,7 @@ struct UnpackContext {
     MainBlockHeader ArchiveHeader;
     FileBlockHeader EntryHeader;
     uint8_t LastBlockType;
+    bool EntryHeaderIntact;  // the last file header delivered has a matching HeaderCrc
 
     // 2. Paths and window. The strings belong to the caller; the window
     // (kWindowSize bytes) to whoever opened the walk over the archive.
@@ -84,6 +97,8 @@ struct UnpackContext {
     uint32_t ArchiveHeaderRead;
     int32_t BlockStart;
     int32_t NextBlock;
+    int32_t ArchiveEnd;  // no byte at or behind it belongs to the archive (0: no limit)
+    uint32_t BlockStop;  // BlockStopCode: why the last search found no block
 
     // 5. Per-entry decoder contract.
     FILE* InputFile;

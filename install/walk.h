@@ -38,7 +38,12 @@ enum WalkStep {
     kWalkDirectory,       // a directory or volume-label entry: nothing to create or decode
     kWalkEnd,             // no further file entry
     kWalkContinuedEntry,  // the first entry continues a previous volume (EntryHeader describes it)
-    kWalkMissingVolume    // the last entry goes on in a next volume, which cannot be had
+    kWalkMissingVolume,   // the last entry goes on in a next volume, which cannot be had
+    // Damage, in an archive with the marker: a file header whose checksum
+    // disagrees (EntryHeader describes it as read; nothing of it may be
+    // trusted), or blocks that cannot be walked (BlockStop tells why).
+    kWalkDamagedEntry,
+    kWalkDamagedArchive
 };
 
 // Opens ctx->ArchivePath as the archive stream (others may read it, not
@@ -46,6 +51,7 @@ enum WalkStep {
 // the main header. On any result but kWalkOpened nothing is left open.
 WalkOpenResult OpenArchiveWalk(ArchiveWalk* walk, UnpackContext* ctx);
 // Moves to the next file entry, past the one delivered before and its data.
+// After a step other than kWalkFile and kWalkDirectory the walk is over.
 WalkStep NextArchiveEntry(ArchiveWalk* walk);
 // Frees the window and closes the stream.
 void CloseArchiveWalk(ArchiveWalk* walk);

@@ -37,7 +37,7 @@ const UnpackContext* CrcContext() {
 }
 
 void SetHeaderCrc(std::vector<uint8_t>& header) {
-    uint32_t crc = ~Crc32Update(CrcContext(), 0xFFFFFFFFu, header.data() + 2, static_cast<uint32_t>(header.size() - 2));
+    uint16_t crc = HeaderChecksum(CrcContext(), header.data(), static_cast<uint32_t>(header.size()), NULL, 0);
     header[0] = static_cast<uint8_t>(crc);
     header[1] = static_cast<uint8_t>(crc >> 8);
 }
