@@ -7,8 +7,9 @@
 // checksum disagrees is no archive, and the walk tells why it stopped, so
 // that a damaged block (a header size below 7, a block that does not move
 // forward or reaches beyond the archive's end, a type the format does not
-// define) is not taken for the end. File header checksums are checked and
-// reported with the entry. Archives found by the old signature have no such
+// define, a file header whose type byte was damaged into another type) is
+// not taken for the end. File header checksums are checked and reported
+// with the entry. Archives found by the old signature have no such
 // rules and are walked as they always were.
 #include "archive/blockreader.h"
 
@@ -139,6 +140,28 @@ bool ReadNameAndCheck(UnpackContext* ctx, const uint8_t* raw) {
     h->Name[kept] = '\0';
     bool whole = got == kept && rest == 0;
     return whole && static_cast<uint16_t>(~crc) == h->HeaderCrc;
+}
+
+// Whether the block in raw (n bytes read, at BlockStart) is a file header
+// with a damaged type byte: with the type set back to a file's, the header
+// checksum over the fixed bytes and the name agrees. Leaves the stream
+// anywhere.
+bool IsRetypedFileHeader(UnpackContext* ctx, const uint8_t* raw, int n) {
+    const FileBlockHeader* h = &ctx->EntryHeader;
+    if (n < kFileHeaderSize || h->HeaderSize < kFileHeaderSize + h->NameLength) return false;
+    uint8_t fixed[kFileHeaderSize];
+    memcpy(fixed, raw, sizeof fixed);
+    fixed[2] = kBlockFile;
+    uint32_t crc = Crc32Update(ctx, 0xFFFFFFFFu, fixed + 2, kFileHeaderSize - 2);
+    uint32_t left = h->NameLength;
+    while (left > 0) {
+        uint8_t chunk[256];
+        uint32_t take = left < sizeof chunk ? left : static_cast<uint32_t>(sizeof chunk);
+        if (ReadArchiveBytes(ctx, chunk, take) != take) return false;
+        crc = Crc32Update(ctx, crc, chunk, take);
+        left -= take;
+    }
+    return static_cast<uint16_t>(~crc) == h->HeaderCrc;
 }
 
 bool AllZero(const uint8_t* p, int n) {
@@ -291,6 +314,12 @@ int SeekNextBlock(UnpackContext* ctx, int request) {
         }
         if (strict && !IsKnownBlockType(h->BlockType)) {
             ctx->BlockStop = kStopUnknownType;
+            return 0;
+        }
+        // Another block is stepped over by its size: a file header turned
+        // into one by a damaged type byte would vanish from the walk.
+        if (strict && h->BlockType != kBlockFile && IsRetypedFileHeader(ctx, raw, n)) {
+            ctx->BlockStop = kStopRetypedFile;
             return 0;
         }
         if (wanted == 0 || h->BlockType == wanted || (h->BlockType == kBlockSub && reportSubBlocks)) break;

@@ -37,7 +37,7 @@ bool ReadAt(FILE* stream, uint32_t offset, uint8_t* buffer, size_t count) {
 
 }  // namespace
 
-bool FindCertificateTable(FILE* stream, uint32_t* offset, uint32_t* size) {
+bool FindCertificateTableEntry(FILE* stream, uint32_t* entryOffset) {
     uint8_t dos[kDosHeaderSize];
     if (!ReadAt(stream, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
     uint32_t pe = U32(dos + kNewHeaderPointer);
@@ -62,7 +62,15 @@ bool FindCertificateTable(FILE* stream, uint32_t* offset, uint32_t* size) {
     uint32_t entry = directories + kCertificateDirectory * kDirectorySize;
     if (optionalSize < entry + kDirectorySize || got < 4 + kCoffHeaderSize + entry + kDirectorySize) return false;
     if (U32(optional + countAt) <= kCertificateDirectory) return false;
-    *offset = U32(optional + entry);
-    *size = U32(optional + entry + 4);
+    *entryOffset = pe + 4 + kCoffHeaderSize + entry;
+    return true;
+}
+
+bool FindCertificateTable(FILE* stream, uint32_t* offset, uint32_t* size) {
+    uint32_t entry;
+    uint8_t b[kDirectorySize];
+    if (!FindCertificateTableEntry(stream, &entry) || !ReadAt(stream, entry, b, sizeof b)) return false;
+    *offset = U32(b);
+    *size = U32(b + 4);
     return *offset != 0 && *size != 0;
 }

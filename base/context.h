@@ -44,7 +44,8 @@ enum BlockStopCode {
     kStopShortHeader,    // a header size below 7, or a few bytes that are no header
     kStopNoProgress,     // a block that would not move the walk forward
     kStopPastEnd,        // a block that reaches beyond the archive's end
-    kStopUnknownType     // a block of a type the format does not define
+    kStopUnknownType,    // a block of a type the format does not define
+    kStopRetypedFile     // a file header whose type byte is damaged into another known type
 };
 
 // Huffman decode table built from code lengths of at most 15 bits: the

@@ -326,6 +326,16 @@ TEST_F(ReaderTest, UnknownBlockTypeStopsAMarkerArchiveButNotAnOldOne) {
     EXPECT_EQ((std::vector<std::string>{"ONE", "TWO"}), Walk());
 }
 
+TEST_F(ReaderTest, FileHeaderWithADamagedTypeByteIsNotSteppedOver) {
+    for (uint8_t type : {uint8_t(kBlockComment), uint8_t(kBlockEnd), uint8_t(kBlockSub), uint8_t(kBlockRecovery)}) {
+        Bytes retyped = FileBlock(File("LOST", 5));
+        retyped[2] = type;
+        OpenArchive(ArchiveOf({FileBlock(File("ONE", 5)), retyped}));
+        EXPECT_EQ((std::vector<std::string>{"ONE"}), Walk());
+        EXPECT_EQ(kStopRetypedFile, ctx->BlockStop) << int(type);
+    }
+}
+
 TEST_F(ReaderTest, OnlyZeroPaddingBeforeTheEndIsACleanEnd) {
     Bytes archive = ArchiveOf({FileBlock(File("ONE", 5))});
     for (size_t padding = 1; padding <= 7; padding++) {

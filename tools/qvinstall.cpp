@@ -147,6 +147,7 @@ std::string WalkProblem(const UnpackContext* ctx, WalkStep step, int* code) {
         case kStopNoProgress: why = "a block that does not move forward"; break;
         case kStopPastEnd: why = "a block that reaches beyond the end of the archive"; break;
         case kStopUnknownType: why = "a block of unknown type"; break;
+        case kStopRetypedFile: why = "a file header of another type"; break;
         default: break;
     }
     char text[128];
