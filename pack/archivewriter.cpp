@@ -87,6 +87,12 @@ bool AddSource(const std::string& path, const std::string& name, int64_t clampTi
         *error = name + ": stored name longer than " + std::to_string(kMaxStoredName) + " bytes";
         return false;
     }
+    // The installer refuses to install under such a name (a device such as
+    // CON, an empty component, a component of dots and spaces).
+    if (!IsSafeStoredName(name.c_str())) {
+        *error = name + ": a name the installer refuses (a device name, an empty or dots-only component)";
+        return false;
+    }
     PackSource s;
     s.Path = path;
     s.Name = name;

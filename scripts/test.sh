@@ -89,6 +89,7 @@ stage "sanitizer build, unit tests and fuzzing" sanitized
 stage "64-bit Windows build, tests under Wine" windows x86_64
 stage "32-bit Windows build, tests under Wine" windows i686
 stage "end-to-end runs of the installer" end_to_end
+stage "damaged and signed installers" bash scripts/sweep.sh
 
 echo
 if [ "$failed" -gt 0 ]; then

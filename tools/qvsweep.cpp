@@ -37,9 +37,10 @@ const char kUsage[] =
     "usage: qvsweep corrupt INSTALLER [--every N] [--values V,...] [--image-every M] [--timeout S]\n"
     "       qvsweep sign INSTALLER [--count N] [--seed S] [--timeout S]\n"
     "\n"
-    "corrupt  changes every N-th byte of the archive (default every byte) to each\n"
-    "         value V (an XOR mask in hex, default ff), and every M-th byte of the\n"
-    "         program image in front of it (default 64; 0 leaves the image alone)\n"
+    "corrupt  changes every N-th byte of the archive (default every byte) with\n"
+    "         each XOR mask V (hex, default ff; 'all' for all 255), and every M-th\n"
+    "         byte of the program image in front of it (default 64; 0 leaves the\n"
+    "         image alone)\n"
     "sign     appends N random signatures (default 3000) the way signing tools\n"
     "         do: padding to 8 bytes, a certificate table of 1.2 to 9 KB, data\n"
     "         directory 4 pointed at it; every one must install identically\n"
@@ -308,6 +309,9 @@ int main(int argc, char** argv) {
             seed = n;
         } else if (a == "--timeout" && number && n > 0) {
             timeout = static_cast<int>(n);
+        } else if (a == "--values" && !strcmp(v, "all")) {
+            values.clear();
+            for (int mask = 1; mask <= 0xFF; mask++) values.push_back(static_cast<uint8_t>(mask));
         } else if (a == "--values") {
             values.clear();
             for (const char* p = v; *p;) {
