@@ -125,7 +125,10 @@ TEST(ArchiveWriter, ListFileOrderAndItsMistakes) {
     EXPECT_EQ(sources[0].Name, "sub\\a.bin");
     EXPECT_EQ(sources[1].Name, "b.txt");
 
-    for (const char* bad : {"missing.txt\n", "../b.txt\n", "sub/../b.txt\n", "b.txt\nB.TXT\n", "sub\n"}) {
+    // Names the installer would refuse are refused here, where they can be fixed.
+    WriteFile(dir + "/CON", Bytes(1, 'c'), kSomeTime);
+    for (const char* bad : {"missing.txt\n", "../b.txt\n", "sub/../b.txt\n", "b.txt\nB.TXT\n", "sub\n",
+                            "sub//a.bin\n", "CON\n"}) {
         f = fopen(list.c_str(), "w");
         fputs(bad, f);
         fclose(f);
