@@ -403,6 +403,7 @@ scenario_signed() {
     local arch=$happy_arch tag="($happy_arch)" target='C:\qv-signed' dir=$drive_c/qv-signed
     echo "--- signed installer $tag"
     local signed=$out/signed-$arch.exe key=$out/sign.key cert=$out/sign.crt
+    rm -f "$signed"  # osslsigncode does not overwrite its output
     if ! openssl req -x509 -newkey rsa:2048 -nodes -keyout "$key" -out "$cert" -days 30 \
             -subj "/CN=Quorvanel end-to-end" >"$out/sign.log" 2>&1 ||
         ! osslsigncode sign -certs "$cert" -key "$key" -n "ZT Quorvanel Lite" -in "$(installer "$arch")" \
