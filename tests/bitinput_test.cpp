@@ -266,37 +266,89 @@ qvtest::Lengths RandomLengths(std::mt19937& rng, uint32_t count) {
     return lengths;
 }
 
-TEST(FastHuffTable, AgreesWithTheDecodeRuleOnEveryBitPattern) {
+TEST(LookupTable, AgreesWithTheDecodeRuleOnEveryBitPattern) {
     std::mt19937 rng(1234);
-    const uint32_t counts[] = {19, 28, 48, 257, 298, 2, 5};
+    struct Alphabet {
+        uint32_t count;
+        LookupKind kind;
+        uint32_t bits;
+    };
+    const Alphabet alphabets[] = {{298, kLookupLiteral, kFastLiteralBits}, {48, kLookupDistance, kFastDistanceBits},
+                                  {28, kLookupRepeat, kFastRepeatBits},    {298, kLookupLiteral, 12},
+                                  {48, kLookupDistance, 9},                {2, kLookupRepeat, 8}};
     HuffTable table;
-    FastHuffTable fast;
-    int sets = 0, resolvedSomewhere = 0;
-    for (int round = 0; round < 150; round++) {
-        uint32_t count = counts[round % 7];
-        qvtest::Lengths lengths = RandomLengths(rng, count);
+    std::vector<uint32_t> lookup(1 << 12);
+    int settledSomewhere = 0, pairsSomewhere = 0, sets = 0;
+    for (int round = 0; round < 180; round++) {
+        const Alphabet& a = alphabets[round % 6];
+        qvtest::Lengths lengths = RandomLengths(rng, a.count);
         // Stale positions of a table built earlier stay as they were.
-        for (uint32_t i = 0; i < kLiteralSymbols; i++) table.SortedSymbols[i] = rng() % count;
-        BuildHuffTable(lengths.data(), &table, count);
-        BuildFastTable(&table, &fast);
+        for (uint32_t i = 0; i < kLiteralSymbols; i++) table.SortedSymbols[i] = rng() % a.count;
+        BuildHuffTable(lengths.data(), &table, a.count);
+        BuildLookup(&table, lookup.data(), a.bits, a.kind);
         sets++;
+        bool settled = false, pairs = false;
         for (uint32_t bits = 0; bits < 0x10000; bits++) {
-            uint32_t exactLength, fastLength;
-            uint32_t exact = HuffDecodeBits(&table, bits, &exactLength);
-            uint32_t quick = FastHuffDecode(&fast, &table, bits, &fastLength);
-            if (exact != quick || exactLength != fastLength) {
-                ADD_FAILURE() << "set " << round << " bits " << bits << ": " << exact << "/" << exactLength
-                              << " vs " << quick << "/" << fastLength;
+            uint32_t exact = RuleEntry(&table, a.kind, bits);
+            uint32_t entry = lookup[bits >> (16 - a.bits)];
+            uint32_t quick = LookupOrRule(lookup.data(), a.bits, &table, a.kind, bits);
+            if (entry) settled = true;
+            bool pair = entry && a.kind == kLookupLiteral && EntryKindOf(entry) == kEntryLiterals;
+            // A pair's first literal is the rule's one-symbol answer.
+            if (pair) {
+                pairs = true;
+                quick = LookupEntry(kLookupLiteral, EntryValue(entry) & 0xFF, EntryFirstBits(entry));
+            }
+            if (quick != exact) {
+                ADD_FAILURE() << "set " << round << " bits " << bits << ": " << std::hex << exact << " vs " << quick;
+                return;
+            }
+            if (!pair) continue;
+            // The second literal is what the rule decodes after the first,
+            // whatever bits follow the entry's.
+            uint32_t following = (bits << 16 | (rng() & 0xFFFF)) << EntryFirstBits(entry);
+            uint32_t second = RuleEntry(&table, kLookupLiteral, following >> 16);
+            if (EntryKindOf(second) != kEntryLiteral || EntryValue(second) >> 8 != EntryValue(entry) >> 8 ||
+                EntryBits(second) + EntryFirstBits(entry) != EntryBits(entry) || EntryBits(entry) > a.bits) {
+                ADD_FAILURE() << "set " << round << " bits " << bits << ": pair " << std::hex << entry << " vs "
+                              << second;
                 return;
             }
         }
-        for (uint32_t p = 0; p < kFastSize; p++)
-            if (fast.Entry[p]) {
-                resolvedSomewhere++;
-                break;
-            }
+        settledSomewhere += settled;
+        pairsSomewhere += pairs;
     }
-    EXPECT_GT(resolvedSomewhere, sets / 2);  // the lookup does take part
+    EXPECT_GT(settledSomewhere, sets / 2);  // the lookup does take part
+    EXPECT_GT(pairsSomewhere, 5);
+}
+
+TEST(LookupTable, EntriesCarryTheStepsValues) {
+    // Code length 5 throughout: what each symbol's entry says.
+    uint32_t e = LookupEntry(kLookupLiteral, 0x41, 5);
+    EXPECT_EQ(kEntryLiteral, static_cast<int>(EntryKindOf(e)));
+    EXPECT_EQ(0x4141u, EntryValue(e));
+    EXPECT_EQ(5u, EntryBits(e));
+    e = LookupEntry(kLookupLiteral, 297, 5);  // length slot 27: 224 + 3, 5 extra bits
+    EXPECT_EQ(kEntryMatch, static_cast<int>(EntryKindOf(e)));
+    EXPECT_EQ(227u, EntryValue(e));
+    EXPECT_EQ(5u, EntryExtraBits(e));
+    EXPECT_EQ(10u, EntryBits(e));
+    e = LookupEntry(kLookupLiteral, 268, 5);  // short distances 193..256
+    EXPECT_EQ(kEntryShort, static_cast<int>(EntryKindOf(e)));
+    EXPECT_EQ(193u, EntryValue(e));
+    EXPECT_EQ(11u, EntryBits(e));
+    e = LookupEntry(kLookupLiteral, 259, 5);
+    EXPECT_EQ(kEntryRecent, static_cast<int>(EntryKindOf(e)));
+    EXPECT_EQ(2u, EntryValue(e));
+    EXPECT_EQ(kEntryRepeatLast, static_cast<int>(EntryKindOf(LookupEntry(kLookupLiteral, 256, 5))));
+    EXPECT_EQ(kEntrySwitch, static_cast<int>(EntryKindOf(LookupEntry(kLookupLiteral, 269, 5))));
+    e = LookupEntry(kLookupDistance, 47, 15);  // the farthest slot: 983040 + 1 and 16 extra bits
+    EXPECT_EQ(983041u, DistanceEntryValue(e));
+    EXPECT_EQ(16u, EntryExtraBits(e));
+    EXPECT_EQ(31u, EntryBits(e));
+    e = LookupEntry(kLookupRepeat, 8, 3);  // length slot 8: 8 + 2, 1 extra bit
+    EXPECT_EQ(10u, EntryValue(e));
+    EXPECT_EQ(4u, EntryBits(e));
 }
 
 TEST_F(BitInputTest, DecodeRuleMatchesTheCanonicalCodesOfTheWriter) {

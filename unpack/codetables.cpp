@@ -87,9 +87,9 @@ void ReadCodeTables(UnpackContext* ctx) {
         BuildHuffTable(lengths, &ctx->LiteralTable, kLiteralSymbols);
         BuildHuffTable(lengths + kLiteralSymbols, &ctx->DistanceTable, kDistanceSymbols);
         BuildHuffTable(lengths + kLiteralSymbols + kDistanceSymbols, &ctx->RepeatTable, kRepeatSymbols);
-        BuildFastTable(&ctx->LiteralTable, &ctx->FastLiteral);
-        BuildFastTable(&ctx->DistanceTable, &ctx->FastDistance);
-        BuildFastTable(&ctx->RepeatTable, &ctx->FastRepeat);
+        BuildLookup(&ctx->LiteralTable, ctx->FastLiteral, kFastLiteralBits, kLookupLiteral);
+        BuildLookup(&ctx->DistanceTable, ctx->FastDistance, kFastDistanceBits, kLookupDistance);
+        BuildLookup(&ctx->RepeatTable, ctx->FastRepeat, kFastRepeatBits, kLookupRepeat);
     }
     memcpy(ctx->PrevCodeLengths, lengths, sizeof ctx->PrevCodeLengths);
 }

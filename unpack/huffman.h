@@ -1,11 +1,25 @@
 // Canonical Huffman decode tables with code lengths of at most 15 bits: how
-// a table is built from code lengths, the decode rule, and the lookup that
-// answers the rule's question for short codes in one step.
+// a table is built from code lengths, the decode rule, and the lookup tables
+// that answer the rule for short codes in one step.
 //
-// HuffDecodeBits is the decode rule itself. A FastHuffTable resolves codes
-// of at most kFastBits bits with one lookup on the leading bits; its answers
-// are exactly those of the rule, and a zero entry (also the state of a
-// zero-filled table) sends the decode to the rule.
+// HuffDecodeBits is the decode rule itself. A lookup table has one 32-bit
+// entry for each pattern of its leading bits. An entry describes what the
+// code standing there means for the decode loop, with everything a step
+// needs at once:
+//
+//   bits  0..4   bits the entry takes: the code, plus the extra bits that
+//                follow it for a length or short-distance symbol; 0 marks an
+//                entry that the leading bits do not settle (a code longer
+//                than the lookup): the decode rule answers there
+//   bits  5..9   how many of them are extra bits; for two literals, the
+//                length of the first one's code
+//   bits 10..12  (literal table) what the symbol is, an EntryKind
+//   bits 16..31  (literal and repeat tables) the value: a literal twice (bits
+//                16..23 and 24..31), two literals, a length base or a short
+//                distance base (plus 1), a recent-distance number
+//   bits 12..31  (distance table) the distance base plus 1
+//
+// Entries give exactly what the rule gives for every pattern they cover.
 #ifndef QUORVANEL_UNPACK_HUFFMAN_H
 #define QUORVANEL_UNPACK_HUFFMAN_H
 
@@ -16,8 +30,6 @@
 // Builds table from count code lengths (each taken AND 15). No length set is
 // rejected: one that over- or under-fills the code space builds all the same.
 void BuildHuffTable(const uint8_t* lengths, HuffTable* table, uint32_t count);
-// Fills fast from a built table.
-void BuildFastTable(const HuffTable* table, FastHuffTable* fast);
 // Decodes the code at the current bit position and consumes it.
 uint32_t DecodeHuffSymbol(UnpackContext* ctx, const HuffTable* table);
 
@@ -54,15 +66,49 @@ static inline uint32_t HuffDecodeBits(const HuffTable* table, uint32_t bits, uin
     return table->SortedSymbols[index];
 }
 
-// The same result as HuffDecodeBits, by lookup where the leading bits allow.
-static inline uint32_t FastHuffDecode(const FastHuffTable* fast, const HuffTable* table, uint32_t bits,
-                                      uint32_t* length) {
-    uint32_t entry = fast->Entry[bits >> (16 - kFastBits)];
-    if (entry) {
-        *length = entry & 15;
-        return entry >> 4;
-    }
-    return HuffDecodeBits(table, bits, length);
+// --- Lookup tables ---------------------------------------------------------
+
+// Which alphabet a lookup serves; it decides what its entries say.
+enum LookupKind {
+    kLookupLiteral,   // the literal table: literals (two where both fit), matches, control symbols
+    kLookupDistance,  // distance slots: base + 1 and extra bits
+    kLookupRepeat     // length slots of recent-distance matches: base + 2 and extra bits
+};
+
+// What a literal-table entry stands for.
+enum EntryKind {
+    kEntryLiteral = 0,     // one literal
+    kEntryLiterals = 1,    // two literals, one after the other
+    kEntryMatch = 2,       // 270..297: length base + 3 and its extra bits; a distance code follows
+    kEntryShort = 3,       // 261..268: short distance base + 1 and its extra bits; length 2
+    kEntryRecent = 4,      // 257..260: recent distance number 0..3; a repeat-table code follows
+    kEntryRepeatLast = 5,  // 256
+    kEntrySwitch = 6       // 269
+};
+
+static inline uint32_t EntryBits(uint32_t entry) { return entry & 31; }
+static inline uint32_t EntryExtraBits(uint32_t entry) { return (entry >> 5) & 31; }
+static inline uint32_t EntryKindOf(uint32_t entry) { return (entry >> 10) & 7; }
+static inline uint32_t EntryValue(uint32_t entry) { return entry >> 16; }
+static inline uint32_t DistanceEntryValue(uint32_t entry) { return entry >> 12; }
+// The bits a one-symbol entry takes; for two literals, those of the first.
+static inline uint32_t EntryFirstBits(uint32_t entry) {
+    return EntryKindOf(entry) == kEntryLiterals ? EntryExtraBits(entry) : EntryBits(entry);
+}
+
+// The entry for symbol with a code of the given length.
+uint32_t LookupEntry(LookupKind kind, uint32_t symbol, uint32_t codeLength);
+// Fills the 1 << bits entries of lookup (bits 1..14) from a built table.
+void BuildLookup(const HuffTable* table, uint32_t* lookup, uint32_t bits, LookupKind kind);
+// The entry the decode rule gives for the 16-bit field bits (one symbol).
+uint32_t RuleEntry(const HuffTable* table, LookupKind kind, uint32_t bits);
+
+// The one-symbol entry for the leading bits of a 16-bit field, by lookup
+// where that settles it and by the rule otherwise.
+static inline uint32_t LookupOrRule(const uint32_t* lookup, uint32_t lookupBits, const HuffTable* table,
+                                    LookupKind kind, uint32_t bits) {
+    uint32_t entry = lookup[bits >> (16 - lookupBits)];
+    return entry ? entry : RuleEntry(table, kind, bits);
 }
 
 #endif
