@@ -98,6 +98,9 @@ struct UnpackContext {
     // 6. Checksums.
     uint32_t ArchiveFormat;  // ArchiveFormatCode
     uint32_t CrcTable[256];
+    // Slices k = 1..7 of the table, built with it: entry b of slice k is the
+    // CRC of byte b followed by k zero bytes. Eight bytes fold in at once.
+    uint32_t CrcSlices[7][256];
 
     // 7. Decoder state.
     uint32_t WindowPos;

@@ -9,6 +9,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "archive/checksum.h"
 #include "fuzz_common.h"
 
 namespace {
@@ -54,10 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // fresh 1 MB blocks would cost more in page faults than the decoding.
     static UnpackContext* ctx = CreateUnpackContext();
     static uint8_t* window = static_cast<uint8_t*>(AllocZeroed(kWindowSize));
-    uint32_t crcTable[256];
-    memcpy(crcTable, ctx->CrcTable, sizeof crcTable);
     memset(ctx, 0, sizeof *ctx);
-    memcpy(ctx->CrcTable, crcTable, sizeof crcTable);
+    BuildCrc32Table(ctx);
     memset(window, 0, kWindowSize);
     ctx->WindowMemory = window;
     ctx->ArchiveFormat = (flags & 4) ? kFormatOldSignature : kFormatMarker;
