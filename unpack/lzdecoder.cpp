@@ -99,33 +99,23 @@ struct Match {
     uint32_t Distance;
 };
 
-// The tables a step decodes with.
-struct StepTables {
-    const uint32_t* Literal;
-    const uint32_t* Distance;
-    const uint32_t* Repeat;
-    const HuffTable* LiteralRule;
-    const HuffTable* DistanceRule;
-    const HuffTable* RepeatRule;
-};
-
 inline uint32_t Top16(uint64_t buf) { return static_cast<uint32_t>(buf >> 48); }
 
-inline uint32_t LiteralEntry(const StepTables& t, uint64_t buf) {
-    uint32_t entry = t.Literal[buf >> (64 - kFastLiteralBits)];
-    return entry ? entry : RuleEntry(t.LiteralRule, kLookupLiteral, Top16(buf));
+// The literal-table lookup entry for the leading bits (0: the rule decides).
+inline uint32_t LiteralLookup(const UnpackContext* ctx, uint64_t buf) {
+    return ctx->FastLiteral[buf >> (64 - kFastLiteralBits)];
 }
 
 // The match of a literal-table entry of kind kEntryMatch, kEntryShort,
 // kEntryRecent or kEntryRepeatLast; consumes its bits.
-inline Match DecodeMatch(const StepTables& t, const MatchHistory& h, uint32_t entry, BitReader& r) {
+inline Match DecodeMatch(const UnpackContext* ctx, const MatchHistory& h, uint32_t entry, BitReader& r) {
     Match m;
     uint32_t kind = EntryKindOf(entry);
     if (kind == kEntryMatch) {
         m.Length = EntryValue(entry) + ExtraValue(r.Buf, entry);
         Consume(r, EntryBits(entry));
-        uint32_t d = t.Distance[r.Buf >> (64 - kFastDistanceBits)];
-        if (!d) d = RuleEntry(t.DistanceRule, kLookupDistance, Top16(r.Buf));
+        uint32_t d = ctx->FastDistance[r.Buf >> (64 - kFastDistanceBits)];
+        if (!d) d = RuleEntry(&ctx->DistanceTable, kLookupDistance, Top16(r.Buf));
         m.Distance = DistanceEntryValue(d) + ExtraValue(r.Buf, d);
         Consume(r, EntryBits(d));
         m.Length += MatchLengthBonus(m.Distance);
@@ -136,8 +126,8 @@ inline Match DecodeMatch(const StepTables& t, const MatchHistory& h, uint32_t en
     } else if (kind == kEntryRecent) {
         Consume(r, EntryBits(entry));
         m.Distance = h.Recent[(h.Count - 1 - EntryValue(entry)) & 3];
-        uint32_t e = t.Repeat[r.Buf >> (64 - kFastRepeatBits)];
-        if (!e) e = RuleEntry(t.RepeatRule, kLookupRepeat, Top16(r.Buf));
+        uint32_t e = ctx->FastRepeat[r.Buf >> (64 - kFastRepeatBits)];
+        if (!e) e = RuleEntry(&ctx->RepeatTable, kLookupRepeat, Top16(r.Buf));
         m.Length = EntryValue(e) + ExtraValue(r.Buf, e) + RecentLengthBonus(m.Distance);
         Consume(r, EntryBits(e));
     } else {
@@ -260,8 +250,6 @@ namespace {
 void RunSteps(UnpackContext* ctx) {
     uint8_t* const window = ctx->WindowMemory;
     const uint8_t* const input = ctx->InputBuffer;
-    const StepTables tables = {ctx->FastLiteral,   ctx->FastDistance,   ctx->FastRepeat,
-                               &ctx->LiteralTable, &ctx->DistanceTable, &ctx->RepeatTable};
     BitReader r = ReaderAt(input, ctx->InputPos, ctx->InputBit);
     uint32_t winPos = ctx->WindowPos;
     int32_t left = ctx->UnpackedLeft;
@@ -289,27 +277,64 @@ void RunSteps(UnpackContext* ctx) {
         const uint32_t fastIn = plainBelow > 2 ? plainBelow - 2 : 0;
         if (winPos < fastEnd && r.Next < fastIn) {
             const uint32_t start = winPos;
+            // Each step starts with a refilled reader and the lookup entry
+            // for its leading bits, taken before the refill that follows
+            // the step before wherever enough bits were left for it. What
+            // the lookups do not settle (a code longer than they reach), and
+            // a table switch, leave the stretch before anything is consumed:
+            // the exact step takes them, so that nothing here is a call.
+            Refill(r, input);
+            uint32_t entry = LiteralLookup(ctx, r.Buf);
             do {
-                Refill(r, input);
-                uint32_t entry = LiteralEntry(tables, r.Buf);
                 uint32_t kind = EntryKindOf(entry);
                 if (kind <= kEntryLiterals) {
+                    if (!entry) break;
                     // The second store writes the second literal, or the
                     // first once more.
                     window[winPos] = static_cast<uint8_t>(entry >> 16);
                     window[winPos + kind] = static_cast<uint8_t>(entry >> 24);
                     winPos += 1 + kind;
                     Consume(r, EntryBits(entry));
+                    entry = LiteralLookup(ctx, r.Buf);  // at least 56 - 15 bits are left
+                    Refill(r, input);
                     continue;
                 }
-                if (kind == kEntrySwitch) break;
-                Match m = DecodeMatch(tables, history, entry, r);
+                Match m;
+                if (kind == kEntryMatch) {
+                    uint64_t after = r.Buf << EntryBits(entry);
+                    uint32_t d = ctx->FastDistance[after >> (64 - kFastDistanceBits)];
+                    if (!d) break;
+                    m.Length = EntryValue(entry) + ExtraValue(r.Buf, entry);
+                    m.Distance = DistanceEntryValue(d) + ExtraValue(after, d);
+                    Consume(r, EntryBits(entry) + EntryBits(d));
+                    m.Length += MatchLengthBonus(m.Distance);
+                } else if (kind == kEntryShort) {
+                    m.Distance = EntryValue(entry) + ExtraValue(r.Buf, entry);
+                    m.Length = kShortLength;
+                    Consume(r, EntryBits(entry));
+                } else if (kind == kEntryRecent) {
+                    uint64_t after = r.Buf << EntryBits(entry);
+                    uint32_t e = ctx->FastRepeat[after >> (64 - kFastRepeatBits)];
+                    if (!e) break;
+                    m.Distance = history.Recent[(history.Count - 1 - EntryValue(entry)) & 3];
+                    m.Length = EntryValue(e) + ExtraValue(after, e) + RecentLengthBonus(m.Distance);
+                    Consume(r, EntryBits(entry) + EntryBits(e));
+                } else if (kind == kEntryRepeatLast) {
+                    m.Length = history.PrevLength;
+                    m.Distance = history.PrevDistance;
+                    Consume(r, EntryBits(entry));
+                } else {
+                    break;  // a table switch
+                }
+                Refill(r, input);
+                entry = LiteralLookup(ctx, r.Buf);
                 RecordMatch(history, m);
                 uint32_t from = (winPos - m.Distance) & kWindowMask;
-                if (from + m.Length + kCopyBlock <= kWindowSize)
+                if (from + m.Length + kCopyBlock <= kWindowSize) {
                     CopyInWindow(window + winPos, window + from, m.Length);
-                else
-                    CopyWindowBytes(window, winPos, m.Distance, m.Length);
+                } else {
+                    for (uint32_t i = 0; i < m.Length; i++) window[winPos + i] = window[(from + i) & kWindowMask];
+                }
                 winPos += m.Length;
             } while (winPos < fastEnd && r.Next < fastIn);
             left = WrapSub(left, winPos - start);
@@ -337,7 +362,8 @@ void RunSteps(UnpackContext* ctx) {
             pending = 0;
         }
         Refill(r, input);
-        uint32_t entry = LiteralEntry(tables, r.Buf);
+        uint32_t entry = LiteralLookup(ctx, r.Buf);
+        if (!entry) entry = RuleEntry(&ctx->LiteralTable, kLookupLiteral, Top16(r.Buf));
         uint32_t kind = EntryKindOf(entry);
         if (kind <= kEntryLiterals) {
             window[winPos] = static_cast<uint8_t>(entry >> 16);
@@ -357,7 +383,7 @@ void RunSteps(UnpackContext* ctx) {
             plainBelow = PlainStepsBelow(ctx);
             continue;
         }
-        Match m = DecodeMatch(tables, history, entry, r);
+        Match m = DecodeMatch(ctx, history, entry, r);
         RecordMatch(history, m);
         left = WrapSub(left, m.Length);
         CopyWindowBytes(window, winPos, m.Distance, m.Length);
