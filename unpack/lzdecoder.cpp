@@ -39,6 +39,7 @@ struct BitReader {
 // A refill leaves at least 56 bits: enough for any step.
 constexpr uint32_t kRefilledBits = 56;
 static_assert(kStepMaxBits <= kRefilledBits, "one refill serves a whole step");
+static_assert(kFastLiteralBits < 16, "two literals of one lookup entry lie within two bytes");
 // A refill loads 8 bytes at Next, at most 8 bytes ahead of the position; it
 // runs only where the position is at kStepRefillAbove or below.
 static_assert(kStepRefillAbove + 8 + 8 <= kInputBufferSize, "a refill's load stays in the buffer");
@@ -157,8 +158,19 @@ inline void CopyInWindow(uint8_t* dst, const uint8_t* src, uint32_t length) {
     uint8_t tail[kCopyBlock];
     if (src >= dst || dst - src >= kCopyBlock) {
         memcpy(tail, dst + length, kCopyBlock);
-        for (uint32_t i = 0; i < length; i += kCopyBlock) {
-            uint8_t block[kCopyBlock];
+        uint8_t block[kCopyBlock];
+        memcpy(block, src, kCopyBlock);
+        memcpy(dst, block, kCopyBlock);
+        // Two blocks a turn, the second read after the first is written,
+        // while both start before the end; then the last one, if any.
+        uint32_t i = kCopyBlock;
+        for (; i + kCopyBlock < length; i += 2 * kCopyBlock) {
+            memcpy(block, src + i, kCopyBlock);
+            memcpy(dst + i, block, kCopyBlock);
+            memcpy(block, src + i + kCopyBlock, kCopyBlock);
+            memcpy(dst + i + kCopyBlock, block, kCopyBlock);
+        }
+        if (i < length) {
             memcpy(block, src + i, kCopyBlock);
             memcpy(dst + i, block, kCopyBlock);
         }
@@ -264,10 +276,12 @@ void RunSteps(UnpackContext* ctx) {
     while (left >= 0) {
         // Fast steps. Below fastEnd a step, and a second literal after it,
         // starts with the unpacked count at 0 or more and no more than
-        // kFlushAbove bytes pending, and its match does not wrap. With Next
-        // below fastIn the position (at least one bit below Next * 8) and
-        // the position after a first literal (at most kFastLiteralBits on)
-        // are below plainBelow.
+        // kFlushAbove bytes pending, and its match does not wrap. The
+        // position and the position after a first literal (at most
+        // kFastLiteralBits on, so less than two bytes) stay below plainBelow
+        // while Next is below fastIn, where at least one bit is available,
+        // or below refilledIn, where a refill has left kRefilledBits (the
+        // position then lies seven bytes below Next).
         uint32_t fastEnd = winPos;
         if (pending < kFlushAbove && winPos < kFastWindowEnd) {
             fastEnd = kFastWindowEnd;
@@ -275,6 +289,7 @@ void RunSteps(UnpackContext* ctx) {
             if (kFlushAbove - pending < fastEnd - winPos) fastEnd = winPos + (kFlushAbove - pending);
         }
         const uint32_t fastIn = plainBelow > 2 ? plainBelow - 2 : 0;
+        const uint32_t refilledIn = plainBelow + kRefilledBits / 8 - 2;
         if (winPos < fastEnd && r.Next < fastIn) {
             const uint32_t start = winPos;
             // Each step starts with a refilled reader and the lookup entry
@@ -336,7 +351,7 @@ void RunSteps(UnpackContext* ctx) {
                     for (uint32_t i = 0; i < m.Length; i++) window[winPos + i] = window[(from + i) & kWindowMask];
                 }
                 winPos += m.Length;
-            } while (winPos < fastEnd && r.Next < fastIn);
+            } while (winPos < fastEnd && r.Next < refilledIn);
             left = WrapSub(left, winPos - start);
             pending += winPos - start;
             if (left < 0) break;
