@@ -156,7 +156,8 @@ inline void RecordMatch(MatchHistory& h, const Match& m) {
 // may still read) stay as they were.
 inline void CopyInWindow(uint8_t* dst, const uint8_t* src, uint32_t length) {
     uint8_t tail[kCopyBlock];
-    if (src >= dst || dst - src >= kCopyBlock) {
+    size_t behind = src < dst ? static_cast<size_t>(dst - src) : 0;  // 0: the source lies ahead
+    if (behind == 0 || behind >= kCopyBlock) {
         memcpy(tail, dst + length, kCopyBlock);
         uint8_t block[kCopyBlock];
         memcpy(block, src, kCopyBlock);
@@ -175,7 +176,7 @@ inline void CopyInWindow(uint8_t* dst, const uint8_t* src, uint32_t length) {
             memcpy(dst + i, block, kCopyBlock);
         }
         memcpy(dst + length, tail, kCopyBlock);
-    } else if (dst - src >= 8) {
+    } else if (behind >= 8) {
         memcpy(tail, dst + length, 8);
         for (uint32_t i = 0; i < length; i += 8) {
             uint64_t block;
@@ -183,7 +184,7 @@ inline void CopyInWindow(uint8_t* dst, const uint8_t* src, uint32_t length) {
             memcpy(dst + i, &block, 8);
         }
         memcpy(dst + length, tail, 8);
-    } else if (dst - src == 1) {  // a run of the byte before
+    } else if (behind == 1) {  // a run of the byte before
         memcpy(tail, dst + length, 8);
         uint64_t run = 0x0101010101010101ull * src[0];
         for (uint32_t i = 0; i < length; i += 8) memcpy(dst + i, &run, 8);
