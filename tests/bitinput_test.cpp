@@ -297,7 +297,7 @@ TEST(LookupTable, AgreesWithTheDecodeRuleOnEveryBitPattern) {
             // A pair's first literal is the rule's one-symbol answer.
             if (pair) {
                 pairs = true;
-                quick = LookupEntry(kLookupLiteral, EntryValue(entry) & 0xFF, EntryFirstBits(entry));
+                quick = LookupEntry(kLookupLiteral, EntryValue(entry) & 0xFF, EntryFirstBits(entry), 0);
             }
             if (quick != exact) {
                 ADD_FAILURE() << "set " << round << " bits " << bits << ": " << std::hex << exact << " vs " << quick;
@@ -323,32 +323,37 @@ TEST(LookupTable, AgreesWithTheDecodeRuleOnEveryBitPattern) {
 }
 
 TEST(LookupTable, EntriesCarryTheStepsValues) {
-    // Code length 5 throughout: what each symbol's entry says.
-    uint32_t e = LookupEntry(kLookupLiteral, 0x41, 5);
+    // Code length 5, code 00110, the extra bits after it all ones: what
+    // each symbol's entry says and the number it gives.
+    const uint64_t bits = 0x37FFFFFFull << 32;  // 00110 then ones
+    uint32_t e = LookupEntry(kLookupLiteral, 0x41, 5, 6);
     EXPECT_EQ(kEntryLiteral, static_cast<int>(EntryKindOf(e)));
     EXPECT_EQ(0x4141u, EntryValue(e));
     EXPECT_EQ(5u, EntryBits(e));
-    e = LookupEntry(kLookupLiteral, 297, 5);  // length slot 27: 224 + 3, 5 extra bits
+    e = LookupEntry(kLookupLiteral, 297, 5, 6);  // length slot 27: 224 + 3 and 5 extra bits
     EXPECT_EQ(kEntryMatch, static_cast<int>(EntryKindOf(e)));
-    EXPECT_EQ(227u, EntryValue(e));
     EXPECT_EQ(5u, EntryExtraBits(e));
     EXPECT_EQ(10u, EntryBits(e));
-    e = LookupEntry(kLookupLiteral, 268, 5);  // short distances 193..256
+    EXPECT_EQ(227u + 31, EntryNumber(bits, e));
+    e = LookupEntry(kLookupLiteral, 268, 5, 6);  // short distances 193..256
     EXPECT_EQ(kEntryShort, static_cast<int>(EntryKindOf(e)));
-    EXPECT_EQ(193u, EntryValue(e));
     EXPECT_EQ(11u, EntryBits(e));
-    e = LookupEntry(kLookupLiteral, 259, 5);
+    EXPECT_EQ(256u, EntryNumber(bits, e));
+    EXPECT_EQ(193u, EntryNumber(0x30ull << 56, e));  // 00110 and six zeros
+    e = LookupEntry(kLookupLiteral, 259, 5, 6);
     EXPECT_EQ(kEntryRecent, static_cast<int>(EntryKindOf(e)));
     EXPECT_EQ(2u, EntryValue(e));
-    EXPECT_EQ(kEntryRepeatLast, static_cast<int>(EntryKindOf(LookupEntry(kLookupLiteral, 256, 5))));
-    EXPECT_EQ(kEntrySwitch, static_cast<int>(EntryKindOf(LookupEntry(kLookupLiteral, 269, 5))));
-    e = LookupEntry(kLookupDistance, 47, 15);  // the farthest slot: 983040 + 1 and 16 extra bits
-    EXPECT_EQ(983041u, DistanceEntryValue(e));
+    EXPECT_EQ(kEntryRepeatLast, static_cast<int>(EntryKindOf(LookupEntry(kLookupLiteral, 256, 5, 6))));
+    EXPECT_EQ(kEntrySwitch, static_cast<int>(EntryKindOf(LookupEntry(kLookupLiteral, 269, 5, 6))));
+    // The farthest slot: 983040 + 1 and 16 extra bits, up to the whole window.
+    e = LookupEntry(kLookupDistance, 47, 15, 0x7FFF);
     EXPECT_EQ(16u, EntryExtraBits(e));
     EXPECT_EQ(31u, EntryBits(e));
-    e = LookupEntry(kLookupRepeat, 8, 3);  // length slot 8: 8 + 2, 1 extra bit
-    EXPECT_EQ(10u, EntryValue(e));
+    EXPECT_EQ(0x100000u, DistanceNumber(~0ull, e));
+    EXPECT_EQ(983041u, DistanceNumber(0xFFFEull << 48, e));
+    e = LookupEntry(kLookupRepeat, 8, 3, 0);  // length slot 8: 8 + 2 and 1 extra bit
     EXPECT_EQ(4u, EntryBits(e));
+    EXPECT_EQ(11u, EntryNumber(0x1ull << 60, e));
 }
 
 TEST_F(BitInputTest, DecodeRuleMatchesTheCanonicalCodesOfTheWriter) {

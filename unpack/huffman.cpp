@@ -40,16 +40,17 @@ uint32_t MakeEntry(uint32_t bits, uint32_t extraBits, uint32_t kind, uint32_t va
 
 }  // namespace
 
-uint32_t LookupEntry(LookupKind kind, uint32_t symbol, uint32_t codeLength) {
+uint32_t LookupEntry(LookupKind kind, uint32_t symbol, uint32_t codeLength, uint32_t code) {
     if (kind == kLookupDistance) {
         if (symbol >= kDistanceSymbols) symbol = 0;  // never in a table built for the alphabet
         uint32_t extra = DistanceExtraBits[symbol];
-        return (codeLength + extra) | extra << 5 | (DistanceBase[symbol] + 1) << 12;
+        uint32_t base = (DistanceBase[symbol] + 1 - (code << extra)) & 0x1FFFFF;
+        return (codeLength + extra) | extra << 5 | base << 11;
     }
     if (kind == kLookupRepeat) {
         if (symbol >= kLengthSlots) symbol = 0;
         uint32_t extra = LengthExtraBits[symbol];
-        return MakeEntry(codeLength + extra, extra, 0, LengthBase[symbol] + kRecentMinLength);
+        return MakeEntry(codeLength + extra, extra, 0, (LengthBase[symbol] + kRecentMinLength - (code << extra)) & 0xFFFF);
     }
     if (symbol < kSymbolRepeatLast) return MakeEntry(codeLength, 0, kEntryLiteral, symbol | symbol << 8);
     if (symbol == kSymbolRepeatLast) return MakeEntry(codeLength, 0, kEntryRepeatLast, 0);
@@ -57,18 +58,18 @@ uint32_t LookupEntry(LookupKind kind, uint32_t symbol, uint32_t codeLength) {
     if (symbol < kSymbolSwitchTables) {
         uint32_t slot = symbol - kSymbolFirstShort;
         uint32_t extra = ShortDistanceExtraBits[slot];
-        return MakeEntry(codeLength + extra, extra, kEntryShort, ShortDistanceBase[slot] + 1u);
+        return MakeEntry(codeLength + extra, extra, kEntryShort, (ShortDistanceBase[slot] + 1u - (code << extra)) & 0xFFFF);
     }
     if (symbol == kSymbolSwitchTables || symbol >= kLiteralSymbols) return MakeEntry(codeLength, 0, kEntrySwitch, 0);
     uint32_t slot = symbol - kSymbolFirstMatch;
     uint32_t extra = LengthExtraBits[slot];
-    return MakeEntry(codeLength + extra, extra, kEntryMatch, LengthBase[slot] + kMatchMinLength);
+    return MakeEntry(codeLength + extra, extra, kEntryMatch, (LengthBase[slot] + kMatchMinLength - (code << extra)) & 0xFFFF);
 }
 
 uint32_t RuleEntry(const HuffTable* table, LookupKind kind, uint32_t bits) {
     uint32_t length;
     uint32_t symbol = HuffDecodeBits(table, bits, &length);
-    return LookupEntry(kind, symbol, length);
+    return LookupEntry(kind, symbol, length, (bits & 0xFFFF) >> (16 - length));
 }
 
 void BuildLookup(const HuffTable* table, uint32_t* lookup, uint32_t bits, LookupKind kind) {
@@ -84,7 +85,7 @@ void BuildLookup(const HuffTable* table, uint32_t* lookup, uint32_t bits, Lookup
         uint32_t span = 1u << (bits - len);
         for (uint32_t index = table->FirstIndex[len]; at < end; index++) {
             uint32_t symbol = table->SortedSymbols[index < table->SymbolCount ? index : 0];
-            uint32_t entry = LookupEntry(kind, symbol, len);
+            uint32_t entry = LookupEntry(kind, symbol, len, at >> (bits - len));
             for (uint32_t stop = at + span; at < stop; at++) lookup[at] = entry;
         }
     }

@@ -8,16 +8,19 @@
 // needs at once:
 //
 //   bits  0..4   bits the entry takes: the code, plus the extra bits that
-//                follow it for a length or short-distance symbol; 0 marks an
-//                entry that the leading bits do not settle (a code longer
-//                than the lookup): the decode rule answers there
+//                follow it for a length or distance symbol; 0 marks an entry
+//                that the leading bits do not settle (a code longer than the
+//                lookup): the decode rule answers there
 //   bits  5..9   how many of them are extra bits; for two literals, the
 //                length of the first one's code
 //   bits 10..12  (literal table) what the symbol is, an EntryKind
 //   bits 16..31  (literal and repeat tables) the value: a literal twice (bits
-//                16..23 and 24..31), two literals, a length base or a short
-//                distance base (plus 1), a recent-distance number
-//   bits 12..31  (distance table) the distance base plus 1
+//                16..23 and 24..31), two literals, a recent-distance number;
+//                or for a number with extra bits (a length, a short
+//                distance) its base less the code shifted above the extra
+//                bits, modulo 1 << 16, so that adding all the bits the entry
+//                takes gives the number (EntryNumber)
+//   bits 11..31  (distance table) the same for the distance, modulo 1 << 21
 //
 // Entries give exactly what the rule gives for every pattern they cover.
 #ifndef QUORVANEL_UNPACK_HUFFMAN_H
@@ -90,14 +93,22 @@ static inline uint32_t EntryBits(uint32_t entry) { return entry & 31; }
 static inline uint32_t EntryExtraBits(uint32_t entry) { return (entry >> 5) & 31; }
 static inline uint32_t EntryKindOf(uint32_t entry) { return (entry >> 10) & 7; }
 static inline uint32_t EntryValue(uint32_t entry) { return entry >> 16; }
-static inline uint32_t DistanceEntryValue(uint32_t entry) { return entry >> 12; }
+// The number an entry of a length or distance gives with the bits at the
+// top of buf, the entry's own bits among them.
+static inline uint32_t EntryNumber(uint64_t buf, uint32_t entry) {
+    return (EntryValue(entry) + static_cast<uint32_t>(buf >> (64 - EntryBits(entry)))) & 0xFFFF;
+}
+static inline uint32_t DistanceNumber(uint64_t buf, uint32_t entry) {
+    return ((entry >> 11) + static_cast<uint32_t>(buf >> (64 - EntryBits(entry)))) & 0x1FFFFF;
+}
 // The bits a one-symbol entry takes; for two literals, those of the first.
 static inline uint32_t EntryFirstBits(uint32_t entry) {
     return EntryKindOf(entry) == kEntryLiterals ? EntryExtraBits(entry) : EntryBits(entry);
 }
 
-// The entry for symbol with a code of the given length.
-uint32_t LookupEntry(LookupKind kind, uint32_t symbol, uint32_t codeLength);
+// The entry for symbol with the code of the given length (its bits in the
+// low codeLength bits of code).
+uint32_t LookupEntry(LookupKind kind, uint32_t symbol, uint32_t codeLength, uint32_t code);
 // Fills the 1 << bits entries of lookup (bits 1..14) from a built table.
 void BuildLookup(const HuffTable* table, uint32_t* lookup, uint32_t bits, LookupKind kind);
 // The entry the decode rule gives for the 16-bit field bits (one symbol).

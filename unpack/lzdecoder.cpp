@@ -78,11 +78,6 @@ inline BitReader ReaderAt(const uint8_t* input, uint32_t pos, uint32_t bit) {
     return r;
 }
 
-// The number in the extra bits that an entry takes after its code.
-inline uint32_t ExtraValue(uint64_t buf, uint32_t entry) {
-    return static_cast<uint32_t>(buf >> (64 - EntryBits(entry))) & ((1u << EntryExtraBits(entry)) - 1);
-}
-
 // Signed counts that wrap as 32-bit two's complement numbers do.
 inline int32_t WrapSub(int32_t a, uint32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) - b); }
 
@@ -113,15 +108,15 @@ inline Match DecodeMatch(const UnpackContext* ctx, const MatchHistory& h, uint32
     Match m;
     uint32_t kind = EntryKindOf(entry);
     if (kind == kEntryMatch) {
-        m.Length = EntryValue(entry) + ExtraValue(r.Buf, entry);
+        m.Length = EntryNumber(r.Buf, entry);
         Consume(r, EntryBits(entry));
         uint32_t d = ctx->FastDistance[r.Buf >> (64 - kFastDistanceBits)];
         if (!d) d = RuleEntry(&ctx->DistanceTable, kLookupDistance, Top16(r.Buf));
-        m.Distance = DistanceEntryValue(d) + ExtraValue(r.Buf, d);
+        m.Distance = DistanceNumber(r.Buf, d);
         Consume(r, EntryBits(d));
         m.Length += MatchLengthBonus(m.Distance);
     } else if (kind == kEntryShort) {
-        m.Distance = EntryValue(entry) + ExtraValue(r.Buf, entry);
+        m.Distance = EntryNumber(r.Buf, entry);
         m.Length = kShortLength;
         Consume(r, EntryBits(entry));
     } else if (kind == kEntryRecent) {
@@ -129,7 +124,7 @@ inline Match DecodeMatch(const UnpackContext* ctx, const MatchHistory& h, uint32
         m.Distance = h.Recent[(h.Count - 1 - EntryValue(entry)) & 3];
         uint32_t e = ctx->FastRepeat[r.Buf >> (64 - kFastRepeatBits)];
         if (!e) e = RuleEntry(&ctx->RepeatTable, kLookupRepeat, Top16(r.Buf));
-        m.Length = EntryValue(e) + ExtraValue(r.Buf, e) + RecentLengthBonus(m.Distance);
+        m.Length = EntryNumber(r.Buf, e) + RecentLengthBonus(m.Distance);
         Consume(r, EntryBits(e));
     } else {
         Consume(r, EntryBits(entry));
@@ -154,10 +149,11 @@ inline void RecordMatch(MatchHistory& h, const Match& m) {
 // anywhere ahead. What the last block writes past the end is put back, so
 // the window's older bytes there (which a match reaching ahead in the ring
 // may still read) stay as they were.
-inline void CopyInWindow(uint8_t* dst, const uint8_t* src, uint32_t length) {
+// behind is how far the source lies behind the destination, 0 when it
+// lies ahead or at the same place.
+inline void CopyInWindow(uint8_t* dst, const uint8_t* src, uint32_t length, uint32_t behind) {
     uint8_t tail[kCopyBlock];
-    size_t behind = src < dst ? static_cast<size_t>(dst - src) : 0;  // 0: the source lies ahead
-    if (behind == 0 || behind >= kCopyBlock) {
+    if (behind - 1 >= kCopyBlock - 1) {  // 0, or kCopyBlock and more
         memcpy(tail, dst + length, kCopyBlock);
         uint8_t block[kCopyBlock];
         memcpy(block, src, kCopyBlock);
@@ -198,7 +194,7 @@ inline void CopyInWindow(uint8_t* dst, const uint8_t* src, uint32_t length) {
 inline void CopyWindowBytes(uint8_t* window, uint32_t pos, uint32_t distance, uint32_t length) {
     uint32_t from = (pos - distance) & kWindowMask;
     if (from + length + kCopyBlock <= kWindowSize && pos + length + kCopyBlock <= kWindowSize) {
-        CopyInWindow(window + pos, window + from, length);
+        CopyInWindow(window + pos, window + from, length, from < pos ? pos - from : 0);
         return;
     }
     for (uint32_t i = 0; i < length; i++) {
@@ -299,7 +295,7 @@ void RunSteps(UnpackContext* ctx) {
             // the lookups do not settle (a code longer than they reach), and
             // a table switch, leave the stretch before anything is consumed:
             // the exact step takes them, so that nothing here is a call.
-            Refill(r, input);
+            Refill(r, ctx->InputBuffer);
             uint32_t entry = LiteralLookup(ctx, r.Buf);
             do {
                 uint32_t kind = EntryKindOf(entry);
@@ -312,7 +308,7 @@ void RunSteps(UnpackContext* ctx) {
                     winPos += 1 + kind;
                     Consume(r, EntryBits(entry));
                     entry = LiteralLookup(ctx, r.Buf);  // at least 56 - 15 bits are left
-                    Refill(r, input);
+                    Refill(r, ctx->InputBuffer);
                     continue;
                 }
                 Match m;
@@ -320,12 +316,12 @@ void RunSteps(UnpackContext* ctx) {
                     uint64_t after = r.Buf << EntryBits(entry);
                     uint32_t d = ctx->FastDistance[after >> (64 - kFastDistanceBits)];
                     if (!d) break;
-                    m.Length = EntryValue(entry) + ExtraValue(r.Buf, entry);
-                    m.Distance = DistanceEntryValue(d) + ExtraValue(after, d);
+                    m.Length = EntryNumber(r.Buf, entry);
+                    m.Distance = DistanceNumber(after, d);
                     Consume(r, EntryBits(entry) + EntryBits(d));
                     m.Length += MatchLengthBonus(m.Distance);
                 } else if (kind == kEntryShort) {
-                    m.Distance = EntryValue(entry) + ExtraValue(r.Buf, entry);
+                    m.Distance = EntryNumber(r.Buf, entry);
                     m.Length = kShortLength;
                     Consume(r, EntryBits(entry));
                 } else if (kind == kEntryRecent) {
@@ -333,7 +329,7 @@ void RunSteps(UnpackContext* ctx) {
                     uint32_t e = ctx->FastRepeat[after >> (64 - kFastRepeatBits)];
                     if (!e) break;
                     m.Distance = history.Recent[(history.Count - 1 - EntryValue(entry)) & 3];
-                    m.Length = EntryValue(e) + ExtraValue(after, e) + RecentLengthBonus(m.Distance);
+                    m.Length = EntryNumber(after, e) + RecentLengthBonus(m.Distance);
                     Consume(r, EntryBits(entry) + EntryBits(e));
                 } else if (kind == kEntryRepeatLast) {
                     m.Length = history.PrevLength;
@@ -342,12 +338,14 @@ void RunSteps(UnpackContext* ctx) {
                 } else {
                     break;  // a table switch
                 }
-                Refill(r, input);
+                Refill(r, ctx->InputBuffer);
                 entry = LiteralLookup(ctx, r.Buf);
                 RecordMatch(history, m);
                 uint32_t from = (winPos - m.Distance) & kWindowMask;
                 if (from + m.Length + kCopyBlock <= kWindowSize) {
-                    CopyInWindow(window + winPos, window + from, m.Length);
+                    // The destination does not wrap: a source behind it lies
+                    // the distance back.
+                    CopyInWindow(window + winPos, window + from, m.Length, from < winPos ? m.Distance : 0);
                 } else {
                     for (uint32_t i = 0; i < m.Length; i++) window[winPos + i] = window[(from + i) & kWindowMask];
                 }
