@@ -52,7 +52,7 @@ uint32_t LookupEntry(LookupKind kind, uint32_t symbol, uint32_t codeLength, uint
         uint32_t extra = LengthExtraBits[symbol];
         return MakeEntry(codeLength + extra, extra, 0, (LengthBase[symbol] + kRecentMinLength - (code << extra)) & 0xFFFF);
     }
-    if (symbol < kSymbolRepeatLast) return MakeEntry(codeLength, 0, kEntryLiteral, symbol | symbol << 8);
+    if (symbol < kSymbolRepeatLast) return MakeEntry(codeLength, 0, kEntryLiteral, symbol);
     if (symbol == kSymbolRepeatLast) return MakeEntry(codeLength, 0, kEntryRepeatLast, 0);
     if (symbol < kSymbolFirstShort) return MakeEntry(codeLength, 0, kEntryRecent, symbol - kSymbolFirstRecent);
     if (symbol < kSymbolSwitchTables) {
@@ -91,21 +91,4 @@ void BuildLookup(const HuffTable* table, uint32_t* lookup, uint32_t bits, Lookup
     }
     // Longer codes: the rule.
     for (; at < size; at++) lookup[at] = 0;
-    if (kind != kLookupLiteral) return;
-
-    // Two literals in one entry where the second code also lies wholly in
-    // the leading bits: after the first code's length, the entry's remaining
-    // bits lead the entry of the second.
-    for (uint32_t p = 0; p < size; p++) {
-        uint32_t first = lookup[p];
-        if (EntryKindOf(first) != kEntryLiteral || first == 0) continue;
-        uint32_t firstBits = EntryBits(first);
-        uint32_t second = lookup[(p << firstBits) & (size - 1)];
-        uint32_t secondKind = EntryKindOf(second);
-        if (second == 0 || secondKind > kEntryLiterals) continue;
-        uint32_t secondBits = EntryFirstBits(second);
-        if (firstBits + secondBits > bits) continue;
-        lookup[p] = MakeEntry(firstBits + secondBits, firstBits, kEntryLiterals,
-                              (EntryValue(first) & 0xFF) | (EntryValue(second) & 0xFF) << 8);
-    }
 }

@@ -11,11 +11,10 @@
 //                follow it for a length or distance symbol; 0 marks an entry
 //                that the leading bits do not settle (a code longer than the
 //                lookup): the decode rule answers there
-//   bits  5..9   how many of them are extra bits; for two literals, the
-//                length of the first one's code
+//   bits  5..9   how many of them are extra bits
 //   bits 10..12  (literal table) what the symbol is, an EntryKind
-//   bits 16..31  (literal and repeat tables) the value: a literal twice (bits
-//                16..23 and 24..31), two literals, a recent-distance number;
+//   bits 16..31  (literal and repeat tables) the value: a literal, a
+//                recent-distance number;
 //                or for a number with extra bits (a length, a short
 //                distance) its base less the code shifted above the extra
 //                bits, modulo 1 << 16, so that adding all the bits the entry
@@ -73,20 +72,19 @@ static inline uint32_t HuffDecodeBits(const HuffTable* table, uint32_t bits, uin
 
 // Which alphabet a lookup serves; it decides what its entries say.
 enum LookupKind {
-    kLookupLiteral,   // the literal table: literals (two where both fit), matches, control symbols
+    kLookupLiteral,   // the literal table: literals, matches, control symbols
     kLookupDistance,  // distance slots: base + 1 and extra bits
     kLookupRepeat     // length slots of recent-distance matches: base + 2 and extra bits
 };
 
 // What a literal-table entry stands for.
 enum EntryKind {
-    kEntryLiteral = 0,     // one literal
-    kEntryLiterals = 1,    // two literals, one after the other
-    kEntryMatch = 2,       // 270..297: length base + 3 and its extra bits; a distance code follows
-    kEntryShort = 3,       // 261..268: short distance base + 1 and its extra bits; length 2
-    kEntryRecent = 4,      // 257..260: recent distance number 0..3; a repeat-table code follows
-    kEntryRepeatLast = 5,  // 256
-    kEntrySwitch = 6       // 269
+    kEntryLiteral = 0,     // 0..255
+    kEntryMatch = 1,       // 270..297: length base + 3 and its extra bits; a distance code follows
+    kEntryShort = 2,       // 261..268: short distance base + 1 and its extra bits; length 2
+    kEntryRecent = 3,      // 257..260: recent distance number 0..3; a repeat-table code follows
+    kEntryRepeatLast = 4,  // 256
+    kEntrySwitch = 5       // 269
 };
 
 static inline uint32_t EntryBits(uint32_t entry) { return entry & 31; }
@@ -101,21 +99,17 @@ static inline uint32_t EntryNumber(uint64_t buf, uint32_t entry) {
 static inline uint32_t DistanceNumber(uint64_t buf, uint32_t entry) {
     return ((entry >> 11) + static_cast<uint32_t>(buf >> (64 - EntryBits(entry)))) & 0x1FFFFF;
 }
-// The bits a one-symbol entry takes; for two literals, those of the first.
-static inline uint32_t EntryFirstBits(uint32_t entry) {
-    return EntryKindOf(entry) == kEntryLiterals ? EntryExtraBits(entry) : EntryBits(entry);
-}
 
 // The entry for symbol with the code of the given length (its bits in the
 // low codeLength bits of code).
 uint32_t LookupEntry(LookupKind kind, uint32_t symbol, uint32_t codeLength, uint32_t code);
 // Fills the 1 << bits entries of lookup (bits 1..14) from a built table.
 void BuildLookup(const HuffTable* table, uint32_t* lookup, uint32_t bits, LookupKind kind);
-// The entry the decode rule gives for the 16-bit field bits (one symbol).
+// The entry the decode rule gives for the 16-bit field bits.
 uint32_t RuleEntry(const HuffTable* table, LookupKind kind, uint32_t bits);
 
-// The one-symbol entry for the leading bits of a 16-bit field, by lookup
-// where that settles it and by the rule otherwise.
+// The entry for the leading bits of a 16-bit field, by lookup where that
+// settles it and by the rule otherwise.
 static inline uint32_t LookupOrRule(const uint32_t* lookup, uint32_t lookupBits, const HuffTable* table,
                                     LookupKind kind, uint32_t bits) {
     uint32_t entry = lookup[bits >> (16 - lookupBits)];

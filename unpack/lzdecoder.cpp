@@ -39,10 +39,11 @@ struct BitReader {
 // A refill leaves at least 56 bits: enough for any step.
 constexpr uint32_t kRefilledBits = 56;
 static_assert(kStepMaxBits <= kRefilledBits, "one refill serves a whole step");
-static_assert(kFastLiteralBits < 16, "two literals of one lookup entry lie within two bytes");
 // A refill loads 8 bytes at Next, at most 8 bytes ahead of the position; it
-// runs only where the position is at kStepRefillAbove or below.
-static_assert(kStepRefillAbove + 8 + 8 <= kInputBufferSize, "a refill's load stays in the buffer");
+// runs where the position is at kStepRefillAbove or below, or right after a
+// step that started there.
+static_assert(kStepRefillAbove + (kStepMaxBits + 7) / 8 + 8 + 8 <= kInputBufferSize,
+              "a refill's load stays in the buffer");
 static_assert(RefillKeepsPosition(kStepRefillAbove), "a refill happens only where the carried bytes hold the position");
 static_assert(kMaxMatchLength < kFlushMargin, "a step adds at most one match: unwritten bytes are never overwritten");
 
@@ -241,8 +242,7 @@ constexpr uint32_t kFastWindowEnd = kWindowSize - kMaxMatchLength - kCopyBlock;
 // input position stays below the refill mark and the end of the input,
 // the unpacked count stays above 0, the pending bytes below the flush mark,
 // and the window position far enough from the end that no match's
-// destination wraps. Only there are two literals taken from one lookup
-// entry; a table switch always goes to the exact step.
+// destination wraps. A table switch always goes to the exact step.
 //
 // The decoder never rejects input: every symbol has a meaning, an index
 // outside a table gives its symbol 0, any distance names a byte of the ring.
@@ -271,23 +271,22 @@ void RunSteps(UnpackContext* ctx) {
     uint32_t plainBelow = PlainStepsBelow(ctx);
 
     while (left >= 0) {
-        // Fast steps. Below fastEnd a step, and a second literal after it,
-        // starts with the unpacked count at 0 or more and no more than
-        // kFlushAbove bytes pending, and its match does not wrap. The
-        // position and the position after a first literal (at most
-        // kFastLiteralBits on, so less than two bytes) stay below plainBelow
-        // while Next is below fastIn, where at least one bit is available,
-        // or below refilledIn, where a refill has left kRefilledBits (the
-        // position then lies seven bytes below Next).
+        // Fast steps. Below fastEnd a step starts with the unpacked count
+        // at 0 or more and no more than kFlushAbove bytes pending, and its
+        // match does not wrap. Its position is below plainBelow while Next
+        // is at most fastIn, where at least one bit is available (the
+        // position then lies at least a bit below Next * 8), or at most
+        // refilledIn, where a refill has left kRefilledBits (the position
+        // then lies at least seven bytes below Next).
         uint32_t fastEnd = winPos;
-        if (pending < kFlushAbove && winPos < kFastWindowEnd) {
+        if (pending <= kFlushAbove && winPos < kFastWindowEnd) {
             fastEnd = kFastWindowEnd;
-            if (static_cast<uint32_t>(left) < fastEnd - winPos) fastEnd = winPos + static_cast<uint32_t>(left);
-            if (kFlushAbove - pending < fastEnd - winPos) fastEnd = winPos + (kFlushAbove - pending);
+            if (static_cast<uint32_t>(left) < fastEnd - winPos) fastEnd = winPos + static_cast<uint32_t>(left) + 1;
+            if (kFlushAbove - pending < fastEnd - winPos) fastEnd = winPos + (kFlushAbove - pending) + 1;
         }
-        const uint32_t fastIn = plainBelow > 2 ? plainBelow - 2 : 0;
-        const uint32_t refilledIn = plainBelow + kRefilledBits / 8 - 2;
-        if (winPos < fastEnd && r.Next < fastIn) {
+        const uint32_t fastIn = plainBelow;
+        const uint32_t refilledIn = plainBelow + kRefilledBits / 8 - 1;
+        if (winPos < fastEnd && r.Next <= fastIn) {
             const uint32_t start = winPos;
             // Each step starts with a refilled reader and the lookup entry
             // for its leading bits, taken before the refill that follows
@@ -299,13 +298,9 @@ void RunSteps(UnpackContext* ctx) {
             uint32_t entry = LiteralLookup(ctx, r.Buf);
             do {
                 uint32_t kind = EntryKindOf(entry);
-                if (kind <= kEntryLiterals) {
+                if (kind == kEntryLiteral) {
                     if (!entry) break;
-                    // The second store writes the second literal, or the
-                    // first once more.
-                    window[winPos] = static_cast<uint8_t>(entry >> 16);
-                    window[winPos + kind] = static_cast<uint8_t>(entry >> 24);
-                    winPos += 1 + kind;
+                    window[winPos++] = static_cast<uint8_t>(EntryValue(entry));
                     Consume(r, EntryBits(entry));
                     entry = LiteralLookup(ctx, r.Buf);  // at least 56 - 15 bits are left
                     Refill(r, ctx->InputBuffer);
@@ -350,7 +345,7 @@ void RunSteps(UnpackContext* ctx) {
                     for (uint32_t i = 0; i < m.Length; i++) window[winPos + i] = window[(from + i) & kWindowMask];
                 }
                 winPos += m.Length;
-            } while (winPos < fastEnd && r.Next < refilledIn);
+            } while (winPos < fastEnd && r.Next <= refilledIn);
             left = WrapSub(left, winPos - start);
             pending += winPos - start;
             if (left < 0) break;
@@ -379,12 +374,12 @@ void RunSteps(UnpackContext* ctx) {
         uint32_t entry = LiteralLookup(ctx, r.Buf);
         if (!entry) entry = RuleEntry(&ctx->LiteralTable, kLookupLiteral, Top16(r.Buf));
         uint32_t kind = EntryKindOf(entry);
-        if (kind <= kEntryLiterals) {
-            window[winPos] = static_cast<uint8_t>(entry >> 16);
+        if (kind == kEntryLiteral) {
+            window[winPos] = static_cast<uint8_t>(EntryValue(entry));
             winPos = (winPos + 1) & kWindowMask;
             pending++;
             left--;
-            Consume(r, EntryFirstBits(entry));
+            Consume(r, EntryBits(entry));
             continue;
         }
         if (kind == kEntrySwitch) {
