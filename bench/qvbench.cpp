@@ -173,7 +173,7 @@ int Memory(const char* archivePath) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && strcmp(argv[1], "speed") == 0) return Speed(argv[2], argv[3], 3);
+    if (argc == 4 && strcmp(argv[1], "speed") == 0) return Speed(argv[2], argv[3], 5);
     if (argc == 3 && strcmp(argv[1], "memory") == 0) return Memory(argv[2]);
     if ((argc == 3 || argc == 4) && strcmp(argv[1], "decode") == 0)
         return DecodeOnly(argv[2], argc == 4 ? atoi(argv[3]) : 10);

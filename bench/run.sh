@@ -7,7 +7,7 @@
 # packed sizes at every level against gzip -9, xz -6 and zstd -19 on a tar of
 # the same tree, packing speed of the default level against gzip -9 (CPU
 # seconds, one thread each), decoding speed of the installer's decoder
-# against zlib's inflate and libdeflate (MB/s of output, best of three),
+# against zlib's inflate and libdeflate (MB/s of output, best of five),
 # decoding peak memory above the process baseline, and installing speed
 # (decode, write the files, their times and attributes) of qvinstall against
 # tar -xzf of the same files (wall clock, best of five, tar with its gzip).
