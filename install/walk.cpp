@@ -123,13 +123,14 @@ EntrySink MemorySink(uint8_t* memory, size_t capacity) {
     return sink;
 }
 
+uint32_t EntryDataOffset(const UnpackContext* ctx) {
+    return static_cast<uint32_t>(ctx->NextBlock) - ctx->EntryHeader.PackedSize;
+}
+
 bool DecodeArchiveEntry(ArchiveWalk* walk, EntrySink* sink) {
     UnpackContext* ctx = walk->Context;
     const FileBlockHeader* header = &ctx->EntryHeader;
-    // The packed data ends where the block does. Counted in unsigned 32 bits:
-    // a hostile packed size then names some offset, never an overflow.
-    uint32_t dataStart = static_cast<uint32_t>(ctx->NextBlock) - header->PackedSize;
-    SeekFile(ctx->ArchiveFile, static_cast<int32_t>(dataStart), kSeekFromStart);
+    SeekFile(ctx->ArchiveFile, static_cast<int32_t>(EntryDataOffset(ctx)), kSeekFromStart);
 
     ctx->SkipMode = sink ? 0 : 1;
     ctx->DataChecksum = InitialDataChecksum(ctx->ArchiveFormat);

@@ -69,6 +69,11 @@ EntrySink FileSink(FILE* file);
 EntrySink NullSink(void);  // checksummed, then dropped
 EntrySink MemorySink(uint8_t* memory, size_t capacity);
 
+// File offset of the packed data of the entry just delivered: it ends where
+// the block does. Counted in unsigned 32 bits, so that a hostile packed size
+// names some offset and never overflows.
+uint32_t EntryDataOffset(const UnpackContext* ctx);
+
 // Decodes the entry just delivered into sink and returns true when its
 // checksum agrees with the stored one. Without a sink the entry is decoded
 // in skip mode: nothing is written or compared (false), but the window and

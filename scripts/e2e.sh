@@ -7,7 +7,8 @@
 # The happy path (default target, Enter, success box, installed tree,
 # registry, Start Menu, screenshots, backdrop pixels) runs with the shipped
 # 32-bit installer; every other scenario runs with the 64-bit build of the
-# same sources, which starts in seconds instead of a minute under qemu.
+# same sources, which starts in seconds also where 32-bit code runs only
+# under qemu (about a minute per start).
 # --happy-arch x86_64 runs everything 64-bit (for quick iterations).
 # --no-build uses the installers already in build/.
 #
@@ -70,13 +71,13 @@ done
 stage_x64=$root/build/stage-x86_64
 stage_happy=$root/build/stage-$happy_arch
 
-# shellcheck source=wine-env.sh
-source scripts/wine-env.sh
-# shellcheck source=xvfb.sh
-source scripts/xvfb.sh
+# shellcheck source=lib/wine-env.sh
+source scripts/lib/wine-env.sh
+# shellcheck source=lib/xvfb.sh
+source scripts/lib/xvfb.sh
 qv_wine_env x86_64 || { fail "wine set up" "see above"; finish; }
-# shellcheck source=installer-lib.sh
-source scripts/installer-lib.sh
+# shellcheck source=lib/installer-lib.sh
+source scripts/lib/installer-lib.sh
 qv_build_probe || { fail "probe program built" "see above"; finish; }
 
 cleanup() {
@@ -369,7 +370,7 @@ scenario_keep_settings() {
 scenario_corrupt() {
     echo "--- damaged installer"
     local damaged=$out/damaged-x86_64.exe name=QRVNL.EXE target='C:\qv-damaged'
-    if ! python3 scripts/e2e-tools.py corrupt "$(installer x86_64)" "$damaged" "$name"; then
+    if ! python3 scripts/e2e-tools.py corrupt build/native/tools/qvinstall "$(installer x86_64)" "$damaged" "$name"; then
         fail "damaged installer made" "e2e-tools corrupt failed"
         return
     fi

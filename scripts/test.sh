@@ -73,10 +73,10 @@ end_to_end() {
 
 stage "install dependencies" bash scripts/deps.sh || true
 mkdir -p build
-# shellcheck source=xvfb.sh
-source scripts/xvfb.sh
-# shellcheck source=wine-env.sh
-source scripts/wine-env.sh
+# shellcheck source=lib/xvfb.sh
+source scripts/lib/xvfb.sh
+# shellcheck source=lib/wine-env.sh
+source scripts/lib/wine-env.sh
 cleanup() {
     [ -n "${WINESERVER:-}" ] && "$WINESERVER" -k >/dev/null 2>&1
     qv_stop_xvfb

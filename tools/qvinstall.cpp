@@ -39,7 +39,8 @@ const char kUsage[] =
     "\n"
     "Commands:\n"
     "  list FILE            show every entry: sizes, ratio, date and time,\n"
-    "                       attributes, stored checksum, flags, version, name\n"
+    "                       attributes, stored checksum, flags, version, the\n"
+    "                       file offset of its packed data, name\n"
     "  test FILE            decode every entry and check its checksum; writes nothing\n"
     "  install FILE TARGET  create TARGET (with missing parents) and install into it;\n"
     "                       the settings file QUORZIP.SET is kept when present\n"
@@ -145,8 +146,8 @@ int CommandList(const char* file) {
     printf("Archive %s (%s signature at offset %d, main header flags %04X)\n", file,
            ctx->ArchiveFormat == kFormatOldSignature ? "old" : "Rar!", s.walk.ArchiveStart,
            ctx->ArchiveHeader.BlockFlags);
-    printf("%10s %10s %5s %-19s %-6s %-8s %-5s %-4s %s\n", "Packed", "Unpacked", "Ratio",
-           "Date and time", "Attr", "Checksum", "Flags", "Ver", "Name");
+    printf("%10s %10s %5s %-19s %-6s %-8s %-5s %-4s %10s %s\n", "Packed", "Unpacked", "Ratio",
+           "Date and time", "Attr", "Checksum", "Flags", "Ver", "Data at", "Name");
     uint64_t packed = 0, unpacked = 0;
     uint32_t files = 0;
     int result = kInstallOk;
@@ -164,9 +165,9 @@ int CommandList(const char* file) {
         FormatRatio(h->PackedSize, h->UnpackedSize, ratio, sizeof ratio);
         const char* note = !IsSafeStoredName(h->Name) ? "  (refused: unsafe name)" : "";
         if (step == kWalkContinuedEntry) note = "  (incomplete: continued from a previous volume)";
-        printf("%10u %10u %s %s %s %08X %04X  %u.%u  %s%s\n", h->PackedSize, h->UnpackedSize,
+        printf("%10u %10u %s %s %s %08X %04X  %u.%u  %10u %s%s\n", h->PackedSize, h->UnpackedSize,
                ratio, when, attrs, h->DataCrc, h->BlockFlags, h->VersionNeeded / 10,
-               h->VersionNeeded % 10, h->Name, note);
+               h->VersionNeeded % 10, EntryDataOffset(ctx), h->Name, note);
         packed += h->PackedSize;
         unpacked += h->UnpackedSize;
         files++;
