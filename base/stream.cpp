@@ -14,12 +14,7 @@ size_t WriteBytes(FILE* stream, const void* buffer, size_t count) {
 }
 
 int SeekFile(FILE* stream, int32_t offset, int origin) {
-    if (origin == kSeekFromStart && offset >= 0 && TellFile(stream) == offset) return 0;
     return fseek(stream, offset, origin == kSeekFromStart ? SEEK_SET : SEEK_CUR) == 0 ? 0 : -1;
-}
-
-void SetStreamBuffer(FILE* stream, void* buffer, size_t size) {
-    setvbuf(stream, static_cast<char*>(buffer), _IOFBF, size);
 }
 
 void SetUnbuffered(FILE* stream) { setvbuf(stream, NULL, _IONBF, 0); }

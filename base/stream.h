@@ -19,12 +19,8 @@ void CloseFile(FILE* stream);  // nothing without a stream
 size_t ReadBytes(FILE* stream, void* buffer, size_t count);
 // Bytes written; 0 without writing when there is no stream.
 size_t WriteBytes(FILE* stream, const void* buffer, size_t count);
-// 0 on success, -1 on failure. A seek from the start to where the stream
-// already stands is not made: it would drop the bytes the stream holds.
+// 0 on success, -1 on failure.
 int SeekFile(FILE* stream, int32_t offset, int origin);
-// Before any other use of a stream: reads go through buffer (size bytes,
-// which must outlive the stream) instead of the stream's own small one.
-void SetStreamBuffer(FILE* stream, void* buffer, size_t size);
 // Before any other use of a stream: writes go straight to the file, not
 // through a buffer that the bytes would be copied into first.
 void SetUnbuffered(FILE* stream);

@@ -19,9 +19,6 @@ WalkOpenResult OpenArchiveWalk(ArchiveWalk* walk, UnpackContext* ctx) {
     walk->FirstEntry = true;
     ctx->ArchiveFile = OpenFileShared(ctx->ArchivePath, "rb", kShareDenyWrite);
     if (!ctx->ArchiveFile) return kWalkCannotOpen;
-    // Without the memory the stream's own buffer serves.
-    walk->ReadBuffer = static_cast<uint8_t*>(AllocZeroed(kWalkReadBufferSize));
-    if (walk->ReadBuffer) SetStreamBuffer(ctx->ArchiveFile, walk->ReadBuffer, kWalkReadBufferSize);
     WalkOpenResult result = kWalkOpened;
     if (LocateArchive(ctx) == kArchiveNone) {
         result = kWalkNoArchive;
@@ -32,7 +29,6 @@ WalkOpenResult OpenArchiveWalk(ArchiveWalk* walk, UnpackContext* ctx) {
     if (result != kWalkOpened) {
         CloseFile(ctx->ArchiveFile);
         ctx->ArchiveFile = NULL;
-        FreeAndClear(&walk->ReadBuffer);
         return result;
     }
     // LocateArchive stops behind the main header's fixed bytes, which begin
@@ -76,7 +72,6 @@ void CloseArchiveWalk(ArchiveWalk* walk) {
     FreeAndClear(&ctx->WindowMemory);
     CloseFile(ctx->ArchiveFile);
     ctx->ArchiveFile = NULL;
-    FreeAndClear(&walk->ReadBuffer);
     walk->Context = NULL;
 }
 

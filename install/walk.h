@@ -24,12 +24,7 @@ struct ArchiveWalk {
     uint32_t SubBlocks;      // sub-blocks stepped over so far
     bool FirstEntry;         // no file entry delivered yet
     bool Delivered;          // an entry was delivered: the next step starts behind it
-    uint8_t* ReadBuffer;     // the archive stream's buffer (kWalkReadBufferSize bytes), when there is one
 };
-
-// The archive stream reads through a buffer of this size: entries and their
-// headers follow each other, so one read serves many small entries.
-enum { kWalkReadBufferSize = 0x10000 };
 
 enum WalkOpenResult {
     kWalkOpened,
@@ -47,13 +42,12 @@ enum WalkStep {
 };
 
 // Opens ctx->ArchivePath as the archive stream (others may read it, not
-// change it) with a read buffer of the walk's own, finds the archive, takes
-// the window and steps over the rest of the main header. On any result but
-// kWalkOpened nothing is left open.
+// change it), finds the archive, takes the window and steps over the rest of
+// the main header. On any result but kWalkOpened nothing is left open.
 WalkOpenResult OpenArchiveWalk(ArchiveWalk* walk, UnpackContext* ctx);
 // Moves to the next file entry, past the one delivered before and its data.
 WalkStep NextArchiveEntry(ArchiveWalk* walk);
-// Frees the window, closes the stream and frees its buffer.
+// Frees the window and closes the stream.
 void CloseArchiveWalk(ArchiveWalk* walk);
 
 // Where an entry's unpacked bytes go. Every sink counts what it took.
