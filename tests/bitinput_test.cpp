@@ -275,12 +275,13 @@ TEST(LookupTable, AgreesWithTheDecodeRuleOnEveryBitPattern) {
     };
     const Alphabet alphabets[] = {{298, kLookupLiteral, kFastLiteralBits}, {48, kLookupDistance, kFastDistanceBits},
                                   {28, kLookupRepeat, kFastRepeatBits},    {298, kLookupLiteral, 12},
-                                  {48, kLookupDistance, 9},                {2, kLookupRepeat, 8}};
+                                  {48, kLookupDistance, 9},                {2, kLookupRepeat, 8},
+                                  {19, kLookupSymbol, 7}};
     HuffTable table;
     std::vector<uint32_t> lookup(1 << 12);
     int settledSomewhere = 0, sets = 0;
-    for (int round = 0; round < 180; round++) {
-        const Alphabet& a = alphabets[round % 6];
+    for (int round = 0; round < 210; round++) {
+        const Alphabet& a = alphabets[round % 7];
         qvtest::Lengths lengths = RandomLengths(rng, a.count);
         // Stale positions of a table built earlier stay as they were.
         for (uint32_t i = 0; i < kLiteralSymbols; i++) table.SortedSymbols[i] = rng() % a.count;

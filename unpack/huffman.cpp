@@ -41,6 +41,7 @@ uint32_t MakeEntry(uint32_t bits, uint32_t extraBits, uint32_t kind, uint32_t va
 }  // namespace
 
 uint32_t LookupEntry(LookupKind kind, uint32_t symbol, uint32_t codeLength, uint32_t code) {
+    if (kind == kLookupSymbol) return MakeEntry(codeLength, 0, 0, symbol);
     if (kind == kLookupDistance) {
         if (symbol >= kDistanceSymbols) symbol = 0;  // never in a table built for the alphabet
         uint32_t extra = DistanceExtraBits[symbol];

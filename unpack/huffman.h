@@ -74,7 +74,8 @@ static inline uint32_t HuffDecodeBits(const HuffTable* table, uint32_t bits, uin
 enum LookupKind {
     kLookupLiteral,   // the literal table: literals, matches, control symbols
     kLookupDistance,  // distance slots: base + 1 and extra bits
-    kLookupRepeat     // length slots of recent-distance matches: base + 2 and extra bits
+    kLookupRepeat,    // length slots of recent-distance matches: base + 2 and extra bits
+    kLookupSymbol     // any alphabet: the symbol itself as the value
 };
 
 // What a literal-table entry stands for.
