@@ -309,10 +309,11 @@ TEST(LookupTable, EntriesCarryTheStepsValues) {
     // each symbol's entry says and the number it gives.
     const uint64_t bits = 0x37FFFFFFull << 32;  // 00110 then ones
     uint32_t e = LookupEntry(kLookupLiteral, 0x41, 5, 6);
-    EXPECT_EQ(kEntryLiteral, static_cast<int>(EntryKindOf(e)));
-    EXPECT_EQ(0x41u, EntryValue(e));
+    EXPECT_TRUE(IsLiteralEntry(e));
+    EXPECT_EQ(0x41u, EntryLiteral(e));
     EXPECT_EQ(5u, EntryBits(e));
     e = LookupEntry(kLookupLiteral, 297, 5, 6);  // length slot 27: 224 + 3 and 5 extra bits
+    EXPECT_FALSE(IsLiteralEntry(e));
     EXPECT_EQ(kEntryMatch, static_cast<int>(EntryKindOf(e)));
     EXPECT_EQ(5u, EntryExtraBits(e));
     EXPECT_EQ(10u, EntryBits(e));
@@ -333,6 +334,11 @@ TEST(LookupTable, EntriesCarryTheStepsValues) {
     EXPECT_EQ(31u, EntryBits(e));
     EXPECT_EQ(0x100000u, DistanceNumber(~0ull, e));
     EXPECT_EQ(983041u, DistanceNumber(0xFFFEull << 48, e));
+    // Only literals look like literals, whatever the code.
+    for (uint32_t symbol = 0; symbol < kLiteralSymbols; symbol++)
+        for (uint32_t length : {1u, 9u, 15u})
+            for (uint32_t code : {0u, 1u, (1u << length) - 1})
+                ASSERT_EQ(symbol < 256, IsLiteralEntry(LookupEntry(kLookupLiteral, symbol, length, code))) << symbol;
     e = LookupEntry(kLookupRepeat, 8, 3, 0);  // length slot 8: 8 + 2 and 1 extra bit
     EXPECT_EQ(4u, EntryBits(e));
     EXPECT_EQ(11u, EntryNumber(0x1ull << 60, e));

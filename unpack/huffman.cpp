@@ -51,20 +51,20 @@ uint32_t LookupEntry(LookupKind kind, uint32_t symbol, uint32_t codeLength, uint
     if (kind == kLookupRepeat) {
         if (symbol >= kLengthSlots) symbol = 0;
         uint32_t extra = LengthExtraBits[symbol];
-        return MakeEntry(codeLength + extra, extra, 0, (LengthBase[symbol] + kRecentMinLength - (code << extra)) & 0xFFFF);
+        return MakeEntry(codeLength + extra, extra, 0, (LengthBase[symbol] + kRecentMinLength - (code << extra)) & 0x7FFF);
     }
-    if (symbol < kSymbolRepeatLast) return MakeEntry(codeLength, 0, kEntryLiteral, symbol);
+    if (symbol < kSymbolRepeatLast) return MakeEntry(codeLength, 0, kEntryLiteral, symbol | 0x8000);
     if (symbol == kSymbolRepeatLast) return MakeEntry(codeLength, 0, kEntryRepeatLast, 0);
     if (symbol < kSymbolFirstShort) return MakeEntry(codeLength, 0, kEntryRecent, symbol - kSymbolFirstRecent);
     if (symbol < kSymbolSwitchTables) {
         uint32_t slot = symbol - kSymbolFirstShort;
         uint32_t extra = ShortDistanceExtraBits[slot];
-        return MakeEntry(codeLength + extra, extra, kEntryShort, (ShortDistanceBase[slot] + 1u - (code << extra)) & 0xFFFF);
+        return MakeEntry(codeLength + extra, extra, kEntryShort, (ShortDistanceBase[slot] + 1u - (code << extra)) & 0x7FFF);
     }
     if (symbol == kSymbolSwitchTables || symbol >= kLiteralSymbols) return MakeEntry(codeLength, 0, kEntrySwitch, 0);
     uint32_t slot = symbol - kSymbolFirstMatch;
     uint32_t extra = LengthExtraBits[slot];
-    return MakeEntry(codeLength + extra, extra, kEntryMatch, (LengthBase[slot] + kMatchMinLength - (code << extra)) & 0xFFFF);
+    return MakeEntry(codeLength + extra, extra, kEntryMatch, (LengthBase[slot] + kMatchMinLength - (code << extra)) & 0x7FFF);
 }
 
 uint32_t RuleEntry(const HuffTable* table, LookupKind kind, uint32_t bits) {

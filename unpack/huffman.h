@@ -13,11 +13,12 @@
 //                lookup): the decode rule answers there
 //   bits  5..9   how many of them are extra bits
 //   bits 10..12  (literal table) what the symbol is, an EntryKind
-//   bits 16..31  (literal and repeat tables) the value: a literal, a
-//                recent-distance number;
+//   bits 16..31  (literal and repeat tables) the value: a literal (bits
+//                16..23, with bit 31 set, so that a literal entry is one
+//                whose sign bit is set), a recent-distance number;
 //                or for a number with extra bits (a length, a short
 //                distance) its base less the code shifted above the extra
-//                bits, modulo 1 << 16, so that adding all the bits the entry
+//                bits, modulo 1 << 15, so that adding all the bits the entry
 //                takes gives the number (EntryNumber)
 //   bits 11..31  (distance table) the same for the distance, modulo 1 << 21
 //
@@ -92,10 +93,12 @@ static inline uint32_t EntryBits(uint32_t entry) { return entry & 31; }
 static inline uint32_t EntryExtraBits(uint32_t entry) { return (entry >> 5) & 31; }
 static inline uint32_t EntryKindOf(uint32_t entry) { return (entry >> 10) & 7; }
 static inline uint32_t EntryValue(uint32_t entry) { return entry >> 16; }
+static inline bool IsLiteralEntry(uint32_t entry) { return (entry >> 31) != 0; }
+static inline uint8_t EntryLiteral(uint32_t entry) { return static_cast<uint8_t>(entry >> 16); }
 // The number an entry of a length or distance gives with the bits at the
 // top of buf, the entry's own bits among them.
 static inline uint32_t EntryNumber(uint64_t buf, uint32_t entry) {
-    return (EntryValue(entry) + static_cast<uint32_t>(buf >> (64 - EntryBits(entry)))) & 0xFFFF;
+    return (EntryValue(entry) + static_cast<uint32_t>(buf >> (64 - EntryBits(entry)))) & 0x7FFF;
 }
 static inline uint32_t DistanceNumber(uint64_t buf, uint32_t entry) {
     return ((entry >> 11) + static_cast<uint32_t>(buf >> (64 - EntryBits(entry)))) & 0x1FFFFF;

@@ -297,16 +297,15 @@ void RunSteps(UnpackContext* ctx) {
             Refill(r, ctx->InputBuffer);
             uint32_t entry = LiteralLookup(ctx, r.Buf);
             do {
-                uint32_t kind = EntryKindOf(entry);
-                if (kind == kEntryLiteral) {
-                    if (!entry) break;
-                    window[winPos++] = static_cast<uint8_t>(EntryValue(entry));
+                if (IsLiteralEntry(entry)) {
+                    window[winPos++] = EntryLiteral(entry);
                     Consume(r, EntryBits(entry));
                     entry = LiteralLookup(ctx, r.Buf);  // at least 56 - 15 bits are left
                     Refill(r, ctx->InputBuffer);
                     continue;
                 }
                 Match m;
+                uint32_t kind = EntryKindOf(entry);
                 if (kind == kEntryMatch) {
                     uint64_t after = r.Buf << EntryBits(entry);
                     uint32_t d = ctx->FastDistance[after >> (64 - kFastDistanceBits)];
@@ -331,7 +330,7 @@ void RunSteps(UnpackContext* ctx) {
                     m.Distance = history.PrevDistance;
                     Consume(r, EntryBits(entry));
                 } else {
-                    break;  // a table switch
+                    break;  // a table switch, or a code the lookup does not settle
                 }
                 Refill(r, ctx->InputBuffer);
                 entry = LiteralLookup(ctx, r.Buf);
@@ -374,8 +373,8 @@ void RunSteps(UnpackContext* ctx) {
         uint32_t entry = LiteralLookup(ctx, r.Buf);
         if (!entry) entry = RuleEntry(&ctx->LiteralTable, kLookupLiteral, Top16(r.Buf));
         uint32_t kind = EntryKindOf(entry);
-        if (kind == kEntryLiteral) {
-            window[winPos] = static_cast<uint8_t>(EntryValue(entry));
+        if (IsLiteralEntry(entry)) {
+            window[winPos] = EntryLiteral(entry);
             winPos = (winPos + 1) & kWindowMask;
             pending++;
             left--;
