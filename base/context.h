@@ -58,16 +58,17 @@ struct HuffTable {
     uint32_t SortedSymbols[kLiteralSymbols];
 };
 
-// Lookup table of the decode loop: the entry for the leading kFastBits bits
-// of input is symbol << 4 | code length when those bits settle the code
-// (exactly as the decode rule would), else 0, which sends the decode to the
-// rule; a zero-filled table thus always decodes correctly.
+// Lookup tables of the decode loop, one 32-bit entry for each pattern of
+// the leading bits of input: what the code there stands for, with the bits it
+// takes (unpack/huffman.h has the entry layout). A zero entry sends the
+// decode to the decode rule, so a zero-filled table always decodes correctly.
 enum {
-    kFastBits = 10,
-    kFastSize = 1 << kFastBits
-};
-struct FastHuffTable {
-    uint16_t Entry[kFastSize];
+    kFastLiteralBits = 11,
+    kFastDistanceBits = 10,
+    kFastRepeatBits = 8,
+    kFastLiteralSize = 1 << kFastLiteralBits,
+    kFastDistanceSize = 1 << kFastDistanceBits,
+    kFastRepeatSize = 1 << kFastRepeatBits
 };
 
 // Where unpacked bytes go when not to OutputFile: takes count bytes and
@@ -113,6 +114,9 @@ struct UnpackContext {
     // 6. Checksums.
     uint32_t ArchiveFormat;  // ArchiveFormatCode
     uint32_t CrcTable[256];
+    // Slices k = 1..7 of the table, built with it: entry b of slice k is the
+    // CRC of byte b followed by k zero bytes. Eight bytes fold in at once.
+    uint32_t CrcSlices[7][256];
 
     // 7. Decoder state.
     uint32_t WindowPos;
@@ -137,9 +141,9 @@ struct UnpackContext {
 
     // Lookups for LiteralTable, DistanceTable and RepeatTable, rebuilt with
     // them by ReadCodeTables (the one place that builds those tables).
-    FastHuffTable FastLiteral;
-    FastHuffTable FastDistance;
-    FastHuffTable FastRepeat;
+    uint32_t FastLiteral[kFastLiteralSize];
+    uint32_t FastDistance[kFastDistanceSize];
+    uint32_t FastRepeat[kFastRepeatSize];
 };
 
 #endif
