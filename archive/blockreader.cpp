@@ -1,17 +1,29 @@
 // The archive behind the installer image: locating it (marker at offset 0,
 // or a scan for the marker or the old signature after the image) and
 // walking its blocks. All positions are signed 32-bit offsets from the start
-// of the installer file; every multi-byte field is little-endian. Header
-// checksums are not enforced.
+// of the installer file; every multi-byte field is little-endian.
+//
+// An archive with the marker is held to its own rules: a main header whose
+// checksum disagrees is no archive, and the walk tells why it stopped, so
+// that a damaged block (a header size below 7, a block that does not move
+// forward or reaches beyond the archive's end, a type the format does not
+// define, a file header whose type byte was damaged into another type) is
+// not taken for the end. File header checksums are checked and reported
+// with the entry. Archives found by the old signature have no such
+// rules and are walked as they always were.
 #include "archive/blockreader.h"
 
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
 
+#include "archive/checksum.h"
+#include "archive/peimage.h"
 #include "base/stream.h"
 
 namespace {
+
+enum { kSignaturePadding = 8 };
 
 // The fixed fields of a file header: everything before Name.
 const size_t kFixedFieldsSize = offsetof(FileBlockHeader, Name);
@@ -27,43 +39,186 @@ uint32_t HostAttributes(const FileBlockHeader* header) {
     return (header->BlockFlags & kFileDictionaryBits) == kFileDictionaryBits ? kAttrDirectory : kAttrArchive;
 }
 
+// Reads up to count bytes, never at or behind ArchiveEnd.
+size_t ReadArchiveBytes(UnpackContext* ctx, void* buffer, size_t count) {
+    if (ctx->ArchiveEnd > 0) {
+        int32_t pos = TellFile(ctx->ArchiveFile);
+        if (pos < 0 || pos >= ctx->ArchiveEnd) return 0;
+        size_t room = static_cast<size_t>(ctx->ArchiveEnd - pos);
+        if (count > room) count = room;
+    }
+    return ReadBytes(ctx->ArchiveFile, buffer, count);
+}
+
+// Where the archive's bytes end: the end of the file, or the start of the
+// certificate table of a signed PE image, which signing appends behind
+// everything. A table entry that does not describe the file's tail is not
+// taken. Leaves the stream at offset 0.
+int32_t FindArchiveEnd(FILE* stream) {
+    int32_t end = 0;
+    if (SeekFile(stream, 0, kSeekFromStart) == 0 && fseek(stream, 0, SEEK_END) == 0) {
+        long length = ftell(stream);
+        end = length > 0 && length <= INT32_MAX ? static_cast<int32_t>(length) : 0;
+    }
+    uint32_t offset, size;
+    if (end > 0 && FindCertificateTable(stream, &offset, &size) && offset < static_cast<uint32_t>(end) &&
+        size <= static_cast<uint32_t>(end) - offset && offset + size == static_cast<uint32_t>(end))
+        end = static_cast<int32_t>(offset);
+    SeekFile(stream, 0, kSeekFromStart);
+    return end;
+}
+
+// Decodes the 13 fixed bytes of a main header from raw.
+void DecodeMainHeader(const uint8_t* b, MainBlockHeader* h) {
+    h->HeaderCrc = GetU16(b);
+    h->BlockType = b[2];
+    h->BlockFlags = GetU16(b + 3);
+    h->HeaderSize = GetU16(b + 5);
+    h->Reserved16 = GetU16(b + 7);
+    h->Reserved32 = GetU32(b + 9);
+}
+
+// Reads a main header at the current position into ArchiveHeader; true
+// when all 13 bytes were there and, in an archive with the marker, its
+// checksum agrees.
+bool ReadMainHeader(UnpackContext* ctx, ArchiveFormatCode format) {
+    uint8_t b[kMainHeaderSize];
+    memset(b, 0, sizeof b);
+    size_t n = ReadArchiveBytes(ctx, b, sizeof b);
+    DecodeMainHeader(b, &ctx->ArchiveHeader);
+    if (n != kMainHeaderSize) return false;
+    return format != kFormatMarker || HeaderChecksum(ctx, b, sizeof b, NULL, 0) == ctx->ArchiveHeader.HeaderCrc;
+}
+
+// Reads up to 32 header bytes at the current position into raw (zeros
+// beyond those read) and decodes them into the fixed fields of EntryHeader.
+int ReadFileHeader(UnpackContext* ctx, uint8_t* raw) {
+    memset(raw, 0, kFileHeaderSize);  // bytes past the end decode as zero
+    int n = static_cast<int>(ReadArchiveBytes(ctx, raw, kFileHeaderSize));
+    FileBlockHeader* h = &ctx->EntryHeader;
+    h->HeaderCrc = GetU16(raw);
+    h->BlockType = raw[2];
+    h->BlockFlags = GetU16(raw + 3);
+    h->HeaderSize = GetU16(raw + 5);
+    h->PackedSize = GetU32(raw + kAddSizeOffset);
+    h->UnpackedSize = GetU32(raw + 11);
+    h->HostSystem = raw[15];
+    h->DataCrc = GetU32(raw + 16);
+    h->DosDateTime = GetU32(raw + 20);
+    h->VersionNeeded = raw[24];
+    h->MethodCode = raw[25];
+    h->NameLength = GetU16(raw + 26);
+    h->Attributes = GetU32(raw + 28);
+    return n;
+}
+
+// Reads the name of the file header in raw (NameLength bytes; Name keeps at
+// most kMaxStoredName of them) and tells whether the header's checksum
+// agrees, over the fixed bytes and the whole name as stored.
+bool ReadNameAndCheck(UnpackContext* ctx, const uint8_t* raw) {
+    FileBlockHeader* h = &ctx->EntryHeader;
+    uint32_t stored = h->NameLength;
+    uint32_t kept = stored > kMaxStoredName ? static_cast<uint32_t>(kMaxStoredName) : stored;
+    // Cleared first, so that a name cut short by the end of the file holds
+    // only the bytes that were there.
+    memset(h->Name, 0, sizeof h->Name);
+    size_t got = ReadArchiveBytes(ctx, h->Name, kept);
+    uint32_t crc = 0xFFFFFFFFu;
+    crc = Crc32Update(ctx, crc, raw + 2, kFileHeaderSize - 2);
+    crc = Crc32Update(ctx, crc, h->Name, static_cast<uint32_t>(got));
+    // The rest of a longer name counts for the checksum only.
+    uint32_t rest = stored - kept;
+    while (rest > 0 && got == kept) {
+        uint8_t chunk[256];
+        uint32_t take = rest < sizeof chunk ? rest : static_cast<uint32_t>(sizeof chunk);
+        size_t more = ReadArchiveBytes(ctx, chunk, take);
+        crc = Crc32Update(ctx, crc, chunk, static_cast<uint32_t>(more));
+        if (more != take) got = 0;  // cut short
+        rest -= take;
+    }
+    h->NameLength = static_cast<uint16_t>(kept);
+    h->Name[kept] = '\0';
+    bool whole = got == kept && rest == 0;
+    return whole && static_cast<uint16_t>(~crc) == h->HeaderCrc;
+}
+
+// Whether the block in raw (n bytes read, at BlockStart) is a file header
+// with a damaged type byte: with the type set back to a file's, the header
+// checksum over the fixed bytes and the name agrees. Leaves the stream
+// anywhere.
+bool IsRetypedFileHeader(UnpackContext* ctx, const uint8_t* raw, int n) {
+    const FileBlockHeader* h = &ctx->EntryHeader;
+    if (n < kFileHeaderSize || h->HeaderSize < kFileHeaderSize + h->NameLength) return false;
+    uint8_t fixed[kFileHeaderSize];
+    memcpy(fixed, raw, sizeof fixed);
+    fixed[2] = kBlockFile;
+    uint32_t crc = Crc32Update(ctx, 0xFFFFFFFFu, fixed + 2, kFileHeaderSize - 2);
+    uint32_t left = h->NameLength;
+    while (left > 0) {
+        uint8_t chunk[256];
+        uint32_t take = left < sizeof chunk ? left : static_cast<uint32_t>(sizeof chunk);
+        if (ReadArchiveBytes(ctx, chunk, take) != take) return false;
+        crc = Crc32Update(ctx, crc, chunk, take);
+        left -= take;
+    }
+    return static_cast<uint16_t>(~crc) == h->HeaderCrc;
+}
+
+bool AllZero(const uint8_t* p, int n) {
+    for (int i = 0; i < n; i++)
+        if (p[i]) return false;
+    return true;
+}
+
 ArchiveKindCode KindOfMarkerArchive(const UnpackContext* ctx, ArchiveKindCode plain) {
     return (ctx->ArchiveHeader.BlockFlags & kMainFlagVolume) ? kArchiveVolume : plain;
 }
 
 // The scan after an image: fills in ArchiveFormat and ArchiveHeader for the
 // first signature among the bytes that follow the candidate marker already
-// read. Returns the kind (kArchiveNone when none is found).
+// read. A marker whose main header's checksum disagrees is passed over, so
+// marker bytes inside the image are never taken for the archive. Returns
+// the kind (kArchiveNone when none is found).
 ArchiveKindCode ScanForArchive(UnpackContext* ctx) {
     uint8_t* buffer = static_cast<uint8_t*>(AllocZeroed(kScanBufferSize));
     if (!buffer) return kArchiveNone;
     int32_t start = TellFile(ctx->ArchiveFile);
-    size_t n = ReadBytes(ctx->ArchiveFile, buffer, kScanReadSize);
-    ArchiveFormatCode format = kFormatNone;
-    int32_t hit = start >= 0 ? FindArchiveSignature(buffer, n, start, &format) : -1;
+    size_t n = start >= 0 ? ReadArchiveBytes(ctx, buffer, kScanReadSize) : 0;
+    ArchiveKindCode kind = kArchiveNone;
+    int32_t from = 0;
+    while (kind == kArchiveNone && static_cast<size_t>(from) < n) {
+        ArchiveFormatCode format = kFormatNone;
+        int32_t hit = FindArchiveSignature(buffer, n, start, static_cast<size_t>(from), &format);
+        if (hit < 0) break;
+        from = hit + 1;
+        SeekFile(ctx->ArchiveFile, start + hit, kSeekFromStart);
+        ctx->ArchiveFormat = format;
+        if (format == kFormatMarker &&
+            ReadArchiveBytes(ctx, ctx->Marker, kMarkerSize) != static_cast<size_t>(kMarkerSize))
+            break;
+        // The main header starts at the old signature itself, or after the
+        // marker. One cut short by the end of the file is no archive, as at
+        // offset 0.
+        if (!ReadMainHeader(ctx, format)) {
+            if (format == kFormatMarker) continue;  // a damaged or false marker: look further
+            break;
+        }
+        kind = format == kFormatMarker ? KindOfMarkerArchive(ctx, kArchiveBehindImage) : kArchiveBehindImage;
+    }
     FreeAndClear(&buffer);
-    if (hit < 0) return kArchiveNone;
-
-    SeekFile(ctx->ArchiveFile, start + hit, kSeekFromStart);
-    ctx->ArchiveFormat = format;
-    if (format == kFormatMarker && ReadBytes(ctx->ArchiveFile, ctx->Marker, kMarkerSize) != kMarkerSize)
-        return kArchiveNone;
-    // The main header starts at the old signature itself, or after the marker.
-    // A header cut short by the end of the file is no archive, as at offset 0.
-    if (ParseBlockHeader(ctx, kBlockMain) != kMainHeaderSize) return kArchiveNone;
-    if (format == kFormatMarker) return KindOfMarkerArchive(ctx, kArchiveBehindImage);
-    return kArchiveBehindImage;
+    if (kind == kArchiveNone) ctx->ArchiveFormat = kFormatNone;
+    return kind;
 }
 
 }  // namespace
 
 bool IsPathSeparator(int ch) { return ch == '\\' || ch == '/'; }
 
-int32_t FindArchiveSignature(const uint8_t* buffer, size_t n, int32_t start, ArchiveFormatCode* format) {
+int32_t FindArchiveSignature(const uint8_t* buffer, size_t n, int32_t start, size_t from, ArchiveFormatCode* format) {
     int32_t tagIndex = kOldSignatureTagOffset - start;
     bool tagged = tagIndex >= 0 && tagIndex + static_cast<int32_t>(sizeof kOldSignatureTag) <= kScanBufferSize &&
                   memcmp(buffer + tagIndex, kOldSignatureTag, sizeof kOldSignatureTag) == 0;
-    const uint8_t* p = buffer;
+    const uint8_t* p = buffer + (from < n ? from : n);
     const uint8_t* end = buffer + n;
     while (p < end) {
         p = static_cast<const uint8_t*>(memchr(p, kMarker[0], static_cast<size_t>(end - p)));
@@ -82,46 +237,27 @@ int32_t FindArchiveSignature(const uint8_t* buffer, size_t n, int32_t start, Arc
 }
 
 int ParseBlockHeader(UnpackContext* ctx, int kind) {
-    uint8_t b[kFileHeaderSize];
-    memset(b, 0, sizeof b);  // bytes past the end of the file decode as zero
     if (kind == kBlockMain) {
-        int n = static_cast<int>(ReadBytes(ctx->ArchiveFile, b, kMainHeaderSize));
-        MainBlockHeader* h = &ctx->ArchiveHeader;
-        h->HeaderCrc = GetU16(b);
-        h->BlockType = b[2];
-        h->BlockFlags = GetU16(b + 3);
-        h->HeaderSize = GetU16(b + 5);
-        h->Reserved16 = GetU16(b + 7);
-        h->Reserved32 = GetU32(b + 9);
+        uint8_t b[kMainHeaderSize];
+        memset(b, 0, sizeof b);  // bytes past the end of the file decode as zero
+        int n = static_cast<int>(ReadArchiveBytes(ctx, b, kMainHeaderSize));
+        DecodeMainHeader(b, &ctx->ArchiveHeader);
         return n;
     }
     if (kind != kBlockFile) return 0;
-    int n = static_cast<int>(ReadBytes(ctx->ArchiveFile, b, kFileHeaderSize));
-    FileBlockHeader* h = &ctx->EntryHeader;
-    h->HeaderCrc = GetU16(b);
-    h->BlockType = b[2];
-    h->BlockFlags = GetU16(b + 3);
-    h->HeaderSize = GetU16(b + 5);
-    h->PackedSize = GetU32(b + kAddSizeOffset);
-    h->UnpackedSize = GetU32(b + 11);
-    h->HostSystem = b[15];
-    h->DataCrc = GetU32(b + 16);
-    h->DosDateTime = GetU32(b + 20);
-    h->VersionNeeded = b[24];
-    h->MethodCode = b[25];
-    h->NameLength = GetU16(b + 26);
-    h->Attributes = GetU32(b + 28);
-    return n;
+    uint8_t raw[kFileHeaderSize];
+    return ReadFileHeader(ctx, raw);
 }
 
 ArchiveKindCode LocateArchive(UnpackContext* ctx) {
     ctx->ArchiveKind = kArchiveNone;
     ctx->ArchiveFormat = kFormatNone;
-    if (ReadBytes(ctx->ArchiveFile, ctx->Marker, kMarkerSize) < kMarkerSize) return kArchiveNone;
+    ctx->ArchiveEnd = FindArchiveEnd(ctx->ArchiveFile);
+    if (ReadArchiveBytes(ctx, ctx->Marker, kMarkerSize) < static_cast<size_t>(kMarkerSize)) return kArchiveNone;
     ArchiveKindCode kind;
     if (memcmp(ctx->Marker, kMarker, kMarkerSize) == 0) {
         ctx->ArchiveFormat = kFormatMarker;
-        if (ParseBlockHeader(ctx, kBlockMain) != kMainHeaderSize) return kArchiveNone;
+        if (!ReadMainHeader(ctx, kFormatMarker)) return kArchiveNone;
         kind = KindOfMarkerArchive(ctx, kArchiveAtStart);
     } else {
         kind = ScanForArchive(ctx);
@@ -138,34 +274,61 @@ int SeekNextBlock(UnpackContext* ctx, int request) {
     memcpy(saved, h, kFixedFieldsSize);
     int wanted = request & 0xFF;
     bool reportSubBlocks = (request & kRequestSubBlocks) != 0;
+    bool strict = ctx->ArchiveFormat == kFormatMarker;
+    int64_t end = ctx->ArchiveEnd > 0 ? ctx->ArchiveEnd : INT32_MAX;
+    ctx->BlockStop = kStopNone;
 
+    uint8_t raw[kFileHeaderSize];
     int n;
     for (;;) {
         ctx->BlockStart = TellFile(ctx->ArchiveFile);
-        if (ctx->BlockStart < 0) return 0;  // position unknown: nothing to walk
-        n = ParseBlockHeader(ctx, kBlockFile);
-        if (n > 0) {
-            if (h->HeaderSize < kBlockHeaderMinimum) return 0;
-            int64_t next = static_cast<int64_t>(ctx->BlockStart) + h->HeaderSize;
-            if (h->BlockFlags & kBlockFlagAddSize) next += h->PackedSize;
-            ctx->NextBlock = static_cast<int32_t>(static_cast<uint32_t>(next));
-            // A block must move the walk forward; a sum beyond the signed
-            // 32-bit range does not.
-            if (next > INT32_MAX || ctx->NextBlock <= ctx->BlockStart) return 0;
+        if (ctx->BlockStart < 0) {  // position unknown: nothing to walk
+            ctx->BlockStop = kStopNoProgress;
+            return 0;
         }
-        if (n == 0 || wanted == 0 || h->BlockType == wanted || (h->BlockType == kBlockSub && reportSubBlocks))
+        n = ReadFileHeader(ctx, raw);
+        if (n == 0) {
+            ctx->BlockStop = kStopEndOfData;
             break;
+        }
+        if (h->HeaderSize < kBlockHeaderMinimum) {
+            // Up to 7 zero bytes before the end pad the archive (signing
+            // aligns the signature behind it to 8 bytes); anything else is
+            // no header.
+            bool padding = n < kSignaturePadding && AllZero(raw, n);
+            ctx->BlockStop = padding ? kStopEndOfData : kStopShortHeader;
+            return 0;
+        }
+        int64_t next = static_cast<int64_t>(ctx->BlockStart) + h->HeaderSize;
+        if (h->BlockFlags & kBlockFlagAddSize) next += h->PackedSize;
+        ctx->NextBlock = static_cast<int32_t>(static_cast<uint32_t>(next));
+        // A block must move the walk forward; a sum beyond the signed 32-bit
+        // range does not.
+        if (next > INT32_MAX || ctx->NextBlock <= ctx->BlockStart) {
+            ctx->BlockStop = kStopNoProgress;
+            return 0;
+        }
+        if (strict && next > end) {
+            ctx->BlockStop = kStopPastEnd;
+            return 0;
+        }
+        if (strict && !IsKnownBlockType(h->BlockType)) {
+            ctx->BlockStop = kStopUnknownType;
+            return 0;
+        }
+        // Another block is stepped over by its size: a file header turned
+        // into one by a damaged type byte would vanish from the walk.
+        if (strict && h->BlockType != kBlockFile && IsRetypedFileHeader(ctx, raw, n)) {
+            ctx->BlockStop = kStopRetypedFile;
+            return 0;
+        }
+        if (wanted == 0 || h->BlockType == wanted || (h->BlockType == kBlockSub && reportSubBlocks)) break;
         SeekFile(ctx->ArchiveFile, ctx->NextBlock, kSeekFromStart);
     }
     ctx->LastBlockType = h->BlockType;
 
-    if (h->BlockType == wanted && wanted == kBlockFile) {
-        if (h->NameLength > kMaxStoredName) h->NameLength = kMaxStoredName;
-        // Cleared first, so that a name cut short by the end of the file
-        // holds only the bytes that were there.
-        memset(h->Name, 0, sizeof h->Name);
-        ReadBytes(ctx->ArchiveFile, h->Name, h->NameLength);
-        h->Name[h->NameLength] = '\0';
+    if (n > 0 && h->BlockType == wanted && wanted == kBlockFile) {
+        ctx->EntryHeaderIntact = ReadNameAndCheck(ctx, raw);
         NormalizeFileHeader(h);
         return n + h->NameLength;
     }

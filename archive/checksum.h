@@ -23,6 +23,10 @@ inline ChecksumMode DataChecksumMode(uint32_t archiveFormat) {
 }
 
 void BuildCrc32Table(UnpackContext* ctx);
+// HeaderCrc of a header: the low 16 bits of the complemented CRC-32 of
+// header[2..size) followed by more[0..moreSize).
+uint16_t HeaderChecksum(const UnpackContext* ctx, const uint8_t* header, uint32_t size, const uint8_t* more,
+                        uint32_t moreSize);
 // No inversion at start or end: call it repeatedly over consecutive pieces.
 uint32_t Crc32Update(const UnpackContext* ctx, uint32_t crc, const void* data, uint32_t length);
 uint16_t RotSum16Update(uint32_t sum, const void* data, uint32_t length);

@@ -35,6 +35,19 @@ enum ArchiveFormatCode {
     kFormatMarker = 2         // "Rar!": CRC-32
 };
 
+// Why a search of the block walk found no further block. Only the end of
+// the data is a clean end; in an archive with the marker the others are
+// damage.
+enum BlockStopCode {
+    kStopNone = 0,       // it stopped on a block
+    kStopEndOfData,      // nothing more to read (or only zero padding) before the archive's end
+    kStopShortHeader,    // a header size below 7, or a few bytes that are no header
+    kStopNoProgress,     // a block that would not move the walk forward
+    kStopPastEnd,        // a block that reaches beyond the archive's end
+    kStopUnknownType,    // a block of a type the format does not define
+    kStopRetypedFile     // a file header whose type byte is damaged into another known type
+};
+
 // Huffman decode table built from code lengths of at most 15 bits: the
 // canonical code of the lengths, by the limit of each code length.
 // SortedSymbols is sized for the largest alphabet (298 symbols).
@@ -45,16 +58,17 @@ struct HuffTable {
     uint32_t SortedSymbols[kLiteralSymbols];
 };
 
-// Lookup table of the decode loop: the entry for the leading kFastBits bits
-// of input is symbol << 4 | code length when those bits settle the code
-// (exactly as the decode rule would), else 0, which sends the decode to the
-// rule; a zero-filled table thus always decodes correctly.
+// Lookup tables of the decode loop, one 32-bit entry for each pattern of
+// the leading bits of input: what the code there stands for, with the bits it
+// takes (unpack/huffman.h has the entry layout). A zero entry sends the
+// decode to the decode rule, so a zero-filled table always decodes correctly.
 enum {
-    kFastBits = 10,
-    kFastSize = 1 << kFastBits
-};
-struct FastHuffTable {
-    uint16_t Entry[kFastSize];
+    kFastLiteralBits = 11,
+    kFastDistanceBits = 10,
+    kFastRepeatBits = 8,
+    kFastLiteralSize = 1 << kFastLiteralBits,
+    kFastDistanceSize = 1 << kFastDistanceBits,
+    kFastRepeatSize = 1 << kFastRepeatBits
 };
 
 // Where unpacked bytes go when not to OutputFile: takes count bytes and
@@ -67,6 +81,7 @@ struct UnpackContext {
     MainBlockHeader ArchiveHeader;
     FileBlockHeader EntryHeader;
     uint8_t LastBlockType;
+    bool EntryHeaderIntact;  // the last file header delivered has a matching HeaderCrc
 
     // 2. Paths and window. The strings belong to the caller; the window
     // (kWindowSize bytes) to whoever opened the walk over the archive.
@@ -84,6 +99,8 @@ struct UnpackContext {
     uint32_t ArchiveHeaderRead;
     int32_t BlockStart;
     int32_t NextBlock;
+    int32_t ArchiveEnd;  // no byte at or behind it belongs to the archive (0: no limit)
+    uint32_t BlockStop;  // BlockStopCode: why the last search found no block
 
     // 5. Per-entry decoder contract.
     FILE* InputFile;
@@ -97,6 +114,9 @@ struct UnpackContext {
     // 6. Checksums.
     uint32_t ArchiveFormat;  // ArchiveFormatCode
     uint32_t CrcTable[256];
+    // Slices k = 1..7 of the table, built with it: entry b of slice k is the
+    // CRC of byte b followed by k zero bytes. Eight bytes fold in at once.
+    uint32_t CrcSlices[7][256];
 
     // 7. Decoder state.
     uint32_t WindowPos;
@@ -121,9 +141,9 @@ struct UnpackContext {
 
     // Lookups for LiteralTable, DistanceTable and RepeatTable, rebuilt with
     // them by ReadCodeTables (the one place that builds those tables).
-    FastHuffTable FastLiteral;
-    FastHuffTable FastDistance;
-    FastHuffTable FastRepeat;
+    uint32_t FastLiteral[kFastLiteralSize];
+    uint32_t FastDistance[kFastDistanceSize];
+    uint32_t FastRepeat[kFastRepeatSize];
 };
 
 #endif

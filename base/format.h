@@ -25,7 +25,13 @@
 // Every block starts with the same 7 bytes (HeaderCrc u16, BlockType u8,
 // BlockFlags u16, HeaderSize u16) and occupies HeaderSize bytes, plus the
 // 32-bit add-size at offset 7 when flag 0x8000 is set (for a file block: its
-// packed data). Multi-byte fields are little-endian. Older installers carry
+// packed data). Multi-byte fields are little-endian. HeaderCrc is the low 16
+// bits of the complemented CRC-32 of the header from offset 2: the main
+// header's bytes 2..12, a file header's bytes 2..31 and its whole name.
+//
+// A signed installer carries its Authenticode signature (the PE image's
+// certificate table) behind the archive; the archive ends where that table
+// begins. Older installers carry
 // the archive behind the 4-byte old signature "RE~^" instead of the marker,
 // with "RSFX" at file offset 28; their main header starts at the signature.
 //
@@ -62,10 +68,13 @@ enum {
 // --- Blocks ------------------------------------------------------------
 
 enum {
-    kBlockMain = 0x73,  // 's' main header, right behind the marker
-    kBlockFile = 0x74,  // 't' file header and the file's packed data
-    kBlockEnd = 0x76,   // 'v' the block that ends the archive we ship
-    kBlockSub = 0x77,   // 'w' sub-block
+    kBlockMarker = 0x72,    // 'r' the marker read as a block: "Ra" "r" 0x1A21, 7 bytes
+    kBlockMain = 0x73,      // 's' main header, right behind the marker
+    kBlockFile = 0x74,      // 't' file header and the file's packed data
+    kBlockComment = 0x75,   // 'u' archive comment
+    kBlockEnd = 0x76,       // 'v' authenticity block; it ends the archive we ship
+    kBlockSub = 0x77,       // 'w' sub-block
+    kBlockRecovery = 0x78,  // 'x' recovery record
 
     kBlockHeaderMinimum = 7,   // HeaderCrc, BlockType, BlockFlags, HeaderSize
     kMainHeaderSize = 13,      // fixed bytes of the main header
@@ -85,6 +94,10 @@ enum {
 
     kMaxStoredName = 259  // name bytes the reader keeps (a 260-byte buffer with its NUL)
 };
+
+// The block types the format defines. In an archive with the marker any
+// other type is damage, not a block to step over.
+inline bool IsKnownBlockType(uint32_t type) { return type >= kBlockMarker && type <= kBlockRecovery; }
 
 // Attribute bits of entries made on MS-DOS, OS/2 and Win32.
 enum {

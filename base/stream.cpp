@@ -17,6 +17,8 @@ int SeekFile(FILE* stream, int32_t offset, int origin) {
     return fseek(stream, offset, origin == kSeekFromStart ? SEEK_SET : SEEK_CUR) == 0 ? 0 : -1;
 }
 
+void SetUnbuffered(FILE* stream) { setvbuf(stream, NULL, _IONBF, 0); }
+
 int32_t TellFile(FILE* stream) {
     long pos = ftell(stream);
     return pos < 0 || pos > INT32_MAX ? -1 : static_cast<int32_t>(pos);

@@ -21,6 +21,9 @@ size_t ReadBytes(FILE* stream, void* buffer, size_t count);
 size_t WriteBytes(FILE* stream, const void* buffer, size_t count);
 // 0 on success, -1 on failure.
 int SeekFile(FILE* stream, int32_t offset, int origin);
+// Before any other use of a stream: writes go straight to the file, not
+// through a buffer that the bytes would be copied into first.
+void SetUnbuffered(FILE* stream);
 // The position, or -1 when it is unknown or beyond the signed 32-bit range.
 int32_t TellFile(FILE* stream);
 

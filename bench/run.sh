@@ -3,12 +3,16 @@
 #
 #   bench/run.sh [BUILD_DIR]
 #
-# Builds qvpack and qvbench (Release) and prints, for each corpus, packed
-# size, CPU seconds and peak memory of every level against gzip -9, xz -9
-# and zstd -19 on a tar of the same tree (one thread each), with the
-# ratios to gzip -9 and zstd -19; then decoding speed of the installer's
-# decoder against zlib's inflate and libdeflate (MB/s of output, best of
-# three) and decoding peak memory above the process baseline.
+# Builds qvpack, qvbench and qvinstall (Release) and prints, for each corpus,
+# packed size, CPU seconds and peak memory of every level against gzip -9,
+# xz -9 and zstd -19 on a tar of the same tree (one thread each), with the
+# ratios to gzip -9 and zstd -19; decoding speed of the installer's decoder
+# against zlib's inflate and libdeflate (MB/s of output, best of five),
+# decoding peak memory above the process baseline, and installing speed
+# (decode, write the files, their times and attributes) of qvinstall against
+# tar -xzf of the same files (wall clock, best of five, tar with its gzip).
+# Last, the size of the 32-bit installer program when its build is there
+# (build/win-i686, or QV_STUB_BUILD).
 #
 # Corpora, from Debian packages: the 32-bit Windows DLLs of wine32 and the
 # C++ headers of g++ 12. QV_BENCH_DLL_MB (default 64) caps the DLL corpus to
@@ -25,9 +29,10 @@ for tool in gzip xz zstd tar; do
     command -v $tool >/dev/null || { echo "bench: $tool is missing" >&2; exit 2; }
 done
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-make -C "$build" -j2 qvpack qvbench >/dev/null
+make -C "$build" -j2 qvpack qvbench qvinstall >/dev/null
 qvpack=$build/tools/qvpack
 qvbench=$build/bench/qvbench
+qvinstall=$build/tools/qvinstall
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT INT TERM
@@ -40,6 +45,21 @@ measure() {
     kb=$(awk '{ print $3 }' "$work/time")
 }
 size() { wc -c <"$1" | tr -d ' '; }
+# Best wall-clock seconds of five runs of a command that installs into
+# $work/into, which starts empty each time.
+best_install() {
+    best=
+    for run in 1 2 3 4 5; do
+        rm -rf "$work/into" && mkdir "$work/into"
+        t0=$(date +%s%N)
+        "$@" >/dev/null 2>&1
+        t1=$(date +%s%N)
+        t=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f", (b - a) / 1e9 }')
+        best=$(awk -v a="$t" -v b="${best:-1e9}" 'BEGIN { print (a < b) ? a : b }')
+    done
+    rm -rf "$work/into"
+    echo "$best"
+}
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 
 bench_corpus() {
@@ -78,6 +98,12 @@ bench_corpus() {
     echo "decoding MB/s: ours $ours, zlib inflate $zl, libdeflate $ld;" \
         "ours vs zlib $(ratio "$ours" "$zl")x, vs libdeflate $(ratio "$ours" "$ld")x"
     echo "decoding peak memory above baseline: $("$qvbench" memory "$work/$name.3.rar" | awk '{ print $2 }') KB"
+    qi=$(best_install "$qvinstall" install "$work/$name.3.rar" "$work/into")
+    ti=$(best_install tar -xzf "$work/$name.gz" -C "$work/into")
+    mb=$(awk -v r="$raw" 'BEGIN { printf "%.4f", r / 1e6 }')
+    echo "installing MB/s: qvinstall $(awk -v m="$mb" -v t="$qi" 'BEGIN { printf "%.1f", m / t }')," \
+        "tar -xzf $(awk -v m="$mb" -v t="$ti" 'BEGIN { printf "%.1f", m / t }');" \
+        "qvinstall vs tar $(ratio "$ti" "$qi")x"
 }
 
 mkdir "$work/dlls"
@@ -92,3 +118,11 @@ ls "$dll_dir"/*.dll | LC_ALL=C sort | {
 }
 bench_corpus wine-dlls "$work/dlls"
 bench_corpus cxx-headers "$hdr_dir"
+
+stub=${QV_STUB_BUILD:-$here/build/win-i686}/ui/setup.exe
+echo
+if [ -f "$stub" ]; then
+    echo "installer program (i686 setup.exe, before the archive): $(size "$stub") bytes"
+else
+    echo "installer program: not built ($stub)"
+fi

@@ -5,6 +5,6 @@ set(CMAKE_FIND_ROOT_PATH /usr/${QV_MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# CTest runs the Windows test programs through the launcher that
-# scripts/wine.sh provides for this architecture.
+# CTest runs the Windows test programs under Wine through scripts/wine-run,
+# which picks the loader for this architecture.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run;${CMAKE_SYSTEM_PROCESSOR})

@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (OpenArchiveWalk(&walk, ctx) == kWalkOpened) {
         int32_t previous = -1;
         WalkStep step;
-        while ((step = NextArchiveEntry(&walk)) != kWalkEnd && step != kWalkMissingVolume) {
+        while ((step = NextArchiveEntry(&walk)) == kWalkFile || step == kWalkDirectory ||
+               step == kWalkContinuedEntry) {
             // Every entry lies behind the one before and ends behind its start.
             if (ctx->NextBlock <= ctx->BlockStart || ctx->BlockStart <= previous) abort();
             previous = ctx->BlockStart;

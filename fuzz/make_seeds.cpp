@@ -2,7 +2,7 @@
 // packed streams made with the test-side builders, so that fuzzing starts
 // from inputs that reach every stage of an installation.
 //
-//   fuzz_seeds DIR   writes DIR/install/*, DIR/walk/* and DIR/decode/*
+//   fuzz_seeds DIR   writes DIR/TARGET/* for every target
 #include <stdio.h>
 #include <sys/stat.h>
 
@@ -78,7 +78,8 @@ int main(int argc, char** argv) {
         return 64;
     }
     std::string dir = argv[1];
-    for (const char* sub : {"", "/install", "/walk", "/decode"}) mkdir((dir + sub).c_str(), 0777);
+    for (const char* sub : {"", "/install", "/walk", "/decode", "/packlist", "/roundtrip"})
+        mkdir((dir + sub).c_str(), 0777);
 
     std::string matched, matchedSolid;
     Bytes packedMatches = Matches(false, &matched);
@@ -134,6 +135,19 @@ int main(int argc, char** argv) {
                             static_cast<uint32_t>(lit.size()), 1 | 4));
     ok &= Write(dir + "/decode/seed2",
                 DecodeInput(packedMatches, static_cast<uint32_t>(matched.size()), Bytes(), 0, 2));
+    // List files as people write them, with comments, blank lines, both
+    // separators and line ends, and a name the installer refuses.
+    ok &= Write(dir + "/packlist/seed0", ToBytes("# product\nA.TXT\n\nDOC/B.TXT\r\nDOC\\SUB\\C.TXT\n"));
+    ok &= Write(dir + "/packlist/seed1", ToBytes("DOC/SUB/C.TXT\nCON\n"));
+    ok &= Write(dir + "/packlist/seed2", ToBytes("A.TXT\na.txt\n../OUTSIDE.TXT\n"));
+    // Data with repeats near and far, literals and runs, in a few entries.
+    Bytes mixed = ToBytes("\x1bQuorvanel Quorvanel Quorvanel ");
+    for (int i = 0; i < 300; i++) mixed.push_back(static_cast<uint8_t>(i * 37));
+    mixed.insert(mixed.end(), 200, 'a');
+    Bytes text = ToBytes("\x0c");
+    for (int i = 0; i < 40; i++) qvtest::Append(text, ToBytes("line " + std::to_string(i % 7) + " of the file\n"));
+    ok &= Write(dir + "/roundtrip/seed0", mixed);
+    ok &= Write(dir + "/roundtrip/seed1", text);
     if (!ok) {
         fprintf(stderr, "fuzz_seeds: cannot write the seeds into %s\n", dir.c_str());
         return 1;

@@ -159,6 +159,19 @@ uint32_t ExtractAllFiles(void* owner, UnpackContext* ctx) {
             result = kInstallNoArchive;
             break;
         }
+        // A damaged header: nothing is written for it, and what follows
+        // cannot be found. Entries before it stay installed, as after a
+        // damaged file's data.
+        if (step == kWalkDamagedEntry) {
+            ReportCannotInstall(owner, ctx->EntryHeader.Name);
+            result = kInstallBadChecksum;
+            break;
+        }
+        if (step == kWalkDamagedArchive) {
+            ReportCannotInstall(owner, ctx->ArchivePath);
+            result = kInstallBadChecksum;
+            break;
+        }
         if (step == kWalkDirectory) {
             // Nothing is created or decoded.
             if (!IsSupportedVersion(&ctx->EntryHeader)) result = kInstallFailed;

@@ -10,7 +10,7 @@ enum {
     kInstallOk = 0,
     kInstallFailed = 1,       // no context, bad version, output not created
     kInstallNoArchive = 2,    // cannot open, no archive, continued volume
-    kInstallBadChecksum = 3,  // unpacked data did not match
+    kInstallBadChecksum = 3,  // unpacked data or a header did not match, or blocks are damaged
     kInstallNoWindow = 9      // the 1 MB window could not be allocated
 };
 

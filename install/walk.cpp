@@ -49,15 +49,20 @@ WalkStep NextArchiveEntry(ArchiveWalk* walk) {
     // directory's data, should it carry any, is passed over with it.
     if (walk->Delivered) SeekFile(ctx->ArchiveFile, ctx->NextBlock, kSeekFromStart);
     walk->Delivered = false;
+    bool strict = ctx->ArchiveFormat == kFormatMarker;
     for (;;) {
-        // The last entry goes on in a next volume, which cannot be had: that
-        // entry is incomplete.
-        if (SeekNextBlock(ctx, kFileRequest) <= 0) return ctx->ContinuedInNext ? kWalkMissingVolume : kWalkEnd;
+        if (SeekNextBlock(ctx, kFileRequest) <= 0) {
+            if (strict && ctx->BlockStop != kStopEndOfData) return kWalkDamagedArchive;
+            // The last entry goes on in a next volume, which cannot be had:
+            // that entry is incomplete.
+            return ctx->ContinuedInNext ? kWalkMissingVolume : kWalkEnd;
+        }
         if (ctx->LastBlockType != kBlockSub) break;
         walk->SubBlocks++;
         SeekFile(ctx->ArchiveFile, ctx->NextBlock, kSeekFromStart);
     }
     FileBlockHeader* header = &ctx->EntryHeader;
+    if (strict && !ctx->EntryHeaderIntact) return kWalkDamagedEntry;
     FixHostAttributes(header);
     walk->Delivered = true;
     if ((header->BlockFlags & kFileFlagContinuedFromPrevious) && walk->FirstEntry) return kWalkContinuedEntry;
@@ -103,6 +108,7 @@ bool EntryChecksumMatches(const UnpackContext* ctx) {
 }  // namespace
 
 EntrySink FileSink(FILE* file) {
+    if (file) SetUnbuffered(file);
     EntrySink sink = {file, NULL, 0, 0};
     return sink;
 }
@@ -117,17 +123,25 @@ EntrySink MemorySink(uint8_t* memory, size_t capacity) {
     return sink;
 }
 
+uint32_t EntryDataOffset(const UnpackContext* ctx) {
+    return static_cast<uint32_t>(ctx->NextBlock) - ctx->EntryHeader.PackedSize;
+}
+
 bool DecodeArchiveEntry(ArchiveWalk* walk, EntrySink* sink) {
     UnpackContext* ctx = walk->Context;
     const FileBlockHeader* header = &ctx->EntryHeader;
-    // The packed data ends where the block does. Counted in unsigned 32 bits:
-    // a hostile packed size then names some offset, never an overflow.
-    uint32_t dataStart = static_cast<uint32_t>(ctx->NextBlock) - header->PackedSize;
-    SeekFile(ctx->ArchiveFile, static_cast<int32_t>(dataStart), kSeekFromStart);
+    SeekFile(ctx->ArchiveFile, static_cast<int32_t>(EntryDataOffset(ctx)), kSeekFromStart);
 
     ctx->SkipMode = sink ? 0 : 1;
     ctx->DataChecksum = InitialDataChecksum(ctx->ArchiveFormat);
-    ctx->PackedLeft = static_cast<int32_t>(header->PackedSize);
+    // Nothing behind the archive's end is read as packed data.
+    uint32_t packed = header->PackedSize;
+    if (ctx->ArchiveEnd > 0) {
+        uint32_t end = static_cast<uint32_t>(ctx->ArchiveEnd), from = EntryDataOffset(ctx);
+        uint32_t room = from < end ? end - from : 0;
+        if (packed > room) packed = room;
+    }
+    ctx->PackedLeft = static_cast<int32_t>(packed);
     ctx->UnpackedLeft = static_cast<int32_t>(header->UnpackedSize);
     ctx->InputFile = ctx->ArchiveFile;
     ctx->OutputFile = sink ? sink->File : NULL;

@@ -38,7 +38,12 @@ enum WalkStep {
     kWalkDirectory,       // a directory or volume-label entry: nothing to create or decode
     kWalkEnd,             // no further file entry
     kWalkContinuedEntry,  // the first entry continues a previous volume (EntryHeader describes it)
-    kWalkMissingVolume    // the last entry goes on in a next volume, which cannot be had
+    kWalkMissingVolume,   // the last entry goes on in a next volume, which cannot be had
+    // Damage, in an archive with the marker: a file header whose checksum
+    // disagrees (EntryHeader describes it as read; nothing of it may be
+    // trusted), or blocks that cannot be walked (BlockStop tells why).
+    kWalkDamagedEntry,
+    kWalkDamagedArchive
 };
 
 // Opens ctx->ArchivePath as the archive stream (others may read it, not
@@ -46,20 +51,28 @@ enum WalkStep {
 // the main header. On any result but kWalkOpened nothing is left open.
 WalkOpenResult OpenArchiveWalk(ArchiveWalk* walk, UnpackContext* ctx);
 // Moves to the next file entry, past the one delivered before and its data.
+// After a step other than kWalkFile and kWalkDirectory the walk is over.
 WalkStep NextArchiveEntry(ArchiveWalk* walk);
 // Frees the window and closes the stream.
 void CloseArchiveWalk(ArchiveWalk* walk);
 
 // Where an entry's unpacked bytes go. Every sink counts what it took.
 struct EntrySink {
-    FILE* File;        // a file sink: the bytes are written to this stream
+    FILE* File;        // a file sink: the bytes are written to this stream, straight from the window
     uint8_t* Memory;   // a memory sink: up to Capacity bytes are kept here
     size_t Capacity;
     uint64_t Taken;    // bytes taken so far
 };
+// A stream with no I/O done on it yet; it becomes unbuffered, so that the
+// bytes go to the file without being copied on the way.
 EntrySink FileSink(FILE* file);
 EntrySink NullSink(void);  // checksummed, then dropped
 EntrySink MemorySink(uint8_t* memory, size_t capacity);
+
+// File offset of the packed data of the entry just delivered: it ends where
+// the block does. Counted in unsigned 32 bits, so that a hostile packed size
+// names some offset and never overflows.
+uint32_t EntryDataOffset(const UnpackContext* ctx);
 
 // Decodes the entry just delivered into sink and returns true when its
 // checksum agrees with the stored one. Without a sink the entry is decoded

@@ -37,7 +37,7 @@ const UnpackContext* CrcContext() {
 }
 
 void SetHeaderCrc(std::vector<uint8_t>& header) {
-    uint32_t crc = ~Crc32Update(CrcContext(), 0xFFFFFFFFu, header.data() + 2, static_cast<uint32_t>(header.size() - 2));
+    uint16_t crc = HeaderChecksum(CrcContext(), header.data(), static_cast<uint32_t>(header.size()), NULL, 0);
     header[0] = static_cast<uint8_t>(crc);
     header[1] = static_cast<uint8_t>(crc >> 8);
 }
@@ -97,6 +97,12 @@ bool AddSource(const std::string& path, const std::string& name, int64_t clampTi
     }
     if (name.empty() || name.size() > kMaxStoredName) {
         *error = name + ": stored name longer than " + std::to_string(kMaxStoredName) + " bytes";
+        return false;
+    }
+    // The installer refuses to install under such a name (a device such as
+    // CON, an empty component, a component of dots and spaces).
+    if (!IsSafeStoredName(name.c_str())) {
+        *error = name + ": a name the installer refuses (a device name, an empty or dots-only component)";
         return false;
     }
     PackSource s;

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "archive/blockreader.h"
+#include "archive/checksum.h"
+#include "archive/peimage.h"
 #include "install/walk.h"
 
 namespace {
@@ -39,10 +41,32 @@ bool CheckStubImage(const uint8_t* image, size_t size, std::string* error) {
         *error = "the installer image is shorter than 7 bytes; the installer would not find the archive behind it";
         return false;
     }
+    // Signing appends the signature behind the image, where the archive goes:
+    // an archive appended to a signed image breaks the signature.
+    if (size > 0) {
+        FILE* imageStream = fmemopen(const_cast<uint8_t*>(image), size, "rb");
+        uint32_t offset = 0, tableSize = 0;
+        bool signedImage = imageStream && FindCertificateTable(imageStream, &offset, &tableSize);
+        if (imageStream) fclose(imageStream);
+        if (signedImage) {
+            *error = "the installer program is already signed, and appending the archive would break its signature; "
+                     "build from the unsigned program and sign the finished installer";
+            return false;
+        }
+    }
     // The image followed by the start of an archive: marker and main header.
     std::vector<uint8_t> file(image, image + size);
     file.insert(file.end(), kMarker, kMarker + kMarkerSize);
-    const uint8_t mainHeader[kMainHeaderSize] = {0, 0, kBlockMain, kMainFlagSolid, 0, kMainHeaderSize, 0};
+    uint8_t mainHeader[kMainHeaderSize] = {0, 0, kBlockMain, kMainFlagSolid, 0, kMainHeaderSize, 0};
+    UnpackContext* ctx = CreateUnpackContext();
+    if (!ctx) {
+        *error = "out of memory";
+        return false;
+    }
+    uint16_t crc = HeaderChecksum(ctx, mainHeader, kMainHeaderSize, NULL, 0);
+    FreeAndClear(&ctx);
+    mainHeader[0] = static_cast<uint8_t>(crc);
+    mainHeader[1] = static_cast<uint8_t>(crc >> 8);
     file.insert(file.end(), mainHeader, mainHeader + kMainHeaderSize);
     FILE* stream = fmemopen(file.data(), file.size(), "rb");
     if (!stream) {

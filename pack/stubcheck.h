@@ -11,9 +11,10 @@
 #include <string>
 
 // Checks that an archive appended directly to image is the first thing the
-// installer's scan finds: the image is not too large for the scan, not 1 to
-// 6 bytes long (the scan starts at offset 7), and holds no marker or old
-// signature of its own that the scan would take first. False with a message.
+// installer's scan finds: the image is not signed (the archive would break
+// the signature), not too large for the scan, not 1 to 6 bytes long (the
+// scan starts at offset 7), and holds no marker or old signature of its own
+// that the scan would take first. False with a message.
 bool CheckStubImage(const uint8_t* image, size_t size, std::string* error);
 
 // Opens the file at path as the installer does and checks that its archive

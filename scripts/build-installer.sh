@@ -45,9 +45,9 @@ compile() {  # compile DIR TARGET...
         { tail -n 40 "$dir.installer-build.log" >&2; return 1; }
 }
 
-echo "build-installer: building qvpack (native)"
+echo "build-installer: building qvpack and qvinstall (native)"
 configure build/native -DCMAKE_BUILD_TYPE=Release
-compile build/native qvpack
+compile build/native qvpack qvinstall
 echo "build-installer: building setup.exe and QRVNL.EXE ($arch)"
 win=build/win-$arch
 configure "$win" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake"

@@ -10,6 +10,7 @@ packages=(
     g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
     wine wine64 wine32:i386 qemu-user
     xvfb xauth xdotool x11-utils imagemagick
+    osslsigncode openssl
 )
 sudo=
 [ "$(id -u)" -eq 0 ] || sudo=sudo

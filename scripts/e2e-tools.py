@@ -3,19 +3,17 @@
 
   e2e-tools.py backdrop SHOT.png X Y W H   check the backdrop's gradient and
                                            title around the dialog at X,Y,W,H
-  e2e-tools.py corrupt IN OUT NAME         copy an installer, flipping one
+  e2e-tools.py corrupt QVINSTALL IN OUT NAME
+                                           copy an installer, flipping one
                                            byte in the middle of the packed
-                                           data of the entry NAME
+                                           data of the entry NAME, which
+                                           QVINSTALL's list locates
 
 `backdrop` prints one line per check, "ok NAME" or "FAIL NAME: why", and
 exits 1 when any failed.
 """
-import struct
 import subprocess
 import sys
-
-MARKER = b"Rar!\x1a\x07\x00"
-
 
 def read_screen(path):
     ppm = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], check=True,
@@ -103,50 +101,35 @@ def backdrop(shot, dx, dy, dw, dh):
     return 0 if all(line.startswith("ok ") for line in results) else 1
 
 
-def entries(data):
-    """(name, data offset, packed size) of every file block of the archive
-    that runs from some marker to exactly the end of the data."""
-    start = data.find(MARKER)
-    while start >= 0:
-        found = []
-        pos = start + len(MARKER)
-        try:
-            while pos < len(data):
-                kind, flags, size = struct.unpack_from("<BHH", data, pos + 2)
-                if size < 7:
-                    raise ValueError
-                extra = struct.unpack_from("<I", data, pos + 7)[0] if flags & 0x8000 else 0
-                if kind == 0x74:
-                    name_length = struct.unpack_from("<H", data, pos + 26)[0]
-                    name = data[pos + 32:pos + 32 + name_length].decode("latin-1")
-                    found.append((name, pos + size, extra))
-                pos += size + extra
-            if pos == len(data) and found:
-                return found
-        except (struct.error, ValueError):
-            pass
-        start = data.find(MARKER, start + 1)
-    raise ValueError("no archive found")
-
-
-def corrupt(source, target, name):
-    data = bytearray(open(source, "rb").read())
-    for stored, offset, size in entries(bytes(data)):
-        if stored.replace("/", "\\") == name:
-            if size < 4:
-                raise ValueError(f"{name}: too little packed data to damage")
-            data[offset + size // 2] ^= 0x5A
-            open(target, "wb").write(data)
-            return 0
+def entry_data(qvinstall, installer, name):
+    """(data offset, packed size) of the entry NAME, as `qvinstall list`
+    shows it: packed size first, the data offset in the column before the
+    name."""
+    listing = subprocess.run([qvinstall, "list", installer], check=True, stdout=subprocess.PIPE,
+                             universal_newlines=True).stdout
+    for line in listing.splitlines():
+        fields = line.split()
+        if len(fields) >= 11 and fields[0].isdigit() and fields[10] == name:
+            return int(fields[9]), int(fields[0])
     raise ValueError(f"{name}: no such entry")
+
+
+def corrupt(qvinstall, source, target, name):
+    offset, size = entry_data(qvinstall, source, name)
+    if size < 4:
+        raise ValueError(f"{name}: too little packed data to damage")
+    data = bytearray(open(source, "rb").read())
+    data[offset + size // 2] ^= 0x5A
+    open(target, "wb").write(data)
+    return 0
 
 
 def main(argv):
     try:
         if len(argv) == 7 and argv[1] == "backdrop":
             return backdrop(argv[2], *(int(v) for v in argv[3:7]))
-        if len(argv) == 5 and argv[1] == "corrupt":
-            return corrupt(argv[2], argv[3], argv[4])
+        if len(argv) == 6 and argv[1] == "corrupt":
+            return corrupt(*argv[2:6])
     except (OSError, ValueError, subprocess.CalledProcessError) as error:
         print(f"e2e-tools: {error}", file=sys.stderr)
         return 2

@@ -9,8 +9,9 @@
 # target remembered in the registry, its files, the Start Menu group) and
 # the paths of the screenshots. The Wine prefix is build/run/prefix; delete
 # it to start from a fresh machine.
-# i686, the installer we ship, is the default; under emulation its start
-# takes about a minute here. x86_64 runs the same sources at full speed.
+# i686, the installer we ship, is the default; where 32-bit code runs only
+# under emulation its start takes about a minute. x86_64 runs the same
+# sources at full speed everywhere.
 set -u
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -42,13 +43,13 @@ out=$root/build/run
 mkdir -p "$out"
 rm -f "$out"/*.png
 
-# shellcheck source=wine-env.sh
-source scripts/wine-env.sh
-# shellcheck source=xvfb.sh
-source scripts/xvfb.sh
+# shellcheck source=lib/wine-env.sh
+source scripts/lib/wine-env.sh
+# shellcheck source=lib/xvfb.sh
+source scripts/lib/xvfb.sh
 qv_wine_env x86_64 || exit 1
-# shellcheck source=installer-lib.sh
-source scripts/installer-lib.sh
+# shellcheck source=lib/installer-lib.sh
+source scripts/lib/installer-lib.sh
 qv_build_probe || exit 1
 
 cleanup() {
@@ -71,7 +72,9 @@ fi
 qv_private_prefix "$out/prefix" $([ "$mode" = window ] && echo decorated) ||
     { echo "run-installer: the Wine prefix could not be made" >&2; exit 1; }
 
-[ "$arch" = i686 ] && echo "run-installer: starting the 32-bit installer (about a minute under emulation)"
+if [ "$arch" = i686 ] && ! qv_native_i386; then
+    echo "run-installer: starting the 32-bit installer (about a minute: 32-bit code runs under emulation here)"
+fi
 qv_start_program "$arch" "$out/installer.log" "$installer"
 if ! dialog=$(qv_wait_window "$qv_dialog_title" 400 "$QV_PROGRAM_PID"); then
     echo "run-installer: the install dialog did not appear (see $out/installer.log)" >&2

@@ -73,10 +73,10 @@ end_to_end() {
 
 stage "install dependencies" bash scripts/deps.sh || true
 mkdir -p build
-# shellcheck source=xvfb.sh
-source scripts/xvfb.sh
-# shellcheck source=wine-env.sh
-source scripts/wine-env.sh
+# shellcheck source=lib/xvfb.sh
+source scripts/lib/xvfb.sh
+# shellcheck source=lib/wine-env.sh
+source scripts/lib/wine-env.sh
 cleanup() {
     [ -n "${WINESERVER:-}" ] && "$WINESERVER" -k >/dev/null 2>&1
     qv_stop_xvfb
@@ -89,6 +89,7 @@ stage "sanitizer build, unit tests and fuzzing" sanitized
 stage "64-bit Windows build, tests under Wine" windows x86_64
 stage "32-bit Windows build, tests under Wine" windows i686
 stage "end-to-end runs of the installer" end_to_end
+stage "damaged and signed installers" bash scripts/sweep.sh
 
 echo
 if [ "$failed" -gt 0 ]; then

@@ -266,37 +266,82 @@ qvtest::Lengths RandomLengths(std::mt19937& rng, uint32_t count) {
     return lengths;
 }
 
-TEST(FastHuffTable, AgreesWithTheDecodeRuleOnEveryBitPattern) {
+TEST(LookupTable, AgreesWithTheDecodeRuleOnEveryBitPattern) {
     std::mt19937 rng(1234);
-    const uint32_t counts[] = {19, 28, 48, 257, 298, 2, 5};
+    struct Alphabet {
+        uint32_t count;
+        LookupKind kind;
+        uint32_t bits;
+    };
+    const Alphabet alphabets[] = {{298, kLookupLiteral, kFastLiteralBits}, {48, kLookupDistance, kFastDistanceBits},
+                                  {28, kLookupRepeat, kFastRepeatBits},    {298, kLookupLiteral, 12},
+                                  {48, kLookupDistance, 9},                {2, kLookupRepeat, 8},
+                                  {19, kLookupSymbol, 7}};
     HuffTable table;
-    FastHuffTable fast;
-    int sets = 0, resolvedSomewhere = 0;
-    for (int round = 0; round < 150; round++) {
-        uint32_t count = counts[round % 7];
-        qvtest::Lengths lengths = RandomLengths(rng, count);
+    std::vector<uint32_t> lookup(1 << 12);
+    int settledSomewhere = 0, sets = 0;
+    for (int round = 0; round < 210; round++) {
+        const Alphabet& a = alphabets[round % 7];
+        qvtest::Lengths lengths = RandomLengths(rng, a.count);
         // Stale positions of a table built earlier stay as they were.
-        for (uint32_t i = 0; i < kLiteralSymbols; i++) table.SortedSymbols[i] = rng() % count;
-        BuildHuffTable(lengths.data(), &table, count);
-        BuildFastTable(&table, &fast);
+        for (uint32_t i = 0; i < kLiteralSymbols; i++) table.SortedSymbols[i] = rng() % a.count;
+        BuildHuffTable(lengths.data(), &table, a.count);
+        BuildLookup(&table, lookup.data(), a.bits, a.kind);
         sets++;
+        bool settled = false;
         for (uint32_t bits = 0; bits < 0x10000; bits++) {
-            uint32_t exactLength, fastLength;
-            uint32_t exact = HuffDecodeBits(&table, bits, &exactLength);
-            uint32_t quick = FastHuffDecode(&fast, &table, bits, &fastLength);
-            if (exact != quick || exactLength != fastLength) {
-                ADD_FAILURE() << "set " << round << " bits " << bits << ": " << exact << "/" << exactLength
-                              << " vs " << quick << "/" << fastLength;
+            uint32_t exact = RuleEntry(&table, a.kind, bits);
+            uint32_t entry = lookup[bits >> (16 - a.bits)];
+            uint32_t quick = LookupOrRule(lookup.data(), a.bits, &table, a.kind, bits);
+            if (entry) settled = true;
+            if (quick != exact) {
+                ADD_FAILURE() << "set " << round << " bits " << bits << ": " << std::hex << exact << " vs " << quick;
                 return;
             }
         }
-        for (uint32_t p = 0; p < kFastSize; p++)
-            if (fast.Entry[p]) {
-                resolvedSomewhere++;
-                break;
-            }
+        settledSomewhere += settled;
     }
-    EXPECT_GT(resolvedSomewhere, sets / 2);  // the lookup does take part
+    EXPECT_GT(settledSomewhere, sets / 2);  // the lookup does take part
+}
+
+TEST(LookupTable, EntriesCarryTheStepsValues) {
+    // Code length 5, code 00110, the extra bits after it all ones: what
+    // each symbol's entry says and the number it gives.
+    const uint64_t bits = 0x37FFFFFFull << 32;  // 00110 then ones
+    uint32_t e = LookupEntry(kLookupLiteral, 0x41, 5, 6);
+    EXPECT_TRUE(IsLiteralEntry(e));
+    EXPECT_EQ(0x41u, EntryLiteral(e));
+    EXPECT_EQ(5u, EntryBits(e));
+    e = LookupEntry(kLookupLiteral, 297, 5, 6);  // length slot 27: 224 + 3 and 5 extra bits
+    EXPECT_FALSE(IsLiteralEntry(e));
+    EXPECT_EQ(kEntryMatch, static_cast<int>(EntryKindOf(e)));
+    EXPECT_EQ(5u, EntryExtraBits(e));
+    EXPECT_EQ(10u, EntryBits(e));
+    EXPECT_EQ(227u + 31, EntryNumber(bits, e));
+    e = LookupEntry(kLookupLiteral, 268, 5, 6);  // short distances 193..256
+    EXPECT_EQ(kEntryShort, static_cast<int>(EntryKindOf(e)));
+    EXPECT_EQ(11u, EntryBits(e));
+    EXPECT_EQ(256u, EntryNumber(bits, e));
+    EXPECT_EQ(193u, EntryNumber(0x30ull << 56, e));  // 00110 and six zeros
+    e = LookupEntry(kLookupLiteral, 259, 5, 6);
+    EXPECT_EQ(kEntryRecent, static_cast<int>(EntryKindOf(e)));
+    EXPECT_EQ(2u, EntryValue(e));
+    EXPECT_EQ(kEntryRepeatLast, static_cast<int>(EntryKindOf(LookupEntry(kLookupLiteral, 256, 5, 6))));
+    EXPECT_EQ(kEntrySwitch, static_cast<int>(EntryKindOf(LookupEntry(kLookupLiteral, 269, 5, 6))));
+    // The farthest slot: 983040 + 1 and 16 extra bits, up to the whole window.
+    e = LookupEntry(kLookupDistance, 47, 15, 0x7FFF);
+    EXPECT_EQ(16u, EntryExtraBits(e));
+    EXPECT_EQ(31u, EntryBits(e));
+    EXPECT_EQ(0x100000u, DistanceNumber(~0ull, e));
+    EXPECT_EQ(983041u, DistanceNumber(0xFFFEull << 48, e));
+    // Only literals look like literals, whatever the code.
+    for (uint32_t symbol = 0; symbol < kLiteralSymbols; symbol++)
+        for (uint32_t length : {1u, 9u, 15u})
+            for (uint32_t code : {0u, 1u, (1u << length) - 1})
+                ASSERT_EQ(symbol < 256, IsLiteralEntry(LookupEntry(kLookupLiteral, symbol, length, code))) << symbol;
+    e = LookupEntry(kLookupRepeat, 8, 3, 0);  // length slot 8: 8 + 2 and 1 extra bit
+    EXPECT_EQ(4u, EntryBits(e));
+    EXPECT_EQ(11u, EntryNumber(0x1ull << 60, e));
 }
 
 TEST_F(BitInputTest, DecodeRuleMatchesTheCanonicalCodesOfTheWriter) {

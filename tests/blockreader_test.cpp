@@ -302,10 +302,68 @@ TEST_F(ReaderTest, OtherBlocksAreSteppedOverByTheirSizesAlone) {
     // Another type with 0x8000: header plus the 32-bit add-size.
     Bytes withData;
     PutU32(withData, 100);
-    Bytes carrying = RawBlock(0x7A, 0x8000, 20, withData, Bytes(100, 0x74));
+    Bytes carrying = RawBlock(kBlockRecovery, 0x8000, 20, withData, Bytes(100, 0x74));
     OpenArchive(ArchiveOf({FileBlock(File("ONE", 5)), endLike, FileBlock(File("TWO", 5)), carrying,
                            FileBlock(File("THREE", 5))}));
     EXPECT_EQ((std::vector<std::string>{"ONE", "TWO", "THREE"}), Walk());
+    EXPECT_EQ(kStopEndOfData, ctx->BlockStop);
+}
+
+TEST_F(ReaderTest, UnknownBlockTypeStopsAMarkerArchiveButNotAnOldOne) {
+    Bytes withData;
+    PutU32(withData, 100);
+    Bytes unknown = RawBlock(0x7A, 0x8000, 20, withData, Bytes(100, 0x74));
+    OpenArchive(ArchiveOf({FileBlock(File("ONE", 5)), unknown, FileBlock(File("TWO", 5))}));
+    EXPECT_EQ((std::vector<std::string>{"ONE"}), Walk());
+    EXPECT_EQ(kStopUnknownType, ctx->BlockStop);
+    EXPECT_EQ(7 + 13 + 32 + 3 + 5, ctx->BlockStart) << "where the damage is";
+
+    // Archives found by the old signature have no such rule.
+    Bytes old = Concat({OldSignature(), Bytes(9, 0)});
+    old[5] = 13;  // HeaderSize
+    OpenArchive(Concat({ImagePrefix(4096, true), old, FileBlock(File("ONE", 5)), unknown, FileBlock(File("TWO", 5))}));
+    EXPECT_EQ(1u, ctx->ArchiveFormat);
+    EXPECT_EQ((std::vector<std::string>{"ONE", "TWO"}), Walk());
+}
+
+TEST_F(ReaderTest, FileHeaderWithADamagedTypeByteIsNotSteppedOver) {
+    for (uint8_t type : {uint8_t(kBlockComment), uint8_t(kBlockEnd), uint8_t(kBlockSub), uint8_t(kBlockRecovery)}) {
+        Bytes retyped = FileBlock(File("LOST", 5));
+        retyped[2] = type;
+        OpenArchive(ArchiveOf({FileBlock(File("ONE", 5)), retyped}));
+        EXPECT_EQ((std::vector<std::string>{"ONE"}), Walk());
+        EXPECT_EQ(kStopRetypedFile, ctx->BlockStop) << int(type);
+    }
+}
+
+TEST_F(ReaderTest, OnlyZeroPaddingBeforeTheEndIsACleanEnd) {
+    Bytes archive = ArchiveOf({FileBlock(File("ONE", 5))});
+    for (size_t padding = 1; padding <= 7; padding++) {
+        Bytes zeros = archive;
+        zeros.resize(archive.size() + padding, 0);
+        OpenArchive(zeros);
+        EXPECT_EQ((std::vector<std::string>{"ONE"}), Walk());
+        EXPECT_EQ(kStopEndOfData, ctx->BlockStop) << padding << " zero bytes";
+        Bytes junk = zeros;
+        junk.back() = 0x33;
+        OpenArchive(junk);
+        EXPECT_EQ((std::vector<std::string>{"ONE"}), Walk());
+        EXPECT_NE(kStopEndOfData, ctx->BlockStop) << padding << " bytes of junk";
+    }
+}
+
+TEST_F(ReaderTest, DamagedMainHeaderIsNoArchiveAndTheScanLooksFurther) {
+    Bytes damaged = ArchiveOf({FileBlock(File("FALSE", 5))});
+    damaged[7 + 3] ^= 0x40;  // a flag bit of the main header
+    Open(damaged);
+    EXPECT_EQ(0, LocateArchive(ctx)) << "at offset 0";
+
+    // Marker bytes inside an image, even with a main header's type byte
+    // behind them, are passed over; the real archive behind is found.
+    Bytes decoy = Concat({ImagePrefix(3000), Marker(), Bytes{0x00, 0x00, 0x73, 0x08, 0x00, 0x0D, 0x00}, Bytes(200, 0)});
+    Open(Concat({decoy, ArchiveOf({FileBlock(File("REAL", 5))})}));
+    EXPECT_EQ(3, LocateArchive(ctx));
+    EXPECT_EQ(static_cast<int32_t>(decoy.size()) + 20, Position());
 }
 
 TEST_F(ReaderTest, WholeRequestStopsOnAnyBlockAndLeavesTheEntryAlone) {
@@ -334,6 +392,7 @@ TEST_F(ReaderTest, HeaderSizeBelowSevenEndsTheWalk) {
                            FileBlock(File("TWO", 5))}));
     EXPECT_EQ((std::vector<std::string>{"ONE"}), Walk());
     EXPECT_EQ(6, ctx->EntryHeader.HeaderSize) << "the rejected block's fields";
+    EXPECT_EQ(kStopShortHeader, ctx->BlockStop);
 }
 
 TEST_F(ReaderTest, BlockThatWouldNotMoveForwardEndsTheWalk) {
@@ -348,6 +407,7 @@ TEST_F(ReaderTest, BlockThatWouldNotMoveForwardEndsTheWalk) {
             OpenArchive(ArchiveOf({FileBlock(File("ONE", 5)), block, FileBlock(File("TWO", 5))}));
             EXPECT_EQ((std::vector<std::string>{"ONE"}), Walk())
                 << std::hex << "packed size " << packed << " type " << int(type);
+            EXPECT_EQ(kStopNoProgress, ctx->BlockStop);
         }
     }
 }
@@ -364,11 +424,21 @@ TEST_F(ReaderTest, LongNameIsClippedTo259AndTheNextBlockStillFound) {
     EXPECT_STREQ("NEXT", ctx->EntryHeader.Name);
 }
 
-TEST_F(ReaderTest, NameCutShortByTheEndOfTheFileHoldsOnlyWhatWasThere) {
+TEST_F(ReaderTest, BlockCutShortByTheEndOfTheFile) {
+    // In an archive with the marker a block reaching beyond the end is damage.
     FileSpec cut = File("ABCDEFGHIJ", 0);
     Bytes data = ArchiveOf({FileBlock(File("A-MUCH-LONGER-NAME.TXT", 3)), FileBlock(cut)});
     data.resize(data.size() - 7);
     OpenArchive(data);
+    EXPECT_EQ((std::vector<std::string>{"A-MUCH-LONGER-NAME.TXT"}), Walk());
+    EXPECT_EQ(kStopPastEnd, ctx->BlockStop);
+
+    // Behind the old signature the name holds only what was there.
+    Bytes old = Concat({OldSignature(), Bytes(9, 0)});
+    old[5] = 13;
+    Bytes oldData = Concat({ImagePrefix(4096, true), old, FileBlock(File("A-MUCH-LONGER-NAME.TXT", 3)), FileBlock(cut)});
+    oldData.resize(oldData.size() - 7);
+    OpenArchive(oldData);
     EXPECT_EQ((std::vector<std::string>{"A-MUCH-LONGER-NAME.TXT", "ABC"}), Walk());
 }
 
@@ -411,13 +481,31 @@ TEST_F(ReaderTest, ForeignHostsGetDirectoryOrArchiveAttributes) {
     }
 }
 
-TEST_F(ReaderTest, WrongHeaderChecksumIsStillDelivered) {
+TEST_F(ReaderTest, WrongHeaderChecksumIsDeliveredAndToldApart) {
     FileSpec bad = File("BAD.CRC", 6);
     bad.breakHeaderCrc = true;
     Bytes block = FileBlock(bad);
     ASSERT_NE(HeaderCrc(block.data(), 32 + 7), block[0] | (block[1] << 8));
     OpenArchive(ArchiveOf({block, FileBlock(File("GOOD", 2))}));
-    EXPECT_EQ((std::vector<std::string>{"BAD.CRC", "GOOD"}), Walk());
+    ASSERT_GT(SeekNextBlock(ctx, kFileRequest), 0);
+    EXPECT_STREQ("BAD.CRC", ctx->EntryHeader.Name);
+    EXPECT_FALSE(ctx->EntryHeaderIntact) << "delivered, and told to be damaged";
+    SeekFile(ctx->ArchiveFile, ctx->NextBlock, 0);
+    ASSERT_GT(SeekNextBlock(ctx, kFileRequest), 0);
+    EXPECT_TRUE(ctx->EntryHeaderIntact);
+
+    // The checksum covers the whole name, also the part beyond 259 bytes,
+    // and the name as stored, before '/' becomes '\\'.
+    std::string longName(300, 'N');
+    longName[280] = 'X';
+    Bytes longBlock = FileBlock(File("DIR/" + longName, 2));
+    OpenArchive(ArchiveOf({longBlock}));
+    ASSERT_GT(SeekNextBlock(ctx, kFileRequest), 0);
+    EXPECT_TRUE(ctx->EntryHeaderIntact);
+    longBlock[32 + 4 + 280] = 'Y';  // a byte the kept name does not hold
+    OpenArchive(ArchiveOf({longBlock}));
+    ASSERT_GT(SeekNextBlock(ctx, kFileRequest), 0);
+    EXPECT_FALSE(ctx->EntryHeaderIntact);
 }
 
 TEST_F(ReaderTest, LongerMainHeaderIsSkippedByTheCaller) {

@@ -20,6 +20,10 @@ TEST_F(ChecksumTest, TableIsTheStandardReflectedTable) {
     EXPECT_EQ(0x77073096u, ctx->CrcTable[1]);
     EXPECT_EQ(0xEDB88320u, ctx->CrcTable[128]);
     EXPECT_EQ(0x2D02EF8Du, ctx->CrcTable[255]);
+    // A slice is the table followed by zero bytes: slice 0 of b is the CRC
+    // of b and one zero byte.
+    for (uint32_t b : {1u, 128u, 255u})
+        EXPECT_EQ((ctx->CrcTable[b] >> 8) ^ ctx->CrcTable[ctx->CrcTable[b] & 0xFF], ctx->CrcSlices[0][b]);
 }
 
 TEST_F(ChecksumTest, CrcRunsWithoutInversionAndChainsOverPieces) {
@@ -34,11 +38,14 @@ TEST_F(ChecksumTest, CrcRunsWithoutInversionAndChainsOverPieces) {
 }
 
 TEST_F(ChecksumTest, LongPiecesGiveTheByteByByteCrc) {
-    uint8_t data[1000];
+    // Lengths around the eight-byte slices and the 16- and 64-byte blocks
+    // of the folding path, from every alignment.
+    uint8_t data[5000];
     uint32_t seed = 12345;
     for (uint8_t& b : data) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
-    for (uint32_t start : {0u, 1u, 3u, 7u}) {
-        for (uint32_t length : {0u, 7u, 8u, 9u, 15u, 16u, 17u, 63u, 990u}) {
+    for (uint32_t start : {0u, 1u, 3u, 7u, 8u, 13u}) {
+        for (uint32_t length : {0u, 7u, 8u, 9u, 15u, 16u, 17u, 63u, 64u, 65u, 79u, 80u, 127u, 128u, 129u, 191u,
+                                192u, 255u, 256u, 990u, 4096u, 4984u}) {
             uint32_t expected = 0xFFFFFFFFu;
             for (uint32_t i = 0; i < length; i++)
                 expected = ctx->CrcTable[(expected ^ data[start + i]) & 0xFF] ^ (expected >> 8);

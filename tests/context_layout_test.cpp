@@ -83,9 +83,11 @@ QV_HEADER_ORDERED(Attributes, Name);
 // The decode loop's lookup tables follow the record's own fields.
 static_assert(offsetof(UnpackContext, FastLiteral) > offsetof(UnpackContext, AudioTables) &&
                   offsetof(UnpackContext, FastLiteral) - offsetof(UnpackContext, AudioTables) <
-                  sizeof(HuffTable[4]) + alignof(UnpackContext),
+                  sizeof(HuffTable[4]) + alignof(UnpackContext) &&
+                  offsetof(UnpackContext, FastLiteral) < offsetof(UnpackContext, FastDistance) &&
+                  offsetof(UnpackContext, FastDistance) < offsetof(UnpackContext, FastRepeat),
               "the audio tables come right before the lookups");
-static_assert(sizeof(UnpackContext) - (offsetof(UnpackContext, FastRepeat) + sizeof(FastHuffTable)) <
+static_assert(sizeof(UnpackContext) - (offsetof(UnpackContext, FastRepeat) + sizeof(UnpackContext::FastRepeat)) <
                   alignof(UnpackContext),
               "the lookups come last");
 static_assert(sizeof(UnpackContext::Marker) == 7 && sizeof(UnpackContext::CrcTable) == 1024 &&

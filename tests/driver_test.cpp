@@ -285,6 +285,57 @@ TEST_F(DriverTest, ChecksumMismatchKeepsWhatWasInstalledBefore) {
     EXPECT_EQ((std::vector<std::string>{"A.TXT", "DATA.BIN"}), ListTree(target));
 }
 
+TEST_F(DriverTest, DamagedHeadersStopWithThreeAndKeepWhatCameBefore) {
+    EXPECT_EQ(0u, Install(Archive({Entry("DATA.BIN", "good version")})));
+
+    // A file header whose checksum disagrees: its name is shown, nothing is
+    // written for it, nothing after it is touched.
+    auto damaged = Entry("DATA.BIN", "new version");
+    damaged.breakHeaderCrc = true;
+    gStatus.clear();
+    EXPECT_EQ(3u, Install(Archive({Entry("A.TXT", "a"), damaged, Entry("LATER.TXT", "l", true)})));
+    EXPECT_EQ((std::vector<std::string>{"DATA.BIN"}), gErrorCaptions);
+    EXPECT_EQ((std::vector<std::string>{"A.TXT"}), gStatus) << "the damaged entry is not decoded";
+    EXPECT_EQ("good version", Content("DATA.BIN"));
+    EXPECT_EQ("a", Content("A.TXT"));
+    EXPECT_FALSE(Exists("LATER.TXT"));
+
+    // A block of a type the format does not define: the installer's own
+    // path is shown.
+    gErrorCaptions.clear();
+    std::string path = qvtest::WriteTempFile(
+        Archive(std::vector<Bytes>{qvtest::FileBlock(Entry("B.TXT", "b")), qvtest::RawBlock(0x7A, 0, 7),
+                                   qvtest::FileBlock(Entry("C.TXT", "c"))}),
+        "unknown.bin");
+    EXPECT_EQ(3u, InstallPath(CorePath(path)));
+    EXPECT_EQ((std::vector<std::string>{CorePath(path)}), gErrorCaptions);
+    EXPECT_EQ("b", Content("B.TXT"));
+    EXPECT_FALSE(Exists("C.TXT"));
+
+    // A main header whose checksum disagrees: no archive, nothing shown.
+    gErrorCaptions.clear();
+    Bytes noArchive = Archive({Entry("D.TXT", "d")});
+    noArchive[7 + 9] ^= 1;  // Reserved32
+    EXPECT_EQ(2u, Install(noArchive));
+    EXPECT_TRUE(gErrorCaptions.empty());
+    EXPECT_FALSE(Exists("D.TXT"));
+}
+
+TEST_F(DriverTest, SignedInstallerEndsItsArchiveWhereTheSignatureBegins) {
+    Bytes installer = qvtest::PeImagePrefix(0x1000);
+    qvtest::Append(installer, Archive({Entry("A.TXT", "alpha"), Entry("DIR/B.TXT", "beta", true)}));
+    // Signature bodies full of random bytes: some look like blocks.
+    for (uint32_t seed = 1; seed <= 200; seed++) {
+        Bytes signedInstaller = installer;
+        qvtest::AppendSignature(signedInstaller, 1200 + seed * 37 % 8000, seed);
+        gErrorCaptions.clear();
+        ASSERT_EQ(0u, Install(signedInstaller)) << "seed " << seed;
+        ASSERT_TRUE(gErrorCaptions.empty());
+        ASSERT_EQ((std::vector<std::string>{"A.TXT", "DIR/", "DIR/B.TXT"}), ListTree(target)) << "seed " << seed;
+    }
+    EXPECT_EQ("beta", Content("DIR/B.TXT"));
+}
+
 TEST_F(DriverTest, ChecksumConventionFollowsTheSignature) {
     // With the "Rar!" marker the stored value is the complemented CRC-32:
     // the running value itself does not match.

@@ -39,7 +39,8 @@ const char kUsage[] =
     "\n"
     "Commands:\n"
     "  list FILE            show every entry: sizes, ratio, date and time,\n"
-    "                       attributes, stored checksum, flags, version, name\n"
+    "                       attributes, stored checksum, flags, version, the\n"
+    "                       file offset of its packed data, name\n"
     "  test FILE            decode every entry and check its checksum; writes nothing\n"
     "  install FILE TARGET  create TARGET (with missing parents) and install into it;\n"
     "                       the settings file QUORZIP.SET is kept when present\n"
@@ -51,7 +52,8 @@ const char kUsage[] =
     "  0   success\n"
     "  1   an entry needs an unsupported version, or a file could not be written\n"
     "  2   FILE cannot be opened, holds no archive, or lacks another volume\n"
-    "  3   an entry's data does not match its checksum\n"
+    "  3   an entry's data or header does not match its checksum, or the\n"
+    "      archive is damaged\n"
     "  9   out of memory\n"
     "  64  bad command line\n"
     "  73  TARGET cannot be created or is not a directory\n";
@@ -111,11 +113,46 @@ void CloseSession(Session& s) {
     FreeAndClear(&s.ctx);
 }
 
-// What the walk says about a broken set of volumes, for list and test.
-const char* VolumeProblem(WalkStep step) {
+// A stored name as it may be shown on a terminal: bytes outside printable
+// ASCII (controls, escapes, anything of another code page) as \xHH.
+std::string Printable(const char* name) {
+    std::string out;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; p++) {
+        if (*p >= 0x20 && *p < 0x7F) {
+            out += static_cast<char>(*p);
+        } else {
+            char hex[8];
+            snprintf(hex, sizeof hex, "\\x%02X", *p);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+// Why the walk ended before the end of the archive, for list and test;
+// none when it did not. The result code goes to *code.
+std::string WalkProblem(const UnpackContext* ctx, WalkStep step, int* code) {
+    *code = kInstallNoArchive;
     if (step == kWalkContinuedEntry) return "continued from a previous volume";
     if (step == kWalkMissingVolume) return "the last entry continues in a next volume";
-    return nullptr;
+    *code = kInstallBadChecksum;
+    if (step == kWalkDamagedEntry) return "its header does not match its checksum";
+    if (step != kWalkDamagedArchive) {
+        *code = kInstallOk;
+        return std::string();
+    }
+    const char* why = "damaged";
+    switch (ctx->BlockStop) {
+        case kStopShortHeader: why = "a header size below 7"; break;
+        case kStopNoProgress: why = "a block that does not move forward"; break;
+        case kStopPastEnd: why = "a block that reaches beyond the end of the archive"; break;
+        case kStopUnknownType: why = "a block of unknown type"; break;
+        case kStopRetypedFile: why = "a file header of another type"; break;
+        default: break;
+    }
+    char text[128];
+    snprintf(text, sizeof text, "the archive is damaged at offset %d: %s", ctx->BlockStart, why);
+    return text;
 }
 
 void FormatAttributes(uint32_t a, char* out) {
@@ -145,28 +182,32 @@ int CommandList(const char* file) {
     printf("Archive %s (%s signature at offset %d, main header flags %04X)\n", file,
            ctx->ArchiveFormat == kFormatOldSignature ? "old" : "Rar!", s.walk.ArchiveStart,
            ctx->ArchiveHeader.BlockFlags);
-    printf("%10s %10s %5s %-19s %-6s %-8s %-5s %-4s %s\n", "Packed", "Unpacked", "Ratio",
-           "Date and time", "Attr", "Checksum", "Flags", "Ver", "Name");
+    printf("%10s %10s %5s %-19s %-6s %-8s %-5s %-4s %10s %s\n", "Packed", "Unpacked", "Ratio",
+           "Date and time", "Attr", "Checksum", "Flags", "Ver", "Data at", "Name");
     uint64_t packed = 0, unpacked = 0;
     uint32_t files = 0;
     int result = kInstallOk;
     WalkStep step;
     while ((step = NextArchiveEntry(&s.walk)) != kWalkEnd) {
-        if (step == kWalkMissingVolume) {
-            printf("incomplete: %s\n", VolumeProblem(step));
-            result = kInstallNoArchive;
+        const FileBlockHeader* h = &ctx->EntryHeader;
+        if (step == kWalkMissingVolume || step == kWalkDamagedEntry || step == kWalkDamagedArchive) {
+            std::string problem = WalkProblem(ctx, step, &result);
+            if (step == kWalkDamagedEntry)
+                printf("damaged: the entry at offset %d (%s): %s\n", ctx->BlockStart, Printable(h->Name).c_str(),
+                       problem.c_str());
+            else
+                printf("%s%s\n", step == kWalkMissingVolume ? "incomplete: " : "", problem.c_str());
             break;
         }
-        const FileBlockHeader* h = &ctx->EntryHeader;
         char attrs[8], when[32], ratio[16];
         FormatAttributes(h->Attributes, attrs);
         FormatDosTime(h->DosDateTime, when, sizeof when);
         FormatRatio(h->PackedSize, h->UnpackedSize, ratio, sizeof ratio);
         const char* note = !IsSafeStoredName(h->Name) ? "  (refused: unsafe name)" : "";
         if (step == kWalkContinuedEntry) note = "  (incomplete: continued from a previous volume)";
-        printf("%10u %10u %s %s %s %08X %04X  %u.%u  %s%s\n", h->PackedSize, h->UnpackedSize,
+        printf("%10u %10u %s %s %s %08X %04X  %u.%u  %10u %s%s\n", h->PackedSize, h->UnpackedSize,
                ratio, when, attrs, h->DataCrc, h->BlockFlags, h->VersionNeeded / 10,
-               h->VersionNeeded % 10, h->Name, note);
+               h->VersionNeeded % 10, EntryDataOffset(ctx), Printable(h->Name).c_str(), note);
         packed += h->PackedSize;
         unpacked += h->UnpackedSize;
         files++;
@@ -196,14 +237,16 @@ int CommandTest(const char* file) {
     WalkStep step;
     while ((step = NextArchiveEntry(&s.walk)) != kWalkEnd) {
         const FileBlockHeader* h = &ctx->EntryHeader;
-        if (VolumeProblem(step)) {
-            if (step == kWalkContinuedEntry) {
-                printf("FAILED  %s (%s)\n", h->Name, VolumeProblem(step));
+        if (step != kWalkFile && step != kWalkDirectory) {
+            int code;
+            std::string problem = WalkProblem(ctx, step, &code);
+            if (step == kWalkContinuedEntry || step == kWalkDamagedEntry) {
+                printf("FAILED  %s (%s)\n", Printable(h->Name).c_str(), problem.c_str());
                 bad++;
             } else {
-                printf("FAILED  %s\n", VolumeProblem(step));
+                printf("FAILED  %s\n", problem.c_str());
             }
-            if (result == kInstallOk) result = kInstallNoArchive;
+            if (result == kInstallOk) result = code;
             break;
         }
         const char* problem = nullptr;
@@ -225,11 +268,11 @@ int CommandTest(const char* file) {
             }
         }
         if (problem) {
-            printf("FAILED  %s (%s)\n", h->Name, problem);
+            printf("FAILED  %s (%s)\n", Printable(h->Name).c_str(), problem);
             if (result == kInstallOk) result = code;
             bad++;
         } else {
-            printf("OK      %s\n", h->Name);
+            printf("OK      %s\n", Printable(h->Name).c_str());
             good++;
         }
     }
@@ -259,18 +302,18 @@ void ShowStatusLine(void*, const char* name) {
     if (p.shown > 0 && p.shown <= p.sizes.size()) p.done += p.sizes[p.shown - 1];
     p.shown++;
     if (!p.terminal) {
-        fprintf(stderr, "installing %s\n", name);
+        fprintf(stderr, "installing %s\n", Printable(name).c_str());
         return;
     }
     unsigned percent = p.total ? static_cast<unsigned>(p.done * 100 / p.total) : 0;
-    fprintf(stderr, "\r\033[K[%3u%%] %zu/%zu %s", percent, p.shown, p.sizes.size(), name);
+    fprintf(stderr, "\r\033[K[%3u%%] %zu/%zu %s", percent, p.shown, p.sizes.size(), Printable(name).c_str());
     fflush(stderr);
     p.lineOpen = true;
 }
 
 void ShowErrorLine(void*, const char* text, const char* caption) {
     EndProgressLine();
-    fprintf(stderr, "qvinstall: %s: %s\n", caption, text);
+    fprintf(stderr, "qvinstall: %s: %s\n", Printable(caption).c_str(), text);
 }
 
 // Reads the entry sizes ahead of the installation for the progress display.

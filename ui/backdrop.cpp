@@ -4,7 +4,7 @@
 
 #include "ui/ui.h"
 
-const char SuccessMessage[] = "ZT Quorvanel Lite has been successfully installed.";
+const char SuccessMessage[] = QV_SUCCESS_MESSAGE;
 
 namespace {
 

@@ -8,10 +8,12 @@
 // The program's instance handle, recorded by WinMain before anything else.
 extern HINSTANCE AppInstance;
 
-// "ZT Quorvanel Lite has been successfully installed."; its first
-// kProductNameLength characters are the product name.
+// The product name, and the success message that begins with it: the
+// success box and the backdrop title cut the name from the message.
+#define QV_PRODUCT_NAME "ZT Quorvanel Lite"
+#define QV_SUCCESS_MESSAGE QV_PRODUCT_NAME " has been successfully installed."
 extern const char SuccessMessage[];
-enum { kProductNameLength = 17 };
+enum { kProductNameLength = sizeof QV_PRODUCT_NAME - 1 };
 
 // "ZT Quorvanel Lite  V.2.21" into a buffer of at least 32 bytes; returns
 // its length.

@@ -90,3 +90,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     }
     return static_cast<int>(message.wParam);
 }
+
+// The process starts here rather than in the C runtime's start-up code:
+// nothing in the program needs what that prepares (command line, environment,
+// constructors, thread-local storage), and msvcrt.dll readies itself for the
+// stream and memory functions when it is loaded. The command line is not used.
+extern "C" void SetupEntry(void) {
+    ExitProcess(static_cast<UINT>(WinMain(GetModuleHandleA(NULL), NULL, const_cast<LPSTR>(""), SW_SHOWDEFAULT)));
+}

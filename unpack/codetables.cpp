@@ -15,7 +15,9 @@ enum {
     // Refill before a table set nearer the end of the buffer than this, and
     // before each code length.
     kTablesRefillAbove = kInputBufferSize - 25,
-    kLengthsRefillAbove = kInputBufferSize - 5
+    kLengthsRefillAbove = kInputBufferSize - 5,
+    // The pre-code is decoded by a lookup of this many leading bits.
+    kPreCodeLookupBits = 7
 };
 static_assert(PeeksStayInBuffer(kTablesRefillAbove, kTableHeaderBits - kPreCodeLengthBits),
               "the header and the 19 pre-code lengths need no refill");
@@ -52,6 +54,8 @@ void ReadCodeTables(UnpackContext* ctx) {
     for (int i = 0; i < kPreCodeSymbols; i++)
         preLengths[i] = static_cast<uint8_t>(ReadNumber(ctx, kPreCodeLengthBits));
     BuildHuffTable(preLengths, &ctx->PreCodeTable, kPreCodeSymbols);
+    uint32_t preLookup[1 << kPreCodeLookupBits];
+    BuildLookup(&ctx->PreCodeTable, preLookup, kPreCodeLookupBits, kLookupSymbol);
 
     // Positions beyond the set size stay 0; they only serve as the base of
     // a later, larger set with the keep flag.
@@ -60,7 +64,10 @@ void ReadCodeTables(UnpackContext* ctx) {
     uint32_t i = 0;
     while (i < setSize) {
         if (ctx->InputPos > kLengthsRefillAbove) FillInputBuffer(ctx, false);
-        uint32_t s = DecodeHuffSymbol(ctx, &ctx->PreCodeTable);
+        // The symbol DecodeHuffSymbol gives, by lookup where that settles it.
+        uint32_t entry = LookupOrRule(preLookup, kPreCodeLookupBits, &ctx->PreCodeTable, kLookupSymbol, PeekBits(ctx));
+        SkipBits(ctx, EntryBits(entry));
+        uint32_t s = EntryValue(entry);
         if (s < kPreCodeRepeat) {
             lengths[i] = static_cast<uint8_t>((previous[i] + s) & 15);
             i++;
@@ -87,9 +94,9 @@ void ReadCodeTables(UnpackContext* ctx) {
         BuildHuffTable(lengths, &ctx->LiteralTable, kLiteralSymbols);
         BuildHuffTable(lengths + kLiteralSymbols, &ctx->DistanceTable, kDistanceSymbols);
         BuildHuffTable(lengths + kLiteralSymbols + kDistanceSymbols, &ctx->RepeatTable, kRepeatSymbols);
-        BuildFastTable(&ctx->LiteralTable, &ctx->FastLiteral);
-        BuildFastTable(&ctx->DistanceTable, &ctx->FastDistance);
-        BuildFastTable(&ctx->RepeatTable, &ctx->FastRepeat);
+        BuildLookup(&ctx->LiteralTable, ctx->FastLiteral, kFastLiteralBits, kLookupLiteral);
+        BuildLookup(&ctx->DistanceTable, ctx->FastDistance, kFastDistanceBits, kLookupDistance);
+        BuildLookup(&ctx->RepeatTable, ctx->FastRepeat, kFastRepeatBits, kLookupRepeat);
     }
     memcpy(ctx->PrevCodeLengths, lengths, sizeof ctx->PrevCodeLengths);
 }

@@ -25,28 +25,71 @@ void BuildHuffTable(const uint8_t* lengths, HuffTable* table, uint32_t count) {
     table->SymbolCount = count;
 }
 
-void BuildFastTable(const HuffTable* table, FastHuffTable* fast) {
-    const uint32_t span = 1u << (16 - kFastBits);  // 16-bit fields per entry
-    for (uint32_t p = 0; p < kFastSize; p++) {
-        fast->Entry[p] = 0;
-        uint32_t low = p * span, high = low + span - 2;  // even fields only
-        uint32_t length = HuffCodeLength(table, low);
-        // Settled only when the code fits in the leading bits and both ends
-        // of the range give the same length and position: the limits never
-        // decrease, so every field between them then agrees too.
-        if (length > kFastBits || HuffCodeLength(table, high) != length) continue;
-        uint32_t base = table->CodeLimit[length - 1];
-        uint32_t index = ((low - base) >> (16 - length)) + table->FirstIndex[length];
-        if (index != ((high - base) >> (16 - length)) + table->FirstIndex[length]) continue;
-        uint32_t symbol = table->SortedSymbols[index < table->SymbolCount ? index : 0];
-        if (symbol >= 0x1000) continue;
-        fast->Entry[p] = static_cast<uint16_t>(symbol << 4 | length);
-    }
-}
-
 uint32_t DecodeHuffSymbol(UnpackContext* ctx, const HuffTable* table) {
     uint32_t length;
     uint32_t symbol = HuffDecodeBits(table, PeekBits(ctx), &length);
     SkipBits(ctx, length);
     return symbol;
+}
+
+namespace {
+
+uint32_t MakeEntry(uint32_t bits, uint32_t extraBits, uint32_t kind, uint32_t value) {
+    return bits | extraBits << 5 | kind << 10 | value << 16;
+}
+
+}  // namespace
+
+uint32_t LookupEntry(LookupKind kind, uint32_t symbol, uint32_t codeLength, uint32_t code) {
+    if (kind == kLookupSymbol) return MakeEntry(codeLength, 0, 0, symbol);
+    if (kind == kLookupDistance) {
+        if (symbol >= kDistanceSymbols) symbol = 0;  // never in a table built for the alphabet
+        uint32_t extra = DistanceExtraBits[symbol];
+        uint32_t base = (DistanceBase[symbol] + 1 - (code << extra)) & 0x1FFFFF;
+        return (codeLength + extra) | extra << 5 | base << 11;
+    }
+    if (kind == kLookupRepeat) {
+        if (symbol >= kLengthSlots) symbol = 0;
+        uint32_t extra = LengthExtraBits[symbol];
+        return MakeEntry(codeLength + extra, extra, 0, (LengthBase[symbol] + kRecentMinLength - (code << extra)) & 0x7FFF);
+    }
+    if (symbol < kSymbolRepeatLast) return MakeEntry(codeLength, 0, kEntryLiteral, symbol | 0x8000);
+    if (symbol == kSymbolRepeatLast) return MakeEntry(codeLength, 0, kEntryRepeatLast, 0);
+    if (symbol < kSymbolFirstShort) return MakeEntry(codeLength, 0, kEntryRecent, symbol - kSymbolFirstRecent);
+    if (symbol < kSymbolSwitchTables) {
+        uint32_t slot = symbol - kSymbolFirstShort;
+        uint32_t extra = ShortDistanceExtraBits[slot];
+        return MakeEntry(codeLength + extra, extra, kEntryShort, (ShortDistanceBase[slot] + 1u - (code << extra)) & 0x7FFF);
+    }
+    if (symbol == kSymbolSwitchTables || symbol >= kLiteralSymbols) return MakeEntry(codeLength, 0, kEntrySwitch, 0);
+    uint32_t slot = symbol - kSymbolFirstMatch;
+    uint32_t extra = LengthExtraBits[slot];
+    return MakeEntry(codeLength + extra, extra, kEntryMatch, (LengthBase[slot] + kMatchMinLength - (code << extra)) & 0x7FFF);
+}
+
+uint32_t RuleEntry(const HuffTable* table, LookupKind kind, uint32_t bits) {
+    uint32_t length;
+    uint32_t symbol = HuffDecodeBits(table, bits, &length);
+    return LookupEntry(kind, symbol, length, (bits & 0xFFFF) >> (16 - length));
+}
+
+void BuildLookup(const HuffTable* table, uint32_t* lookup, uint32_t bits, LookupKind kind) {
+    const uint32_t size = 1u << bits;
+    // The codes of length L take the 16-bit fields from CodeLimit[L - 1] up
+    // to CodeLimit[L] (a limit capped at 0xFFFF reaches to the end), one
+    // after the other in the order of SortedSymbols from FirstIndex[L]. Both
+    // ends are multiples of 1 << (16 - L): for L up to bits, whole entries.
+    uint32_t at = 0;
+    for (uint32_t len = 1; len <= bits; len++) {
+        uint32_t high = table->CodeLimit[len];
+        uint32_t end = high >= 0xFFFF ? size : high >> (16 - bits);
+        uint32_t span = 1u << (bits - len);
+        for (uint32_t index = table->FirstIndex[len]; at < end; index++) {
+            uint32_t symbol = table->SortedSymbols[index < table->SymbolCount ? index : 0];
+            uint32_t entry = LookupEntry(kind, symbol, len, at >> (bits - len));
+            for (uint32_t stop = at + span; at < stop; at++) lookup[at] = entry;
+        }
+    }
+    // Longer codes: the rule.
+    for (; at < size; at++) lookup[at] = 0;
 }

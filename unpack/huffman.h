@@ -1,11 +1,28 @@
 // Canonical Huffman decode tables with code lengths of at most 15 bits: how
-// a table is built from code lengths, the decode rule, and the lookup that
-// answers the rule's question for short codes in one step.
+// a table is built from code lengths, the decode rule, and the lookup tables
+// that answer the rule for short codes in one step.
 //
-// HuffDecodeBits is the decode rule itself. A FastHuffTable resolves codes
-// of at most kFastBits bits with one lookup on the leading bits; its answers
-// are exactly those of the rule, and a zero entry (also the state of a
-// zero-filled table) sends the decode to the rule.
+// HuffDecodeBits is the decode rule itself. A lookup table has one 32-bit
+// entry for each pattern of its leading bits. An entry describes what the
+// code standing there means for the decode loop, with everything a step
+// needs at once:
+//
+//   bits  0..4   bits the entry takes: the code, plus the extra bits that
+//                follow it for a length or distance symbol; 0 marks an entry
+//                that the leading bits do not settle (a code longer than the
+//                lookup): the decode rule answers there
+//   bits  5..9   how many of them are extra bits
+//   bits 10..12  (literal table) what the symbol is, an EntryKind
+//   bits 16..31  (literal and repeat tables) the value: a literal (bits
+//                16..23, with bit 31 set, so that a literal entry is one
+//                whose sign bit is set), a recent-distance number;
+//                or for a number with extra bits (a length, a short
+//                distance) its base less the code shifted above the extra
+//                bits, modulo 1 << 15, so that adding all the bits the entry
+//                takes gives the number (EntryNumber)
+//   bits 11..31  (distance table) the same for the distance, modulo 1 << 21
+//
+// Entries give exactly what the rule gives for every pattern they cover.
 #ifndef QUORVANEL_UNPACK_HUFFMAN_H
 #define QUORVANEL_UNPACK_HUFFMAN_H
 
@@ -16,8 +33,6 @@
 // Builds table from count code lengths (each taken AND 15). No length set is
 // rejected: one that over- or under-fills the code space builds all the same.
 void BuildHuffTable(const uint8_t* lengths, HuffTable* table, uint32_t count);
-// Fills fast from a built table.
-void BuildFastTable(const HuffTable* table, FastHuffTable* fast);
 // Decodes the code at the current bit position and consumes it.
 uint32_t DecodeHuffSymbol(UnpackContext* ctx, const HuffTable* table);
 
@@ -54,15 +69,55 @@ static inline uint32_t HuffDecodeBits(const HuffTable* table, uint32_t bits, uin
     return table->SortedSymbols[index];
 }
 
-// The same result as HuffDecodeBits, by lookup where the leading bits allow.
-static inline uint32_t FastHuffDecode(const FastHuffTable* fast, const HuffTable* table, uint32_t bits,
-                                      uint32_t* length) {
-    uint32_t entry = fast->Entry[bits >> (16 - kFastBits)];
-    if (entry) {
-        *length = entry & 15;
-        return entry >> 4;
-    }
-    return HuffDecodeBits(table, bits, length);
+// --- Lookup tables ---------------------------------------------------------
+
+// Which alphabet a lookup serves; it decides what its entries say.
+enum LookupKind {
+    kLookupLiteral,   // the literal table: literals, matches, control symbols
+    kLookupDistance,  // distance slots: base + 1 and extra bits
+    kLookupRepeat,    // length slots of recent-distance matches: base + 2 and extra bits
+    kLookupSymbol     // any alphabet: the symbol itself as the value
+};
+
+// What a literal-table entry stands for.
+enum EntryKind {
+    kEntryLiteral = 0,     // 0..255
+    kEntryMatch = 1,       // 270..297: length base + 3 and its extra bits; a distance code follows
+    kEntryShort = 2,       // 261..268: short distance base + 1 and its extra bits; length 2
+    kEntryRecent = 3,      // 257..260: recent distance number 0..3; a repeat-table code follows
+    kEntryRepeatLast = 4,  // 256
+    kEntrySwitch = 5       // 269
+};
+
+static inline uint32_t EntryBits(uint32_t entry) { return entry & 31; }
+static inline uint32_t EntryExtraBits(uint32_t entry) { return (entry >> 5) & 31; }
+static inline uint32_t EntryKindOf(uint32_t entry) { return (entry >> 10) & 7; }
+static inline uint32_t EntryValue(uint32_t entry) { return entry >> 16; }
+static inline bool IsLiteralEntry(uint32_t entry) { return (entry >> 31) != 0; }
+static inline uint8_t EntryLiteral(uint32_t entry) { return static_cast<uint8_t>(entry >> 16); }
+// The number an entry of a length or distance gives with the bits at the
+// top of buf, the entry's own bits among them.
+static inline uint32_t EntryNumber(uint64_t buf, uint32_t entry) {
+    return (EntryValue(entry) + static_cast<uint32_t>(buf >> (64 - EntryBits(entry)))) & 0x7FFF;
+}
+static inline uint32_t DistanceNumber(uint64_t buf, uint32_t entry) {
+    return ((entry >> 11) + static_cast<uint32_t>(buf >> (64 - EntryBits(entry)))) & 0x1FFFFF;
+}
+
+// The entry for symbol with the code of the given length (its bits in the
+// low codeLength bits of code).
+uint32_t LookupEntry(LookupKind kind, uint32_t symbol, uint32_t codeLength, uint32_t code);
+// Fills the 1 << bits entries of lookup (bits 1..14) from a built table.
+void BuildLookup(const HuffTable* table, uint32_t* lookup, uint32_t bits, LookupKind kind);
+// The entry the decode rule gives for the 16-bit field bits.
+uint32_t RuleEntry(const HuffTable* table, LookupKind kind, uint32_t bits);
+
+// The entry for the leading bits of a 16-bit field, by lookup where that
+// settles it and by the rule otherwise.
+static inline uint32_t LookupOrRule(const uint32_t* lookup, uint32_t lookupBits, const HuffTable* table,
+                                    LookupKind kind, uint32_t bits) {
+    uint32_t entry = lookup[bits >> (16 - lookupBits)];
+    return entry ? entry : RuleEntry(table, kind, bits);
 }
 
 #endif

@@ -12,6 +12,7 @@
 
 #include "archive/blockreader.h"
 #include "base/context.h"
+#include "install/walk.h"
 #include "pack/archivewriter.h"
 #include "pack/stubcheck.h"
 #include "support/archive_builder.h"
@@ -64,7 +65,7 @@ struct Walked {
 Walked Walk(const std::string& path) {
     Walked w;
     Bytes file = qvtest::ReadFileBytes(path);
-    UnpackContext* ctx = static_cast<UnpackContext*>(calloc(1, sizeof(UnpackContext)));
+    UnpackContext* ctx = CreateUnpackContext();
     FILE* f = fopen(path.c_str(), "rb");
     ctx->ArchiveFile = f;
     w.kind = LocateArchive(ctx);
@@ -79,7 +80,7 @@ Walked Walk(const std::string& path) {
         }
     }
     fclose(f);
-    free(ctx);
+    FreeAndClear(&ctx);
     return w;
 }
 
@@ -124,7 +125,10 @@ TEST(ArchiveWriter, ListFileOrderAndItsMistakes) {
     EXPECT_EQ(sources[0].Name, "sub\\a.bin");
     EXPECT_EQ(sources[1].Name, "b.txt");
 
-    for (const char* bad : {"missing.txt\n", "../b.txt\n", "sub/../b.txt\n", "b.txt\nB.TXT\n", "sub\n"}) {
+    // Names the installer would refuse are refused here, where they can be fixed.
+    WriteFile(dir + "/CON", Bytes(1, 'c'), kSomeTime);
+    for (const char* bad : {"missing.txt\n", "../b.txt\n", "sub/../b.txt\n", "b.txt\nB.TXT\n", "sub\n",
+                            "sub//a.bin\n", "CON\n"}) {
         f = fopen(list.c_str(), "w");
         fputs(bad, f);
         fclose(f);
@@ -202,15 +206,24 @@ TEST(InstallerBuilder, RefusesImagesTheScanWouldMisread) {
     EXPECT_FALSE(CheckStubImage(embedded.data(), embedded.size(), &error));
     EXPECT_NE(error.find("marker"), std::string::npos);
 
+    // A signed image: the archive would break its signature.
+    Bytes signedImage = qvtest::PeImagePrefix(0x2000);
+    EXPECT_TRUE(CheckStubImage(signedImage.data(), signedImage.size(), &error)) << error;
+    qvtest::AppendSignature(signedImage, 1500, 7);
+    EXPECT_FALSE(CheckStubImage(signedImage.data(), signedImage.size(), &error));
+    EXPECT_NE(error.find("signed"), std::string::npos) << error;
+
     Bytes old = qvtest::ImagePrefix(0x2000, true);  // "RSFX" at offset 28
     memcpy(old.data() + 0x800, "RE~^", 4);
     EXPECT_FALSE(CheckStubImage(old.data(), old.size(), &error));
 
-    // A marker whose main-header type is the image's very last byte.
+    // A marker whose main-header type is the image's very last byte: its
+    // header, made of the appended marker's bytes, fails its checksum, so the
+    // installer looks further and finds the archive behind.
     Bytes atEnd = qvtest::ImagePrefix(0x1000);
     std::copy(archive.begin(), archive.begin() + 7, atEnd.end() - 10);
     atEnd.back() = 0x73;
-    EXPECT_FALSE(CheckStubImage(atEnd.data(), atEnd.size(), &error));
+    EXPECT_TRUE(CheckStubImage(atEnd.data(), atEnd.size(), &error)) << error;
 }
 
 }  // namespace

@@ -132,6 +132,38 @@ TEST_F(QvinstallTest, ListAndTestLookWithoutWriting) {
     EXPECT_NE(std::string::npos, bad.out.find("4 entries OK, 1 failed")) << bad.out;
 }
 
+TEST_F(QvinstallTest, StoredNamesAreShownEscapedAndDamageIsTold) {
+    // A name that would clear the terminal and one in another code page.
+    Bytes out = qvtest::ImagePrefix(1024);
+    qvtest::Append(out, qvtest::Marker());
+    qvtest::Append(out, qvtest::MainHeader());
+    qvtest::Append(out, qvtest::FileBlock(qvtest::LiteralEntry("EVIL\x1b[2J\x07.TXT", "x", false)));
+    qvtest::Append(out, qvtest::FileBlock(qvtest::LiteralEntry("M\xe4RZ.TXT", "y", true)));
+    std::string installer = qvtest::WriteTempFile(out, "names-setup.exe");
+    for (const char* command : {"list", "test"}) {
+        Outcome r = Qvinstall(std::string(command) + " '" + installer + "'");
+        EXPECT_EQ(0, r.status) << command << r.out;
+        EXPECT_EQ(std::string::npos, r.out.find('\x1b')) << command;
+        EXPECT_EQ(std::string::npos, r.out.find('\x07')) << command;
+        EXPECT_NE(std::string::npos, r.out.find("EVIL\\x1B[2J\\x07.TXT")) << command << r.out;
+        EXPECT_NE(std::string::npos, r.out.find("M\\xE4RZ.TXT")) << command << r.out;
+    }
+    Outcome install = Qvinstall("install '" + installer + "' '" + root + "/t'");
+    EXPECT_EQ(0, install.status) << install.err;
+    EXPECT_EQ(std::string::npos, install.err.find('\x1b')) << install.err;
+
+    // A damaged header: list and test say where, and end with 3.
+    Bytes damaged = SampleInstaller();
+    damaged[4096 + 7 + 13 + 2] ^= 0x20;  // the first file header's type: no block the format knows
+    std::string bad = qvtest::WriteTempFile(damaged, "damaged-header.exe");
+    Outcome list = Qvinstall("list '" + bad + "'");
+    EXPECT_EQ(3, list.status) << list.out;
+    EXPECT_NE(std::string::npos, list.out.find("the archive is damaged at offset 4116")) << list.out;
+    Outcome test = Qvinstall("test '" + bad + "'");
+    EXPECT_EQ(3, test.status) << test.out;
+    EXPECT_NE(std::string::npos, test.out.find("0 entries OK")) << test.out;
+}
+
 TEST_F(QvinstallTest, MistakesGetAMessageAndTheirOwnExitCode) {
     Outcome help = Qvinstall("--help");
     EXPECT_EQ(0, help.status);

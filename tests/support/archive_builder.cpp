@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <filesystem>
 #include <random>
@@ -195,6 +196,51 @@ Bytes ImagePrefix(size_t size, bool rsfx) {
         for (size_t i = 0; i < 4 && 28 + i < size; i++)
             image[28 + i] = static_cast<uint8_t>(sfx[i]);
     return image;
+}
+
+namespace {
+
+const size_t kPeHeader = 0x80;                      // e_lfanew
+const size_t kOptionalHeader = kPeHeader + 4 + 20;  // behind "PE\0\0" and the COFF header
+const size_t kCertificateEntry = kOptionalHeader + 96 + 4 * 8;
+
+}  // namespace
+
+Bytes PeImagePrefix(size_t size) {
+    Bytes image(size < 0x200 ? 0x200 : size, 0);
+    image[0] = 'M';
+    image[1] = 'Z';
+    SetU16(image, 0x3C, kPeHeader);
+    memcpy(image.data() + kPeHeader, "PE\0\0", 4);
+    SetU16(image, kPeHeader + 4, 0x014C);       // i386
+    SetU16(image, kPeHeader + 4 + 16, 224);     // size of the optional header
+    SetU16(image, kOptionalHeader, 0x010B);     // PE32
+    SetU16(image, kOptionalHeader + 92, 16);    // data directories
+    return image;
+}
+
+void SetCertificateTable(Bytes& file, uint32_t offset, uint32_t size) {
+    for (int i = 0; i < 4; i++) {
+        file[kCertificateEntry + i] = static_cast<uint8_t>(offset >> (8 * i));
+        file[kCertificateEntry + 4 + i] = static_cast<uint8_t>(size >> (8 * i));
+    }
+}
+
+void AppendSignature(Bytes& file, size_t bodySize, uint32_t seed) {
+    file.resize((file.size() + 7) & ~size_t(7), 0);
+    uint32_t offset = static_cast<uint32_t>(file.size());
+    uint32_t length = static_cast<uint32_t>(8 + bodySize);
+    PutU32(file, length);
+    PutU16(file, 0x0200);  // revision 2
+    PutU16(file, 0x0002);  // PKCS#7 signed data
+    uint32_t x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < bodySize; i++) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        file.push_back(static_cast<uint8_t>(x >> 11));
+    }
+    SetCertificateTable(file, offset, length);
 }
 
 std::string WriteTempFile(const Bytes& data, const std::string& name) {

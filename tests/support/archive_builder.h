@@ -68,6 +68,17 @@ Bytes EndBlock(uint16_t headerSize = 94);
 // bytes "RSFX" stand at offset 28.
 Bytes ImagePrefix(size_t size, bool rsfx = false);
 
+// A PE32 image stand-in: DOS header, "PE\0\0", a COFF header and an
+// optional header with 16 data directories, all empty, zeros up to size.
+Bytes PeImagePrefix(size_t size);
+// Sets the certificate table entry (data directory 4) of such an image at
+// the start of file.
+void SetCertificateTable(Bytes& file, uint32_t offset, uint32_t size);
+// Signs file the way signing tools do, as far as the layout goes: pads it
+// to 8 bytes, appends a certificate table (a WIN_CERTIFICATE header and
+// bodySize bytes from seed) and points data directory 4 at it.
+void AppendSignature(Bytes& file, size_t bodySize, uint32_t seed);
+
 // Writes bytes to a fresh file under the test temporary directory and
 // returns its path with the native separator.
 std::string WriteTempFile(const Bytes& data, const std::string& name);

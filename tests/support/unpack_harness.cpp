@@ -48,7 +48,7 @@ uint32_t ExpectedChecksum(const Bytes& data, uint32_t format) {
                           static_cast<uint32_t>(data.size()), format == 1 ? 1 : 2);
 }
 
-Result Session::Run(const Entry& entry) {
+Result Session::Run(const Entry& entry, void (*decode)(UnpackContext*, uint32_t)) {
     Bytes stream = entry.packed;
     stream.insert(stream.end(), entry.after.begin(), entry.after.end());
     FILE* archive = StreamOf(stream);
@@ -63,7 +63,7 @@ Result Session::Run(const Entry& entry) {
     ctx->SkipMode = entry.skip ? 1 : 0;
     ctx->ArchiveFormat = entry.format;
     ctx->DataChecksum = InitialDataChecksum(entry.format);
-    DecompressFile(ctx, entry.solid ? kFileFlagSolid : 0);
+    (decode ? decode : DecompressFile)(ctx, entry.solid ? kFileFlagSolid : 0);
 
     Result result;
     result.checksum = ctx->DataChecksum;

@@ -41,7 +41,9 @@ struct Session {
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
-    Result Run(const Entry& entry);
+    // Decodes with DecompressFile, or with the given decoder of the same
+    // contract.
+    Result Run(const Entry& entry, void (*decode)(UnpackContext*, uint32_t) = nullptr);
 };
 
 // Reads a whole stream from its start.

@@ -2,7 +2,7 @@
 # and qv_wine_prefix. Exports WINEPREFIX, WINEDEBUG, WINELOADER, WINESERVER
 # and QV_WINE_LOADER (the command that runs a program of that ARCH).
 
-qv_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+qv_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 export WINEPREFIX=${WINEPREFIX:-$qv_root/build/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 # No menu entries on the host for the shortcuts that programs make in the
