@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
     printf("%zu files, %llu bytes -> %llu bytes (%.4f bits per byte)\n", sources.size(),
            static_cast<unsigned long long>(unpacked), static_cast<unsigned long long>(packed),
            unpacked ? 8.0 * static_cast<double>(packed) / static_cast<double>(unpacked) : 0.0);
+    printf("compressor memory at level %d: at most %zu bytes\n", setup.Level, LzEncoderMemory(setup.Level));
     printf("%-16s %12s %14s %8s %7s\n", "kind", "steps", "bits", "bits/st", "share");
     for (int k = 0; k < kCensusKinds; k++)
         printf("%-16s %12llu %14llu %8.2f %6.2f%%\n", kNames[k], static_cast<unsigned long long>(census.Steps[k]),

@@ -18,7 +18,8 @@ enum {
     kHashBits = 17,
     kHashSize = 1 << kHashBits,
     kChainMask = kWindowSize - 1,
-    kBufferBytes = 4 * kWindowSize,  // sliding input: the window behind, fresh data ahead
+    kBufferBytes = 2 * kWindowSize,  // sliding input: the window behind, fresh data ahead
+    kCachedPerPosition = 8,          // room for matches per position of a segment (2-4 are usual)
     kLookahead = 300,                 // bytes a parse step may look at ahead of its position
     kLiteralCount = kLiteralSymbols,
     kMaxBlockTokens = 1 << 16,  // steps of one block at most (they wait in memory until it is written)
@@ -314,7 +315,7 @@ uint32_t ChooseSymbol(const Prices& p, const MatchState& m, uint32_t length, uin
             t.LengthExtra = static_cast<uint8_t>(value - LengthBase[slot]);
         }
     }
-    if (length == kShortLength && distance <= 256) {
+    if (length == kShortLength && distance <= kShortMaxDistance) {
         uint32_t cost = ShortPrice(p, distance);
         if (!best || cost < best) {
             uint32_t slot = ShortSlot(distance);
@@ -569,7 +570,7 @@ void ChainMatches(LzEncoder* e, uint32_t pos, uint32_t limit, uint32_t chainLimi
     uint32_t oldest = OldestReachable(e, pos);
     if (limit >= 2) {
         uint32_t pair = e->Head2[here[0] << 8 | here[1]];
-        if (pair && pos - (pair - 1) <= 256 && pair - 1 >= oldest) out->push_back({2, pos - (pair - 1)});
+        if (pair && pos - (pair - 1) <= kShortMaxDistance && pair - 1 >= oldest) out->push_back({2, pos - (pair - 1)});
     }
     uint32_t bestLength = 2;
     if (limit >= 3) {
@@ -687,13 +688,29 @@ FinderSpot SpotAt(const LzEncoder* e, uint32_t pos, uint32_t end) {
 
 // Finds the matches of every position of the segment once, for all passes.
 // Inside a match of the nice length or more the positions are only indexed.
-void CacheMatches(LzEncoder* e, uint32_t start, uint32_t end) {
+// The cache has a fixed room; when it runs full the segment ends early
+// (matches then cut at the new end). Returns where the segment ends.
+uint32_t CacheMatches(LzEncoder* e, uint32_t start, uint32_t end) {
     uint32_t n = end - start;
-    e->CacheStart.resize(n + 1);
     e->Cached.clear();
+    const size_t room = e->Cached.capacity();
     Found found[kMaxFound];
     uint32_t skipTo = 0;
     for (uint32_t i = 0; i < n; i++) {
+        if (e->Cached.size() + kMaxFound > room) {
+            n = i;
+            if (e->Setup.Census) e->Setup.Census->SegmentsCut++;
+            e->CacheStart[n] = static_cast<uint32_t>(e->Cached.size());
+            for (uint32_t j = n > kMaxMatchLength ? n - kMaxMatchLength : 0; j < n; j++)
+                for (uint32_t c = e->CacheStart[j]; c < e->CacheStart[j + 1]; c++) {
+                    Found& f = e->Cached[c];
+                    if (f.Length <= n - j) continue;
+                    f.Length = n - j;
+                    // Length 2 stands for a short match; one too far for that is of no use.
+                    if (f.Length == kShortLength && f.Distance > kShortMaxDistance) f.Length = 1;
+                }
+            break;
+        }
         FinderSpot spot = SpotAt(e, start + i, end);
         e->CacheStart[i] = static_cast<uint32_t>(e->Cached.size());
         if (i < skipTo) {
@@ -705,6 +722,7 @@ void CacheMatches(LzEncoder* e, uint32_t start, uint32_t end) {
         if (count && found[count - 1].Length >= e->Tree.Nice) skipTo = i + found[count - 1].Length;
     }
     e->CacheStart[n] = static_cast<uint32_t>(e->Cached.size());
+    return start + n;
 }
 
 inline void Relax(Arrival* arrivals, const Arrival& from, uint32_t to, uint32_t cost, uint32_t length,
@@ -755,7 +773,6 @@ inline void RelaxThenRepeat(const uint8_t* segment, Arrival* arrivals, const Arr
 // repeats cost.
 void CheapestPath(LzEncoder* e, uint32_t start, uint32_t end, const Prices& p) {
     uint32_t n = end - start;
-    e->Arrivals.resize(n + 1);
     Arrival* arrivals = e->Arrivals.data();
     for (uint32_t i = 1; i <= n; i++) arrivals[i].Cost = kUnreached;
     arrivals[0].Cost = 0;
@@ -867,7 +884,7 @@ void PathStats(const LzEncoder* e, uint32_t start, const Prices& p, Stats* s) {
 // the cheapest path, each priced by the codes of the block with the path
 // before it, and the last one emitted.
 void ParseSegment(LzEncoder* e, uint32_t start, uint32_t end) {
-    CacheMatches(e, start, end);
+    end = CacheMatches(e, start, end);
     Stats before = e->Pending.Counts;
     AddStats(&before, e->Chunk.Counts);
     bool fresh = e->Pending.Tokens.empty() && e->Chunk.Tokens.empty() && !e->HaveTables;
@@ -934,9 +951,17 @@ LzEncoder* CreateLzEncoder(const LzEncoderSetup& setup) {
     e->Params = kLevels[setup.Level];
     e->Buffer = static_cast<uint8_t*>(malloc(kBufferBytes + 16));
     bool ok = e->Buffer != nullptr;
+    // Everything the compressor works with is taken here, at its full size.
+    e->Pending.Tokens.reserve(kMaxBlockTokens);
+    e->Chunk.Tokens.reserve(kMaxBlockTokens);
     if (e->Params.Optimal) {
         ok = CreateTreeFinder(&e->Tree, e->Params.Depth, e->Params.TreeNice) && ok;
+        e->CacheStart.resize(e->Params.SegmentBytes + 1);
+        e->Arrivals.resize(e->Params.SegmentBytes + 1);
+        e->Cached.reserve(size_t(e->Params.SegmentBytes) * kCachedPerPosition);
+        e->Path.reserve(e->Params.SegmentBytes + 2);
     } else {
+        e->FoundScratch.reserve(kMaxMatchLength + 2);
         e->Head = static_cast<uint32_t*>(calloc(kHashSize, sizeof(uint32_t)));
         e->Chain = static_cast<uint32_t*>(calloc(kWindowSize, sizeof(uint32_t)));
         e->Head2 = static_cast<uint32_t*>(calloc(1 << 16, sizeof(uint32_t)));
@@ -956,6 +981,24 @@ LzEncoder* CreateLzEncoder(const LzEncoderSetup& setup) {
     SetDefaultPrices(&e->Price);
     e->AverageLiteral = 8;
     return e;
+}
+
+size_t LzEncoderMemory(int level) {
+    if (level < kMinLevel || level > kMaxLevel) return 0;
+    const LevelParams& p = kLevels[level];
+    size_t bytes = sizeof(LzEncoder) + kBufferBytes + 16 + 2 * size_t(kMaxBlockTokens) * sizeof(Token);
+    if (p.Optimal) {
+        size_t n = p.SegmentBytes;
+        bytes += kTreeFinderBytes + (n + 1) * (sizeof(uint32_t) + sizeof(Arrival)) +
+                 n * kCachedPerPosition * sizeof(Found) + (n + 2) * sizeof(Step);
+    } else {
+        bytes += (kMaxMatchLength + 2) * sizeof(Found) +
+                 (2 * size_t(kHashSize) + kWindowSize + (1u << 16)) * sizeof(uint32_t);
+    }
+    // Packed bytes waiting to be handed out: a large entry's first part and
+    // the blocks written since (each of at most kMaxBlockTokens steps of at
+    // most 51 bits).
+    return bytes + kHandOutBytes + 2 * size_t(kMaxBlockTokens) * 51 / 8;
 }
 
 void DestroyLzEncoder(LzEncoder* encoder) {

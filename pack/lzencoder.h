@@ -47,6 +47,7 @@ struct PackCensus {
     uint64_t TableSets = 0;
     uint64_t TableSetBits = 0;     // the switch symbols included
     uint32_t FarthestDistance = 0;  // of the matches of 270..297
+    uint64_t SegmentsCut = 0;       // optimal parses ended early, their match cache full
 };
 
 struct LzEncoderSetup {
@@ -58,6 +59,11 @@ struct LzEncoderSetup {
     PackCensus* Census = nullptr;  // counted into when given
 };
 
+// Memory the compressor takes at a level, at most: all of it is taken when
+// it is created, except the packed bytes waiting to be handed out, which
+// are counted here too, and some 100 bytes per entry waiting for its block
+// to be written. 0 for a level out of range.
+size_t LzEncoderMemory(int level);
 // nullptr when the level is out of range or memory is short.
 LzEncoder* CreateLzEncoder(const LzEncoderSetup& setup);
 void DestroyLzEncoder(LzEncoder* encoder);

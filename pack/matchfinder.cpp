@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include "pack/lzformat.h"
+
 namespace {
 
 inline uint32_t Hash4(const uint8_t* p) {
@@ -47,7 +49,7 @@ uint32_t Walk(TreeFinder* f, const FinderSpot& spot, Found* out) {
     if (out) {
         if (pair && spot.Limit >= kShortLength) {
             uint32_t d = pos - (pair - 1);
-            if (d <= 256 && d <= spot.Reach) Report(out, &count, &longest, kShortLength, d);
+            if (d <= kShortMaxDistance && d <= spot.Reach) Report(out, &count, &longest, kShortLength, d);
         }
         if (triple && spot.Limit >= kMatchMinLength) {
             uint32_t d = pos - (triple - 1);

@@ -204,6 +204,25 @@ TEST(LzEncoder, EveryCodingDecisionDecodes) {
     }
 }
 
+// Copies of one string, each with changes further apart than the copy
+// after it, and the string itself in the next entry: from each of its
+// positions the matches grow longer the farther back they lie, more of them
+// than the optimal parse keeps room for, so its segments end early.
+TEST(LzEncoder, PositionsWithManyMatchesDecode) {
+    Bytes base = Noise(0x8800, 41);
+    Bytes data;
+    for (uint32_t spacing = 200; spacing >= 5; spacing = spacing * 7 / 8) {
+        Bytes copy = base;
+        for (size_t i = spacing / 2; i < copy.size(); i += spacing) copy[i] ^= 0x80;
+        data.insert(data.end(), copy.begin(), copy.end());
+    }
+    for (int level : {4, 5}) {
+        PackCensus census;
+        EXPECT_GT(ExpectRoundTrip({data, base}, level, &census), 0u);
+        EXPECT_TRUE(level < 5 || census.SegmentsCut > 0);  // level 4's shallower search finds fewer
+    }
+}
+
 TEST(LzEncoder, SameOutputForSameInput) {
     std::vector<Bytes> entries = {Text(40000, 3), OwnBinary(30000), Noise(100, 1)};
     for (int level = 1; level <= 5; level++) EXPECT_EQ(PackBuffers(entries, level), PackBuffers(entries, level));
