@@ -48,6 +48,14 @@ inline void RemoveTree(const std::string& path) {
     nftw(path.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS);
 }
 
+// Puts the input into the file at path, as the program under test reads it.
+inline void WriteInput(const std::string& path, const uint8_t* data, size_t size) {
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f) abort();
+    if (size && fwrite(data, 1, size, f) != size) abort();
+    if (fclose(f) != 0) abort();
+}
+
 inline std::string CorePath(std::string path) {
     for (char& c : path)
         if (c == '/') c = '\\';

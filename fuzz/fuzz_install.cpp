@@ -41,10 +41,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FILE* f = fopen(gArchive.c_str(), "wb");
-    if (!f) abort();
-    if (size) fwrite(data, 1, size, f);
-    fclose(f);
+    qvfuzz::WriteInput(gArchive, data, size);
     if (qvfuzz::TotalUnpacked(qvfuzz::CorePath(gArchive)) > qvfuzz::kMaxTotalUnpacked) return 0;
 
     mkdir(gTarget.c_str(), 0777);

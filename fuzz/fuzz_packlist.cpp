@@ -19,12 +19,7 @@ std::string gRoot;
 std::string gDir;
 std::string gList;
 
-void Touch(const std::string& path) {
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f) abort();
-    fputs("x", f);
-    fclose(f);
-}
+void Touch(const std::string& path) { qvfuzz::WriteInput(path, reinterpret_cast<const uint8_t*>("x"), 1); }
 
 }  // namespace
 
@@ -45,10 +40,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FILE* f = fopen(gList.c_str(), "wb");
-    if (!f) abort();
-    if (size) fwrite(data, 1, size, f);
-    fclose(f);
+    qvfuzz::WriteInput(gList, data, size);
     std::vector<PackSource> sources;
     std::string error;
     if (!CollectSources(gDir, gList, -1, &sources, &error)) {

@@ -23,10 +23,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FILE* f = fopen(gArchive.c_str(), "wb");
-    if (!f) abort();
-    if (size) fwrite(data, 1, size, f);
-    fclose(f);
+    qvfuzz::WriteInput(gArchive, data, size);
 
     UnpackContext* ctx = CreateUnpackContext();
     if (!ctx) abort();
