@@ -997,8 +997,8 @@ size_t LzEncoderMemory(int level) {
     }
     // Packed bytes waiting to be handed out: a large entry's first part and
     // the blocks written since (each of at most kMaxBlockTokens steps of at
-    // most 51 bits).
-    return bytes + kHandOutBytes + 2 * size_t(kMaxBlockTokens) * 51 / 8;
+    // most 51 bits), in a buffer that grows by doubling, so up to twice that.
+    return bytes + 2 * (kHandOutBytes + 2 * size_t(kMaxBlockTokens) * 51 / 8);
 }
 
 void DestroyLzEncoder(LzEncoder* encoder) {

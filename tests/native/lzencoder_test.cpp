@@ -2,6 +2,7 @@
 // after entry in one session as the installer decodes a solid archive.
 #include <gtest/gtest.h>
 
+#include <malloc.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -220,6 +221,68 @@ TEST(LzEncoder, PositionsWithManyMatchesDecode) {
         PackCensus census;
         EXPECT_GT(ExpectRoundTrip({data, base}, level, &census), 0u);
         EXPECT_TRUE(level < 5 || census.SegmentsCut > 0);  // level 4's shallower search finds fewer
+    }
+}
+
+// Heap in use, the large blocks that malloc maps on its own included.
+size_t HeapInUse() {
+    struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+}
+
+struct HeapWatch {
+    size_t Base;
+    size_t Peak;
+    uint64_t Handed;
+};
+
+void WatchHeap(void* user, uint64_t) {
+    HeapWatch* w = static_cast<HeapWatch*>(user);
+    size_t now = HeapInUse();
+    if (now > w->Peak) w->Peak = now;
+}
+
+// What the compressor states it takes is a bound: the heap it holds while
+// it codes a large poorly compressible entry (packed bytes waiting in it),
+// many small entries and a long repetitive one stays below the figure.
+TEST(LzEncoder, MemoryStaysWithinWhatItStates) {
+    Bytes noise = Noise(3u << 19, 21);
+    Bytes text = Text(1u << 20, 22);
+    Bytes runs(1u << 20, 'x');
+    for (int level = 1; level <= 5; level++) {
+        HeapWatch watch = {HeapInUse(), 0, 0};
+        watch.Peak = watch.Base;
+        LzEncoderSetup setup;
+        setup.Level = level;
+        setup.User = &watch;
+        setup.Progress = WatchHeap;
+        setup.EntryBytes = [](void* user, uint32_t, const uint8_t*, size_t size) {
+            static_cast<HeapWatch*>(user)->Handed += size;
+            WatchHeap(user, 0);
+        };
+        setup.EntryPacked = [](void* user, uint32_t, const uint8_t*, size_t size) {
+            static_cast<HeapWatch*>(user)->Handed += size;
+            WatchHeap(user, 0);
+        };
+        LzEncoder* encoder = CreateLzEncoder(setup);
+        ASSERT_NE(encoder, nullptr);
+        WatchHeap(&watch, 0);
+        for (size_t at = 0; at < noise.size(); at += 100000) {
+            if (at == 0) StartEntry(encoder);
+            size_t n = noise.size() - at < 100000 ? noise.size() - at : 100000;
+            AddEntryBytes(encoder, noise.data() + at, static_cast<uint32_t>(n));
+        }
+        EndEntry(encoder);
+        for (int i = 0; i < 2000; i++) EncodeEntry(encoder, text.data() + i * 300, 300);
+        EncodeEntry(encoder, runs.data(), static_cast<uint32_t>(runs.size()));
+        EncodeEntry(encoder, text.data(), static_cast<uint32_t>(text.size()));
+        FinishEncoding(encoder);
+        WatchHeap(&watch, 0);
+        DestroyLzEncoder(encoder);
+        EXPECT_GT(watch.Handed, noise.size()) << "level " << level;
+        // Some 100 bytes per entry waiting for its block are allowed besides.
+        EXPECT_LE(watch.Peak - watch.Base, LzEncoderMemory(level) + 2004 * 100) << "level " << level;
+        EXPECT_LT(LzEncoderMemory(level), size_t(25) << 20) << "level " << level;
     }
 }
 
