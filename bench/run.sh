@@ -4,9 +4,9 @@
 #   bench/run.sh [BUILD_DIR]
 #
 # Builds qvpack, qvbench and qvinstall (Release) and prints, for each corpus,
-# packed sizes at every level against gzip -9, xz -6 and zstd -19 on a tar of
-# the same tree, packing speed of the default level against gzip -9 (CPU
-# seconds, one thread each), decoding speed of the installer's decoder
+# packed size, CPU seconds and peak memory of every level against gzip -9,
+# xz -9 and zstd -19 on a tar of the same tree (one thread each), with the
+# ratios to gzip -9 and zstd -19; decoding speed of the installer's decoder
 # against zlib's inflate and libdeflate (MB/s of output, best of five),
 # decoding peak memory above the process baseline, and installing speed
 # (decode, write the files, their times and attributes) of qvinstall against
@@ -37,10 +37,12 @@ qvinstall=$build/tools/qvinstall
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT INT TERM
 
-# CPU seconds (user + system) of a command, its output discarded.
-cpu() {
-    /usr/bin/time -f '%U %S' -o "$work/time" "$@" >/dev/null 2>&1
-    awk '{ printf "%.2f", $1 + $2 }' "$work/time"
+# Runs a command, its output discarded; sets t (CPU seconds, user + system)
+# and kb (peak resident memory in KB).
+measure() {
+    /usr/bin/time -f '%U %S %M' -o "$work/time" "$@" >/dev/null 2>&1
+    t=$(awk '{ printf "%.2f", $1 + $2 }' "$work/time")
+    kb=$(awk '{ print $3 }' "$work/time")
 }
 size() { wc -c <"$1" | tr -d ' '; }
 # Best wall-clock seconds of five runs of a command that installs into
@@ -64,24 +66,31 @@ bench_corpus() {
     name=$1 tree=$2
     tar cf "$work/$name.tar" -C "$tree" .
     raw=$(size "$work/$name.tar")
-    gz_cpu=$(cpu sh -c "gzip -9 -c '$work/$name.tar' >'$work/$name.gz'")
-    gz=$(size "$work/$name.gz")
-    xz -6 -T1 -c "$work/$name.tar" >"$work/$name.xz"
-    zstd -q -19 -T1 -c "$work/$name.tar" >"$work/$name.zst"
     echo
     echo "== $name: $(find "$tree" -type f | wc -l) files, $raw bytes as tar"
-    printf '%-16s %12s %10s\n' packer bytes "vs gzip -9"
-    printf '%-16s %12s %10s\n' "gzip -9" "$gz" 1.000
+    printf '%-10s %12s %8s %8s %9s %9s %9s\n' packer bytes "/gzip-9" "/zstd-19" "CPU s" "speed/z19" "peak KB"
+    # The references, one thread each, on the tar.
+    measure sh -c "gzip -9 -c '$work/$name.tar' >'$work/$name.gz'"
+    gz=$(size "$work/$name.gz") gz_t=$t gz_kb=$kb
+    measure sh -c "xz -9 -T1 -c '$work/$name.tar' >'$work/$name.xz'"
+    xz=$(size "$work/$name.xz") xz_t=$t xz_kb=$kb
+    measure sh -c "zstd -q -19 -T1 -c '$work/$name.tar' >'$work/$name.zst'"
+    zs=$(size "$work/$name.zst") zs_t=$t zs_kb=$kb
+    row() {
+        printf '%-10s %12s %8s %8s %9s %9s %9s\n' "$1" "$2" "$(ratio "$2" "$gz")" "$(ratio "$2" "$zs")" "$3" \
+            "$(ratio "$zs_t" "$3")" "$4"
+    }
+    row "gzip -9" "$gz" "$gz_t" "$gz_kb"
+    row "xz -9" "$xz" "$xz_t" "$xz_kb"
+    row "zstd -19" "$zs" "$zs_t" "$zs_kb"
     for l in 1 2 3 4 5; do
-        t=$(cpu "$qvpack" -$l -q --no-verify --archive-only -o "$work/$name.$l.rar" "$tree")
+        measure "$qvpack" -$l -q --no-verify --archive-only -o "$work/$name.$l.rar" "$tree"
         eval "cpu_$l=$t"
-        s=$(size "$work/$name.$l.rar")
-        printf '%-16s %12s %10s\n' "qvpack -$l" "$s" "$(ratio "$s" "$gz")"
+        row "qvpack -$l" "$(size "$work/$name.$l.rar")" "$t" "$kb"
     done
-    printf '%-16s %12s %10s\n' "xz -6" "$(size "$work/$name.xz")" "$(ratio "$(size "$work/$name.xz")" "$gz")"
-    printf '%-16s %12s %10s\n' "zstd -19" "$(size "$work/$name.zst")" "$(ratio "$(size "$work/$name.zst")" "$gz")"
-    echo "packing CPU seconds: qvpack -1..-5: $cpu_1 $cpu_2 $cpu_3 $cpu_4 $cpu_5; gzip -9: $gz_cpu"
-    echo "packing speed, default level (-3) vs gzip -9: $(ratio "$gz_cpu" "$cpu_3")x"
+    echo "(speed/z19: zstd -19's CPU seconds over the row's; sizes and speeds are ratios from this run)"
+    echo "packing speed, default level (-3) vs gzip -9: $(ratio "$gz_t" "$cpu_3")x;" \
+        "best level (-5) vs zstd -19: $(ratio "$zs_t" "$cpu_5")x"
     "$qvbench" speed "$work/$name.3.rar" "$work/$name.tar" >"$work/speed"
     ours=$(awk '/ours_mbs/ { print $2 }' "$work/speed")
     zl=$(awk '/zlib_mbs/ { print $2 }' "$work/speed")

@@ -46,25 +46,37 @@ std::string Describe(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + strerror(errno);
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
-    FILE* f = fopen(path.c_str(), "rb");
+// Feeds one file to the compressor as the next entry, in pieces, and
+// fills in its checksum.
+bool PackFile(LzEncoder* encoder, PackSource* s, std::string* error) {
+    FILE* f = fopen(s->Path.c_str(), "rb");
     if (!f) {
-        *error = Describe("cannot open", path);
+        *error = Describe("cannot open", s->Path);
         return false;
     }
-    data->clear();
+    StartEntry(encoder);
     uint8_t chunk[1 << 16];
+    uint64_t total = 0;
+    uint32_t crc = 0xFFFFFFFFu;
     size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) {
-        data->insert(data->end(), chunk, chunk + got);
-        if (data->size() > kMaxEntrySize) break;
+    while (total <= s->Size && (got = fread(chunk, 1, sizeof chunk, f)) > 0) {
+        total += got;
+        if (total > s->Size) break;  // grown since it was listed
+        crc = Crc32Update(CrcContext(), crc, chunk, static_cast<uint32_t>(got));
+        AddEntryBytes(encoder, chunk, static_cast<uint32_t>(got));
     }
     bool failed = ferror(f) != 0;
     fclose(f);
     if (failed) {
-        *error = Describe("cannot read", path);
+        *error = Describe("cannot read", s->Path);
         return false;
     }
+    if (total != s->Size) {
+        *error = s->Path + ": changed while being packed";
+        return false;
+    }
+    EndEntry(encoder);
+    s->DataCrc = ~crc;
     return true;
 }
 
@@ -230,7 +242,12 @@ struct WriteState {
     bool Failed;
     std::string Error;
     PackFailure Failure;
+    uint32_t OpenEntry;    // the entry whose header waits for its sizes, or kNoEntry
+    long OpenHeaderAt;     // where that header stands
+    uint64_t OpenPacked;   // its packed bytes written so far
 };
+
+const uint32_t kNoEntry = 0xFFFFFFFFu;
 
 void WriteBytesOut(WriteState* w, const uint8_t* data, size_t size) {
     if (w->Failed || size == 0) return;
@@ -242,16 +259,14 @@ void WriteBytesOut(WriteState* w, const uint8_t* data, size_t size) {
     w->Written += size;
 }
 
-// Header and packed data of one entry, as soon as the compressor has it.
-void WriteEntry(void* user, uint32_t index, const uint8_t* data, size_t size) {
-    WriteState* w = static_cast<WriteState*>(user);
+std::vector<uint8_t> FileHeader(const WriteState* w, uint32_t index, uint64_t packedSize) {
     const PackSource& s = (*w->Sources)[index];
     std::vector<uint8_t> h;
     PutU16(h, 0);
     h.push_back(kBlockFile);
     PutU16(h, kBlockFlagAddSize | kFileDictionary1M | (index > 0 ? uint32_t(kFileFlagSolid) : 0u));
     PutU16(h, static_cast<uint32_t>(kFileHeaderSize + s.Name.size()));
-    PutU32(h, static_cast<uint32_t>(size));
+    PutU32(h, static_cast<uint32_t>(packedSize));
     PutU32(h, static_cast<uint32_t>(s.Size));
     h.push_back(kHostWin32);
     PutU32(h, s.DataCrc);
@@ -262,8 +277,53 @@ void WriteEntry(void* user, uint32_t index, const uint8_t* data, size_t size) {
     PutU32(h, s.Attributes);
     h.insert(h.end(), s.Name.begin(), s.Name.end());
     SetHeaderCrc(h);
-    WriteBytesOut(w, h.data(), h.size());
+    return h;
+}
+
+// The first part of a large entry's packed data, while it is still being
+// packed: its header goes first with the sizes and checksum left open.
+void WriteEntryPart(void* user, uint32_t index, const uint8_t* data, size_t size) {
+    WriteState* w = static_cast<WriteState*>(user);
+    if (w->Failed) return;
+    if (w->OpenEntry != index) {
+        w->OpenEntry = index;
+        w->OpenHeaderAt = ftell(w->Out);
+        w->OpenPacked = 0;
+        if (w->OpenHeaderAt < 0) {
+            w->Failed = true;
+            w->Error = std::string("cannot write the archive: ") + strerror(errno);
+            w->Failure = kPackFailedOutput;
+            return;
+        }
+        std::vector<uint8_t> h = FileHeader(w, index, 0);
+        WriteBytesOut(w, h.data(), h.size());
+    }
     WriteBytesOut(w, data, size);
+    w->OpenPacked += size;
+}
+
+// Header and packed data of one entry, as soon as the compressor has it;
+// or the rest of an entry begun by WriteEntryPart, whose header is then
+// completed in place.
+void WriteEntry(void* user, uint32_t index, const uint8_t* data, size_t size) {
+    WriteState* w = static_cast<WriteState*>(user);
+    if (w->OpenEntry != index) {
+        std::vector<uint8_t> h = FileHeader(w, index, size);
+        WriteBytesOut(w, h.data(), h.size());
+        WriteBytesOut(w, data, size);
+        return;
+    }
+    WriteBytesOut(w, data, size);
+    w->OpenEntry = kNoEntry;
+    if (w->Failed) return;
+    std::vector<uint8_t> h = FileHeader(w, index, w->OpenPacked + size);
+    bool ok = fseek(w->Out, w->OpenHeaderAt, SEEK_SET) == 0 && fwrite(h.data(), 1, h.size(), w->Out) == h.size() &&
+              fseek(w->Out, 0, SEEK_END) == 0;
+    if (!ok) {
+        w->Failed = true;
+        w->Error = std::string("cannot write the archive: ") + strerror(errno);
+        w->Failure = kPackFailedOutput;
+    }
 }
 
 void RelayProgress(void* user, uint64_t consumed) {
@@ -282,8 +342,8 @@ bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackPr
         *error = "level must be 1 to 5";
         return false;
     }
-    WriteState w = {out,   sources, static_cast<uint8_t>('0' + level), progress, user, 0, 0, false, std::string(),
-                    kPackFailedInput};
+    WriteState w = {out,   sources,          static_cast<uint8_t>('0' + level), progress, user, 0, 0, false,
+                    std::string(), kPackFailedInput, kNoEntry, 0, 0};
     for (const PackSource& s : *sources) w.Total += s.Size;
     if (w.Total > kMaxTotalInput) {
         *error = "more than 3.75 GB of files; the compressor counts positions in 32 bits";
@@ -303,6 +363,7 @@ bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackPr
     LzEncoderSetup setup;
     setup.Level = level;
     setup.EntryPacked = WriteEntry;
+    setup.EntryBytes = WriteEntryPart;
     setup.Progress = RelayProgress;
     setup.User = &w;
     LzEncoder* encoder = CreateLzEncoder(setup);
@@ -311,21 +372,13 @@ bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackPr
         *failure = kPackFailedOutput;
         return false;
     }
-    std::vector<uint8_t> data;
     uint64_t unpacked = 0;
     for (PackSource& s : *sources) {
-        if (!ReadWholeFile(s.Path, &data, error)) {
+        if (!PackFile(encoder, &s, error)) {
             DestroyLzEncoder(encoder);
             return false;
         }
-        if (data.size() != s.Size) {
-            *error = s.Path + ": changed while being packed";
-            DestroyLzEncoder(encoder);
-            return false;
-        }
-        s.DataCrc = ~Crc32Update(CrcContext(), 0xFFFFFFFFu, data.data(), static_cast<uint32_t>(data.size()));
-        EncodeEntry(encoder, data.data(), static_cast<uint32_t>(data.size()));
-        unpacked += data.size();
+        unpacked += s.Size;
         if (w.Failed) break;
     }
     FinishEncoding(encoder);

@@ -5,18 +5,20 @@
 
 namespace {
 
+enum { kMaxSymbols = kMaxCodeLengths };
+
 struct Leaf {
     uint32_t Count;
     uint16_t Symbol;
 };
 
-// Depths of an unrestricted Huffman tree over the leaves, which are sorted by
-// ascending count. Two-queue construction: leaves and merged nodes both come
-// out in non-decreasing weight order, so each step takes the two lightest.
-void TreeDepths(const std::vector<Leaf>& leaves, std::vector<uint32_t>& depth) {
-    size_t n = leaves.size();
-    std::vector<uint64_t> weight(2 * n);
-    std::vector<uint32_t> parent(2 * n, 0);
+// Depths of an unrestricted Huffman tree over the n leaves, which are
+// sorted by ascending count. Two-queue construction: leaves and merged
+// nodes both come out in non-decreasing weight order, so each step takes
+// the two lightest.
+void TreeDepths(const Leaf* leaves, size_t n, uint32_t* depth) {
+    uint64_t weight[2 * kMaxSymbols];
+    uint32_t parent[2 * kMaxSymbols];
     for (size_t i = 0; i < n; i++) weight[i] = leaves[i].Count;
     size_t nextLeaf = 0, nextNode = n, made = n;
     auto takeLightest = [&]() -> size_t {
@@ -30,36 +32,37 @@ void TreeDepths(const std::vector<Leaf>& leaves, std::vector<uint32_t>& depth) {
         parent[a] = parent[b] = static_cast<uint32_t>(made);
         made++;
     }
-    std::vector<uint32_t> nodeDepth(2 * n - 1, 0);
-    for (size_t i = 2 * n - 1; i-- > 0;)
-        if (i != 2 * n - 2) nodeDepth[i] = nodeDepth[parent[i]] + 1;
-    depth.assign(nodeDepth.begin(), nodeDepth.begin() + static_cast<long>(n));
+    uint32_t nodeDepth[2 * kMaxSymbols];
+    nodeDepth[2 * n - 2] = 0;
+    for (size_t i = 2 * n - 2; i-- > 0;) nodeDepth[i] = nodeDepth[parent[i]] + 1;
+    for (size_t i = 0; i < n; i++) depth[i] = nodeDepth[i];
 }
 
 }  // namespace
 
 void BuildCodeLengths(const uint32_t* counts, uint32_t count, uint32_t maxBits, uint8_t* lengths) {
-    std::vector<Leaf> leaves;
+    Leaf leaves[kMaxSymbols];
+    size_t n = 0;
     for (uint32_t i = 0; i < count; i++) {
         lengths[i] = 0;
-        if (counts[i]) leaves.push_back({counts[i], static_cast<uint16_t>(i)});
+        if (counts[i]) leaves[n++] = {counts[i], static_cast<uint16_t>(i)};
     }
-    if (leaves.empty()) return;
-    if (leaves.size() == 1) {
+    if (n == 0) return;
+    if (n == 1) {
         lengths[leaves[0].Symbol] = 1;
         return;
     }
-    std::sort(leaves.begin(), leaves.end(), [](const Leaf& a, const Leaf& b) {
+    std::sort(leaves, leaves + n, [](const Leaf& a, const Leaf& b) {
         return a.Count != b.Count ? a.Count < b.Count : a.Symbol < b.Symbol;
     });
-    std::vector<uint32_t> depth;
-    TreeDepths(leaves, depth);
+    uint32_t depth[kMaxSymbols];
+    TreeDepths(leaves, n, depth);
 
     // Count codes per length and fold anything deeper than maxBits into
     // maxBits. That over-fills the code space; lengthen the deepest codes
     // below maxBits, one at a time, until the Kraft sum fits again.
-    std::vector<uint32_t> perLength(maxBits + 1, 0);
-    for (uint32_t d : depth) perLength[std::min(d, maxBits)]++;
+    uint32_t perLength[kMaxCodeBits + 1] = {0};
+    for (size_t i = 0; i < n; i++) perLength[std::min(depth[i], maxBits)]++;
     uint64_t kraft = 0;  // in units of 2^-maxBits
     for (uint32_t len = 1; len <= maxBits; len++) kraft += static_cast<uint64_t>(perLength[len]) << (maxBits - len);
     const uint64_t full = 1ull << maxBits;

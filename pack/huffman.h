@@ -9,7 +9,8 @@
 
 
 
-// Fills lengths[0..count) with code lengths of at most maxBits for the given
+// Fills lengths[0..count) (count up to kMaxCodeLengths) with code lengths of
+// at most maxBits (up to kMaxCodeBits) for the given
 // counts: 0 for a symbol of count 0; a lone used symbol gets length 1.
 // The result is deterministic (ties broken by symbol number).
 void BuildCodeLengths(const uint32_t* counts, uint32_t count, uint32_t maxBits, uint8_t* lengths);

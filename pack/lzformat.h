@@ -8,6 +8,10 @@
 
 #include "base/format.h"
 
+// The farthest distance a short match (261..268) reaches.
+constexpr uint32_t kShortMaxDistance =
+    ShortDistanceBase[kShortSymbols - 1] + (1u << ShortDistanceExtraBits[kShortSymbols - 1]);
+
 // Slot of a length value 0..255 (the length minus its minimum).
 inline uint32_t LengthSlot(uint32_t value) {
     if (value < 8) return value;

@@ -41,8 +41,11 @@ uint32_t CheapestOps(const uint8_t* lengths, const uint8_t* base, const uint32_t
             uint32_t avail = r == 0 ? same[i] : zeros[i];
             if (r == 0 && i == 0) continue;  // nothing before position 0 to repeat
             bool toEnd = static_cast<int>(avail) == n - i;
-            for (uint32_t len = kRunBase[r]; len <= kRunMax[r]; len++) {
-                if (len > avail && !toEnd) break;
+            // The longest run, or one a little shorter that leaves the rest
+            // to a run of its own: other lengths are never cheaper.
+            uint32_t longest = toEnd ? kRunMax[r] : avail < kRunMax[r] ? avail : kRunMax[r];
+            for (uint32_t cut = 0; cut <= kRunBase[r] && cut + kRunBase[r] <= longest; cut++) {
+                uint32_t len = longest - cut;
                 int next = i + static_cast<int>(len) > n ? n : i + static_cast<int>(len);
                 uint32_t c = symbolPrice + kRunExtraBits[r] + best[next];
                 if (c < cost) {
@@ -50,7 +53,7 @@ uint32_t CheapestOps(const uint8_t* lengths, const uint8_t* base, const uint32_t
                     choice[i] = {static_cast<uint8_t>(kPreCodeRepeat + r), static_cast<uint8_t>(len - kRunBase[r])};
                     step[i] = static_cast<uint16_t>(next - i);
                 }
-                if (next == n) break;
+                if (next == n && !toEnd) break;
             }
         }
         best[i] = cost;
@@ -61,13 +64,13 @@ uint32_t CheapestOps(const uint8_t* lengths, const uint8_t* base, const uint32_t
 }
 
 uint32_t PlanOneMode(const uint8_t* lengths, const uint8_t* base, uint8_t* preLengths,
-                     std::vector<PreCodeOp>& ops) {
+                     std::vector<PreCodeOp>& ops, int rounds) {
     uint32_t price[kPreCodeSymbols];
     for (uint32_t& p : price) p = 5;
     uint32_t total = CheapestOps(lengths, base, price, ops);
     // Alternate between the op sequence and the pre-code built for it; each
     // round can only lower the cost, a few rounds settle it.
-    for (int round = 0; round < 3; round++) {
+    for (int round = 0; round < rounds; round++) {
         uint32_t counts[kPreCodeSymbols] = {0};
         for (const PreCodeOp& op : ops) counts[op.Symbol]++;
         BuildCodeLengths(counts, kPreCodeSymbols, kMaxCodeBits, preLengths);
@@ -90,10 +93,20 @@ void PlanTableSet(const uint8_t* lengths, const uint8_t* previous, TableSetPlan*
     static const uint8_t kZero[kLzTableSetSize] = {0};
     TableSetPlan delta;
     delta.Keep = true;
-    delta.Bits = PlanOneMode(lengths, previous, delta.PreLengths, delta.Ops);
+    delta.Bits = PlanOneMode(lengths, previous, delta.PreLengths, delta.Ops, 3);
     plan->Keep = false;
-    plan->Bits = PlanOneMode(lengths, kZero, plan->PreLengths, plan->Ops);
+    plan->Bits = PlanOneMode(lengths, kZero, plan->PreLengths, plan->Ops, 3);
     if (delta.Bits < plan->Bits) *plan = delta;
+}
+
+uint32_t EstimateTableSetBits(const uint8_t* lengths, const uint8_t* previous) {
+    static const uint8_t kZero[kLzTableSetSize] = {0};
+    uint8_t preLengths[kPreCodeSymbols];
+    std::vector<PreCodeOp> ops;
+    ops.reserve(kLzTableSetSize);
+    uint32_t delta = PlanOneMode(lengths, previous, preLengths, ops, 0);
+    uint32_t absolute = PlanOneMode(lengths, kZero, preLengths, ops, 0);
+    return delta < absolute ? delta : absolute;
 }
 
 void WriteTableSet(BitSink* sink, const TableSetPlan& plan) {

@@ -27,5 +27,8 @@ struct TableSetPlan {
 // decoder holds from the set before (all zero before the first set).
 void PlanTableSet(const uint8_t* lengths, const uint8_t* previous, TableSetPlan* plan);
 void WriteTableSet(BitSink* sink, const TableSetPlan& plan);
+// What such a set takes, roughly (a few percent above the plan), at a
+// quarter of the work.
+uint32_t EstimateTableSetBits(const uint8_t* lengths, const uint8_t* previous);
 
 #endif

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pack/archivewriter.h"
+#include "pack/fileorder.h"
 #include "pack/stubcheck.h"
 #include "pack/lzencoder.h"
 
@@ -34,7 +35,8 @@ const char kUsage[] =
     "  --stub IMAGE      the installer program the archive is appended to\n"
     "  --archive-only    write the archive alone\n"
     "  --list FILE       pack only the files FILE names (paths relative to DIR,\n"
-    "                    one a line), in that order; default: every file, sorted\n"
+    "                    one a line), in that order; default: every file, in an\n"
+    "                    order that keeps files of alike content together\n"
     "  --no-verify       skip decoding the result again to check it\n"
     "  -q                no progress and no summary\n"
     "  -h, --help        this text\n"
@@ -109,6 +111,10 @@ int main(int argc, char** argv) {
         };
         if (a == "-h" || a == "--help") {
             fputs(kUsage, stdout);
+            printf("\nMemory, whatever the size of the files: the compressor takes at most %.1f MB\n"
+                   "at levels 1-3 and %.1f MB at 4-5; ordering the files by content (without\n"
+                   "--list) takes up to 4 MB more, and a few hundred bytes per file are kept.\n",
+                   static_cast<double>(LzEncoderMemory(3)) / 1e6, static_cast<double>(LzEncoderMemory(5)) / 1e6);
             return kExitOk;
         } else if (a.size() == 2 && a[0] == '-' && a[1] >= '1' && a[1] <= '5') {
             level = a[1] - '0';
@@ -152,6 +158,7 @@ int main(int argc, char** argv) {
     }
     std::vector<PackSource> sources;
     if (!CollectSources(dir, list, clampTime, &sources, &error)) return Fail(kExitInput, error);
+    if (list.empty() && !OrderForPacking(&sources, &error)) return Fail(kExitInput, error);
 
     std::string temp = out + ".tmp" + std::to_string(getpid());
     FILE* f = fopen(temp.c_str(), "wb");

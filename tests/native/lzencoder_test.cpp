@@ -2,6 +2,7 @@
 // after entry in one session as the installer decodes a solid archive.
 #include <gtest/gtest.h>
 
+#include <malloc.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -55,8 +56,10 @@ size_t TotalSize(const std::vector<Bytes>& v) {
 }
 
 // Packs and decodes every entry; returns the packed total.
-size_t ExpectRoundTrip(const std::vector<Bytes>& entries, int level) {
-    std::vector<Bytes> packed = PackBuffers(entries, level);
+size_t ExpectRoundTrip(const std::vector<Bytes>& entries, int level, PackCensus* census = nullptr,
+                       std::vector<Bytes>* packedOut = nullptr) {
+    std::vector<Bytes> packed = PackBuffers(entries, level, census);
+    if (packedOut) *packedOut = packed;
     EXPECT_EQ(packed.size(), entries.size());
     if (packed.size() != entries.size()) return 0;
     qvtest::Session session;
@@ -149,6 +152,138 @@ TEST(LzEncoder, RepeatsAtTheDistanceSteps) {
         }
     }
     for (int level = 1; level <= 5; level++) ExpectRoundTrip({data}, level);
+}
+
+// Records of one size, each the one before with its first byte changed:
+// a literal, then the same match again and again.
+Bytes Records(size_t count, size_t size, uint32_t seed) {
+    Bytes b = Noise(size, seed);
+    for (size_t r = 1; r < count; r++) {
+        Bytes rest(b.end() - static_cast<long>(size) + 1, b.end());
+        b.push_back(static_cast<uint8_t>(r * 37));
+        b.insert(b.end(), rest.begin(), rest.end());
+    }
+    return b;
+}
+
+// Input that calls for every decision the compressor can take: table sets
+// switched in the middle of an entry and at entry boundaries, the last
+// match repeated, recent distances, matches reaching back almost the whole
+// window and into earlier entries, empty entries between. Each must reach
+// the installer's decoder intact, and each must really have been taken.
+TEST(LzEncoder, EveryCodingDecisionDecodes) {
+    Bytes near = Noise(0x8000, 31);
+    Bytes far;
+    far.insert(far.end(), near.begin(), near.end());
+    Bytes filler = Noise(0x100000 - 0x8000 - 16, 32, 16);
+    far.insert(far.end(), filler.begin(), filler.end());
+    far.insert(far.end(), near.begin(), near.end());  // 0x100000 - 16 back
+
+    Bytes alternating;  // two sources, taken by turns: recent distances
+    Bytes a = Noise(400, 33), b = Noise(400, 34);
+    alternating.insert(alternating.end(), a.begin(), a.end());
+    alternating.insert(alternating.end(), b.begin(), b.end());
+    for (int i = 0; i < 200; i++) {
+        const Bytes& from = i % 2 ? a : b;
+        alternating.insert(alternating.end(), from.begin() + i, from.begin() + i + 20);
+        alternating.push_back(static_cast<uint8_t>(i));
+    }
+    std::vector<Bytes> entries = {Text(60000, 5), Bytes(), Records(300, 64, 35), OwnBinary(120000), Bytes(),
+                                  Text(60000, 5), alternating, Noise(30000, 36, 4), far, Bytes()};
+    for (int level : {2, 3, 5}) {
+        PackCensus census;
+        std::vector<Bytes> packed;
+        ASSERT_GT(ExpectRoundTrip(entries, level, &census, &packed), 0u) << level;
+        EXPECT_GT(census.Symbols[kSymbolSwitchTables], 2u) << level;
+        EXPECT_GT(census.Steps[kCensusRepeatLast], 100u) << level;
+        EXPECT_GT(census.Steps[kCensusRecent], 100u) << level;
+        EXPECT_GT(census.Steps[kCensusShort], 0u) << level;
+        EXPECT_GT(census.FarthestDistance, 0xF0000u) << level;
+        // The second copy of the text comes almost whole from the first.
+        EXPECT_TRUE(packed[1].empty() && packed[4].empty() && packed[9].empty());
+        EXPECT_LT(packed[5].size(), 400u) << level;
+    }
+}
+
+// Copies of one string, each with changes further apart than the copy
+// after it, and the string itself in the next entry: from each of its
+// positions the matches grow longer the farther back they lie, more of them
+// than the optimal parse keeps room for, so its segments end early.
+TEST(LzEncoder, PositionsWithManyMatchesDecode) {
+    Bytes base = Noise(0x8800, 41);
+    Bytes data;
+    for (uint32_t spacing = 200; spacing >= 5; spacing = spacing * 7 / 8) {
+        Bytes copy = base;
+        for (size_t i = spacing / 2; i < copy.size(); i += spacing) copy[i] ^= 0x80;
+        data.insert(data.end(), copy.begin(), copy.end());
+    }
+    for (int level : {4, 5}) {
+        PackCensus census;
+        EXPECT_GT(ExpectRoundTrip({data, base}, level, &census), 0u);
+        EXPECT_TRUE(level < 5 || census.SegmentsCut > 0);  // level 4's shallower search finds fewer
+    }
+}
+
+// Heap in use, the large blocks that malloc maps on its own included.
+size_t HeapInUse() {
+    struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+}
+
+struct HeapWatch {
+    size_t Base;
+    size_t Peak;
+    uint64_t Handed;
+};
+
+void WatchHeap(void* user, uint64_t) {
+    HeapWatch* w = static_cast<HeapWatch*>(user);
+    size_t now = HeapInUse();
+    if (now > w->Peak) w->Peak = now;
+}
+
+// What the compressor states it takes is a bound: the heap it holds while
+// it codes a large poorly compressible entry (packed bytes waiting in it),
+// many small entries and a long repetitive one stays below the figure.
+TEST(LzEncoder, MemoryStaysWithinWhatItStates) {
+    Bytes noise = Noise(3u << 19, 21);
+    Bytes text = Text(1u << 20, 22);
+    Bytes runs(1u << 20, 'x');
+    for (int level = 1; level <= 5; level++) {
+        HeapWatch watch = {HeapInUse(), 0, 0};
+        watch.Peak = watch.Base;
+        LzEncoderSetup setup;
+        setup.Level = level;
+        setup.User = &watch;
+        setup.Progress = WatchHeap;
+        setup.EntryBytes = [](void* user, uint32_t, const uint8_t*, size_t size) {
+            static_cast<HeapWatch*>(user)->Handed += size;
+            WatchHeap(user, 0);
+        };
+        setup.EntryPacked = [](void* user, uint32_t, const uint8_t*, size_t size) {
+            static_cast<HeapWatch*>(user)->Handed += size;
+            WatchHeap(user, 0);
+        };
+        LzEncoder* encoder = CreateLzEncoder(setup);
+        ASSERT_NE(encoder, nullptr);
+        WatchHeap(&watch, 0);
+        for (size_t at = 0; at < noise.size(); at += 100000) {
+            if (at == 0) StartEntry(encoder);
+            size_t n = noise.size() - at < 100000 ? noise.size() - at : 100000;
+            AddEntryBytes(encoder, noise.data() + at, static_cast<uint32_t>(n));
+        }
+        EndEntry(encoder);
+        for (int i = 0; i < 2000; i++) EncodeEntry(encoder, text.data() + i * 300, 300);
+        EncodeEntry(encoder, runs.data(), static_cast<uint32_t>(runs.size()));
+        EncodeEntry(encoder, text.data(), static_cast<uint32_t>(text.size()));
+        FinishEncoding(encoder);
+        WatchHeap(&watch, 0);
+        DestroyLzEncoder(encoder);
+        EXPECT_GT(watch.Handed, noise.size()) << "level " << level;
+        // Some 100 bytes per entry waiting for its block are allowed besides.
+        EXPECT_LE(watch.Peak - watch.Base, LzEncoderMemory(level) + 2004 * 100) << "level " << level;
+        EXPECT_LT(LzEncoderMemory(level), size_t(25) << 20) << "level " << level;
+    }
 }
 
 TEST(LzEncoder, SameOutputForSameInput) {

@@ -1,0 +1,79 @@
+// The match finder of the best levels: a binary tree over the 1 MB window
+// (every position a node, ordered by the bytes that follow it), entered
+// through a hash of four bytes, with direct tables for the nearest pair and
+// triple. Each search also inserts the position, so every position is
+// either searched or skipped exactly once, in stream order.
+#ifndef QUORVANEL_PACK_MATCHFINDER_H
+#define QUORVANEL_PACK_MATCHFINDER_H
+
+#include <stdint.h>
+#include <string.h>
+
+#include "base/format.h"
+
+// How many bytes from a and b on agree, up to limit.
+inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit) {
+    uint32_t n = 0;
+    while (n + 8 <= limit) {
+        uint64_t x, y;
+        memcpy(&x, a + n, 8);
+        memcpy(&y, b + n, 8);
+        if (x != y) return n + (__builtin_ctzll(x ^ y) >> 3);
+        n += 8;
+    }
+    while (n < limit && a[n] == b[n]) n++;
+    return n;
+}
+
+// The longest match a symbol of 270..297 codes at this distance.
+inline uint32_t MaxLengthFor(uint32_t distance) { return kMaxMatchLength - 2 + MatchLengthBonus(distance); }
+
+// A match the finder saw. A finder reports matches by increasing length,
+// each the nearest it met of that length, so every shorter length down to
+// the symbol's minimum is available at that distance too.
+struct Found {
+    uint32_t Length;
+    uint32_t Distance;
+};
+
+enum {
+    kTreeHashBits = 19,
+    kMaxFound = 32,  // matches one search reports at most
+    // What the tree finder allocates: tree, four-byte heads, pair and triple heads.
+    kTreeFinderBytes = (2 * kWindowSize + (1 << kTreeHashBits) + 2 * (1 << 16)) * 4
+};
+
+struct TreeFinder {
+    uint32_t* Tree;   // two links per window slot: older positions with smaller / larger suffixes
+    uint32_t* Head4;  // position + 1 of the newest position per four-byte hash; 0 none
+    uint32_t* Head3;  // the same per three-byte hash
+    uint32_t* Head2;  // the same per byte pair
+    uint32_t Depth;   // tree nodes visited per search at most
+    uint32_t Nice;    // a match this long ends the search
+};
+
+// False when memory is short; the finder is then empty and may be freed.
+bool CreateTreeFinder(TreeFinder* finder, uint32_t depth, uint32_t nice);
+void DestroyTreeFinder(TreeFinder* finder);
+
+// Where a search stands: here points at stream position pos in the input;
+// avail bytes are readable from here on (they may belong to later entries),
+// matches may reach back reach bytes (below the window size) and are
+// reported up to limit bytes long.
+struct FinderSpot {
+    const uint8_t* Here;
+    uint32_t Pos;
+    uint32_t Avail;
+    uint32_t Reach;
+    uint32_t Limit;
+};
+
+// Searches and inserts the position; fills out (kMaxFound entries) with
+// lengths of 2 (distance 1..256 only), 3 (below 0x2000) or more, and returns
+// how many. Each length is at most the limit and at most what a symbol can
+// code at that distance.
+uint32_t TreeFindMatches(TreeFinder* finder, const FinderSpot& spot, Found* out);
+// Inserts the position without reporting.
+void TreeSkipPosition(TreeFinder* finder, const FinderSpot& spot);
+
+#endif
