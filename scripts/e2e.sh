@@ -435,6 +435,41 @@ scenario_signed() {
     fi
 }
 
+# --- The best level: what the optimal parse writes, the real installer reads ---
+scenario_best_level() {
+    local arch=$happy_arch tag="($happy_arch)" target='C:\qv-best' dir=$drive_c/qv-best
+    echo "--- installer packed at level 5 $tag"
+    local best=$out/best-$arch.exe
+    rm -f "$best"
+    if ! "$root/build/native/tools/qvpack" -5 -q --stub "$root/build/win-$arch/ui/setup.exe" \
+            --list product/files.lst -o "$best" "$stage_happy" >"$out/best.log" 2>&1; then
+        fail "installer packed at level 5 $tag" "see $out/best.log"
+        return
+    fi
+    pass "installer packed at level 5 $tag ($(stat -c %s "$best") bytes)"
+    reset_state
+    start_installer "$arch" "$best" "$out/best-run.log" || { fail "dialog opens $tag" "no dialog"; program_exit 1; return; }
+    qv_type_target "$target"
+    qv_keys_to "$dialog" Return
+    if qv_wait_window "$qv_box_title" 300 "$QV_PROGRAM_PID" >/dev/null; then
+        sleep 0.5
+        expect "the level-5 installer shows the success box" "ZT Quorvanel Lite has been successfully installed." \
+            "$(box_text "$qv_box_title")"
+        close_box "$qv_box_title" || fail "success box closes" "still there"
+    else
+        fail "the level-5 installer shows the success box" "no window '$qv_box_title'"
+    fi
+    program_exit 60
+    expect "exit code 0 after the level-5 installation" 0 "$exit_code"
+    qv_close_window Quorvanel
+    local problems
+    if problems=$(compare_tree "$stage_happy" "$dir"); then
+        pass "the level-5 installer installs the identical tree"
+    else
+        fail "the level-5 installer installs the identical tree" "$(echo "$problems" | head -n 5 | tr '\n' ';')"
+    fi
+}
+
 scenario_happy
 scenario_exit
 scenario_empty
@@ -442,5 +477,6 @@ scenario_cannot_create
 scenario_keep_settings
 scenario_corrupt
 scenario_signed
+scenario_best_level
 echo "screenshots: $(ls "$out"/*.png 2>/dev/null | tr '\n' ' ')"
 finish
