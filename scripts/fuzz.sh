@@ -97,7 +97,7 @@ for t in "${targets[@]}"; do
             mkdir -p "$root/fuzz/regressions/$t"
             cp "$a" "$root/fuzz/regressions/$t/$(basename "$a" | sed "s/^$t-//")"
         done
-        echo "fuzz $t: kept $(ls "$kept" | wc -l) corpus inputs ($(du -sk "$kept" | cut -f1) KB)"
+        echo "fuzz $t: kept $(ls "$kept" | wc -l) corpus inputs ($(cat "$kept"/* 2>/dev/null | wc -c) bytes)"
     fi
 done
 echo "fuzz targets: $((${#targets[@]} - failed)) passed, $failed failed"
