@@ -221,8 +221,8 @@ int32_t FindArchiveSignature(const uint8_t* buffer, size_t n, int32_t start, siz
     const uint8_t* p = buffer + (from < n ? from : n);
     const uint8_t* end = buffer + n;
     while (p < end) {
-        p = static_cast<const uint8_t*>(memchr(p, kMarker[0], static_cast<size_t>(end - p)));
-        if (!p) break;
+        while (p < end && *p != kMarker[0]) p++;
+        if (p == end) break;
         if (tagged && memcmp(p, kOldSignature, kOldSignatureSize) == 0) {
             *format = kFormatOldSignature;
             return static_cast<int32_t>(p - buffer);

@@ -2,9 +2,7 @@
 
 #include <stdlib.h>
 
-void CloseFile(FILE* stream) {
-    if (stream) fclose(stream);
-}
+int CloseFile(FILE* stream) { return stream && fclose(stream) != 0 ? -1 : 0; }
 
 size_t ReadBytes(FILE* stream, void* buffer, size_t count) { return fread(buffer, 1, count, stream); }
 

@@ -14,7 +14,9 @@ enum SeekOrigin {
     kSeekFromCurrent = 1
 };
 
-void CloseFile(FILE* stream);  // nothing without a stream
+// 0 when the stream's last bytes went out and it was closed; nothing to do
+// (and 0) without a stream.
+int CloseFile(FILE* stream);
 // Bytes read; fewer at the end of the file.
 size_t ReadBytes(FILE* stream, void* buffer, size_t count);
 // Bytes written; 0 without writing when there is no stream.

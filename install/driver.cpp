@@ -11,6 +11,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "base/text.h"
 #include "install/fileops.h"
 #include "install/platform.h"
 #include "install/walk.h"
@@ -40,11 +41,15 @@ bool JoinTargetPath(const char* dir, const char* name, char* out, size_t outSize
 FILE* OpenTempBeside(const char* target, char* tempPath) {
     size_t dirLength = LastSeparatorPos(target);
     size_t room = kPathSize - dirLength;  // for the name and its NUL
-    const char* pattern = room > 11 ? "~qv%04x.tmp" : "~%x";
+    bool roomy = room > 11;  // for "~qvNNNN.tmp"; else "~N"
     memcpy(tempPath, target, dirLength);
     for (unsigned n = 0; n < kTempAttempts; n++) {
-        int length = snprintf(tempPath + dirLength, room, pattern, n);
-        if (length < 0 || static_cast<size_t>(length) >= room) return NULL;
+        TextBuffer name;
+        StartText(&name, tempPath + dirLength, static_cast<uint32_t>(room));
+        AppendText(&name, roomy ? "~qv" : "~");
+        AppendHex(&name, n, roomy ? 4 : 1);
+        if (roomy) AppendText(&name, ".tmp");
+        if (!FinishText(&name)) return NULL;
         if (CheckFileExists(tempPath) == kFileExists) continue;  // never touch what is there
         return OpenFilePlain(tempPath, "w+b");
     }
@@ -94,7 +99,10 @@ uint32_t HandleFileEntry(void* owner, ArchiveWalk* walk) {
         }
         if (!output) {
             char caption[2 * kPathSize];
-            snprintf(caption, sizeof caption, "%s%s", ctx->TargetDir, header->Name);
+            TextBuffer text;
+            StartText(&text, caption, sizeof caption);
+            AppendText(&text, ctx->TargetDir);
+            AppendText(&text, header->Name);
             ReportCannotInstall(owner, caption);
             result = kInstallFailed;
             write = false;
@@ -109,8 +117,8 @@ uint32_t HandleFileEntry(void* owner, ArchiveWalk* walk) {
 
     if (write) {
         // Bytes the stream still held count as written only once they are out.
-        bool good = fflush(output) == 0 && !ferror(output) && matches;
-        CloseFile(output);
+        bool good = !ferror(output) && matches;
+        if (CloseFile(output) != 0) good = false;
         if (!good) {
             DeleteExistingFile(NULL, tempPath);
             ReportCannotInstall(owner, header->Name);

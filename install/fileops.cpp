@@ -35,9 +35,10 @@ PathTreeResult CreatePathTree(const char* path) {
     if (r == kCreateDirOk) return kPathCreated;
     if (r != kCreateDirParentMissing) return kPathNotCreated;
     char parent[kPathSize];
-    strncpy(parent, path, kPathSize - 1);
-    parent[kPathSize - 1] = '\0';
-    size_t before = strlen(parent);
+    size_t before = strlen(path);
+    if (before > kPathSize - 1) before = kPathSize - 1;
+    memcpy(parent, path, before);
+    parent[before] = '\0';
     CutLastComponent(parent);
     // An empty parent, or one the cut could not shorten (a drive root such as
     // C:\ on a drive that does not exist, or "/"), leaves nothing to create.

@@ -4,6 +4,7 @@
 #include <share.h>
 #include <shellapi.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
 
 #include "install/fileops.h"
@@ -35,8 +36,10 @@ int PlatformShellDeleteFile(void* owner, const char* path) {
     // The shell would remove a directory too; only a file is ever deleted.
     if (IsDirectory(path)) return -1;
     char from[MAX_PATH + 2];
-    lstrcpynA(from, path, MAX_PATH);
-    from[lstrlenA(from) + 1] = '\0';  // a list of one name
+    size_t length = strlen(path);
+    if (length > MAX_PATH - 1) length = MAX_PATH - 1;
+    memcpy(from, path, length);
+    from[length] = from[length + 1] = '\0';  // a list of one name
     SHFILEOPSTRUCTA op;
     ZeroMemory(&op, sizeof op);
     op.hwnd = static_cast<HWND>(owner);
@@ -62,7 +65,8 @@ FILE* PlatformOpenShared(const char* path, const char* mode, int share) {
     return _fsopen(path, mode, flag);
 }
 
-FILE* PlatformOpen(const char* path, const char* mode) { return fopen(path, mode); }
+// What fopen does, through the one opening call the program imports.
+FILE* PlatformOpen(const char* path, const char* mode) { return _fsopen(path, mode, _SH_DENYNO); }
 
 int PlatformSetFileTime(const char* path, uint32_t dosDateTime) {
     HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, OPEN_EXISTING,

@@ -34,7 +34,9 @@ bool AcceptStoredTarget(char* buffer, uint32_t size) {
     // The registry hands back REG_SZ data as stored; data written without
     // its NUL comes back without one, and a full buffer leaves no room to
     // add it: a path of kPathSize characters is too long anyway.
-    if (size == 0 || memchr(buffer, '\0', size) == NULL) {
+    uint32_t length = 0;
+    while (length < size && buffer[length] != '\0') length++;
+    if (length == size) {
         if (size >= kPathSize) return false;
         buffer[size] = '\0';
     }
@@ -44,8 +46,9 @@ bool AcceptStoredTarget(char* buffer, uint32_t size) {
 void ComposeDefaultTarget(char* buffer, const char* windowsDirectory, PathExistsFunc exists) {
     buffer[0] = '\0';
     if (windowsDirectory == NULL || windowsDirectory[0] == '\0') return;
-    if (strlen(windowsDirectory) >= kPathSize) return;
-    strcpy(buffer, windowsDirectory);
+    size_t length = strlen(windowsDirectory);
+    if (length >= kPathSize) return;
+    memcpy(buffer, windowsDirectory, length + 1);
     CutLastComponent(buffer);
     // A parent that cut down to nothing would make the default relative to
     // wherever the installer happens to run.

@@ -4,6 +4,7 @@
 
 #include "archive/blockreader.h"
 #include "archive/checksum.h"
+#include "base/text.h"
 #include "install/fileops.h"
 #include "unpack/lzdecoder.h"
 
@@ -192,7 +193,7 @@ bool IsDeviceName(const char* component, size_t length) {
 
 bool IsSafeStoredName(const char* name) {
     if (name[0] == '\0') return false;
-    if (strchr(name, ':')) return false;  // a drive, or a stream of a file
+    if (HasChar(name, ':')) return false;  // a drive, or a stream of a file
     const char* start = name;
     for (;;) {
         const char* end = start;

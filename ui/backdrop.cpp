@@ -26,10 +26,14 @@ LOGFONTA TitleFont = {
 }  // namespace
 
 int BuildTitle(char* title) {
-    memcpy(title, SuccessMessage, kProductNameLength);
-    strcpy(title + kProductNameLength, "  V.");
-    strcat(title, kVersion);
-    return static_cast<int>(strlen(title));
+    static const char kBeforeVersion[] = "  V.";
+    char* p = title;
+    memcpy(p, SuccessMessage, kProductNameLength);
+    p += kProductNameLength;
+    memcpy(p, kBeforeVersion, sizeof kBeforeVersion - 1);
+    p += sizeof kBeforeVersion - 1;
+    memcpy(p, kVersion, sizeof kVersion);
+    return static_cast<int>(p - title) + static_cast<int>(sizeof kVersion) - 1;
 }
 
 void PaintBackdropContent(HDC dc, const RECT* client) {

@@ -95,6 +95,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 // nothing in the program needs what that prepares (command line, environment,
 // constructors, thread-local storage), and msvcrt.dll readies itself for the
 // stream and memory functions when it is loaded. The command line is not used.
+// The instance handle is the address the image is loaded at, which the
+// linker names __ImageBase.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 extern "C" void SetupEntry(void) {
-    ExitProcess(static_cast<UINT>(WinMain(GetModuleHandleA(NULL), NULL, const_cast<LPSTR>(""), SW_SHOWDEFAULT)));
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(&__ImageBase);
+    ExitProcess(static_cast<UINT>(WinMain(instance, NULL, const_cast<LPSTR>(""), SW_SHOWDEFAULT)));
 }

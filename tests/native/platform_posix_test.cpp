@@ -138,6 +138,22 @@ TEST_F(PosixTest, ShareCodesAreIgnored) {
     }
 }
 
+// Bytes that were written into the stream but could not go out (a full
+// disk) make closing fail, so the installer does not count the file as
+// installed.
+TEST_F(PosixTest, ClosingReportsBytesThatCouldNotGoOut) {
+    FILE* full = fopen("/dev/full", "wb");
+    if (!full) GTEST_SKIP() << "no /dev/full here";
+    char bytes[64] = {0};
+    EXPECT_EQ(sizeof bytes, fwrite(bytes, 1, sizeof bytes, full));  // held in the stream's buffer
+    EXPECT_NE(0, CloseFile(full));
+    FILE* fine = OpenFilePlain(ToBackslashes(NewFile("fine.bin")).c_str(), "wb");
+    ASSERT_NE(nullptr, fine);
+    EXPECT_EQ(sizeof bytes, fwrite(bytes, 1, sizeof bytes, fine));
+    EXPECT_EQ(0, CloseFile(fine));
+    EXPECT_EQ(0, CloseFile(nullptr));
+}
+
 TEST_F(PosixTest, LastWriteTimeIsTheStoredLocalTime) {
     std::string path = NewFile("dated.txt");
     struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
