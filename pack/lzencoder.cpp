@@ -187,17 +187,6 @@ struct LzEncoder {
 
 namespace {
 
-inline uint32_t Hash4(const uint8_t* p) {
-    uint32_t v;
-    memcpy(&v, p, 4);
-    return (v * 2654435761u) >> (32 - kHashBits);
-}
-
-inline uint32_t Hash3(const uint8_t* p) {
-    uint32_t v = static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
-    return (v * 2654435761u) >> (32 - kHashBits);
-}
-
 inline const uint8_t* At(const LzEncoder* e, uint32_t pos) { return e->Buffer + (pos - e->BufferBase); }
 
 // --- Statistics, code lengths and prices -------------------------------
@@ -541,9 +530,9 @@ void Insert(LzEncoder* e, uint32_t pos) {
     if (pos + 1 < e->Total) {
         const uint8_t* p = At(e, pos);
         e->Head2[p[0] << 8 | p[1]] = pos + 1;
-        if (pos + 2 < e->Total) e->Head3[Hash3(p)] = pos + 1;
+        if (pos + 2 < e->Total) e->Head3[HashThree(p, kHashBits)] = pos + 1;
         if (pos + 3 < e->Total) {
-            uint32_t h = Hash4(p);
+            uint32_t h = HashFour(p, kHashBits);
             e->Chain[pos & kChainMask] = e->Head[h];
             e->Head[h] = pos + 1;
         }
@@ -574,7 +563,7 @@ void ChainMatches(LzEncoder* e, uint32_t pos, uint32_t limit, uint32_t chainLimi
     }
     uint32_t bestLength = 2;
     if (limit >= 3) {
-        uint32_t three = e->Head3[Hash3(here)];
+        uint32_t three = e->Head3[HashThree(here, kHashBits)];
         if (three && three - 1 >= oldest) {
             uint32_t d = pos - (three - 1);
             uint32_t n = CommonLength(here, here - d, limit);
@@ -586,7 +575,7 @@ void ChainMatches(LzEncoder* e, uint32_t pos, uint32_t limit, uint32_t chainLimi
         }
     }
     if (limit >= 4 && bestLength < e->Params.Nice) {
-        uint32_t cand = e->Head[Hash4(here)];
+        uint32_t cand = e->Head[HashFour(here, kHashBits)];
         uint32_t chain = chainLimit;
         uint32_t previous = pos;
         while (cand && chain--) {

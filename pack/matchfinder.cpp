@@ -6,17 +6,6 @@
 
 namespace {
 
-inline uint32_t Hash4(const uint8_t* p) {
-    uint32_t v;
-    memcpy(&v, p, 4);
-    return (v * 2654435761u) >> (32 - kTreeHashBits);
-}
-
-inline uint32_t Hash3(const uint8_t* p) {
-    uint32_t v = static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
-    return (v * 2654435761u) >> 16;
-}
-
 // Appends a match unless it is no longer than the last one reported; when
 // the list is full the longest so far is replaced.
 inline void Report(Found* out, uint32_t* count, uint32_t* longest, uint32_t length, uint32_t distance) {
@@ -43,7 +32,7 @@ uint32_t Walk(TreeFinder* f, const FinderSpot& spot, Found* out) {
     uint32_t pairKey = static_cast<uint32_t>(here[0]) << 8 | here[1];
     uint32_t pair = f->Head2[pairKey];
     f->Head2[pairKey] = pos + 1;
-    uint32_t tripleKey = Hash3(here);
+    uint32_t tripleKey = HashThree(here, 16);
     uint32_t triple = f->Head3[tripleKey];
     f->Head3[tripleKey] = pos + 1;
     if (out) {
@@ -64,7 +53,7 @@ uint32_t Walk(TreeFinder* f, const FinderSpot& spot, Found* out) {
         }
     }
 
-    uint32_t key = Hash4(here);
+    uint32_t key = HashFour(here, kTreeHashBits);
     uint32_t cand = f->Head4[key];
     f->Head4[key] = pos + 1;
     uint32_t* smaller = f->Tree + 2 * (pos & kWindowMask);

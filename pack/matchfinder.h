@@ -25,6 +25,19 @@ inline uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t limit)
     return n;
 }
 
+// Hashes of the four and three bytes at p, bits wide, for the heads of
+// hash chains and trees.
+inline uint32_t HashFour(const uint8_t* p, int bits) {
+    uint32_t v;
+    memcpy(&v, p, 4);
+    return (v * 2654435761u) >> (32 - bits);
+}
+
+inline uint32_t HashThree(const uint8_t* p, int bits) {
+    uint32_t v = static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
+    return (v * 2654435761u) >> (32 - bits);
+}
+
 // The longest match a symbol of 270..297 codes at this distance.
 inline uint32_t MaxLengthFor(uint32_t distance) { return kMaxMatchLength - 2 + MatchLengthBonus(distance); }
 

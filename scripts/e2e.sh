@@ -6,7 +6,8 @@
 #
 # The happy path (default target, Enter, success box, installed tree,
 # registry, Start Menu, screenshots, backdrop pixels) runs with the shipped
-# 32-bit installer; every other scenario runs with the 64-bit build of the
+# 32-bit installer, as do the signed installer and one packed at level 5;
+# every other scenario runs with the 64-bit build of the
 # same sources, which starts in seconds also where 32-bit code runs only
 # under qemu (about a minute per start).
 # --happy-arch x86_64 runs everything 64-bit (for quick iterations).
@@ -398,9 +399,37 @@ scenario_corrupt() {
     expect "exit code 0 after the failed installation" 0 "$exit_code"
 }
 
+# Installs FILE into TARGET (DIR on the host side) from a fresh state and
+# checks the success box, the exit code and the installed tree; WHAT names
+# the installer in the results.
+install_and_compare() {  # install_and_compare ARCH FILE TARGET DIR WHAT LOG
+    local arch=$1 file=$2 target=$3 dir=$4 what=$5 log=$6 tag="($1)"
+    reset_state
+    start_installer "$arch" "$file" "$log" || { fail "dialog opens $tag" "no dialog"; program_exit 1; return; }
+    qv_type_target "$target"
+    qv_keys_to "$dialog" Return
+    if qv_wait_window "$qv_box_title" 300 "$QV_PROGRAM_PID" >/dev/null; then
+        sleep 0.5
+        expect "the $what shows the success box" "ZT Quorvanel Lite has been successfully installed." \
+            "$(box_text "$qv_box_title")"
+        close_box "$qv_box_title" || fail "success box closes" "still there"
+    else
+        fail "the $what shows the success box" "no window '$qv_box_title'"
+    fi
+    program_exit 60
+    expect "exit code 0 after the $what's installation" 0 "$exit_code"
+    qv_close_window Quorvanel
+    local problems
+    if problems=$(compare_tree "$stage_happy" "$dir"); then
+        pass "the $what installs the identical tree"
+    else
+        fail "the $what installs the identical tree" "$(echo "$problems" | head -n 5 | tr '\n' ';')"
+    fi
+}
+
 # --- A signed installer: the signature behind the archive changes nothing ----
 scenario_signed() {
-    local arch=$happy_arch tag="($happy_arch)" target='C:\qv-signed' dir=$drive_c/qv-signed
+    local arch=$happy_arch tag="($happy_arch)"
     echo "--- signed installer $tag"
     local signed=$out/signed-$arch.exe key=$out/sign.key cert=$out/sign.crt
     rm -f "$signed"  # osslsigncode does not overwrite its output
@@ -412,32 +441,12 @@ scenario_signed() {
         return
     fi
     pass "installer signed with osslsigncode $tag ($(stat -c %s "$signed") bytes)"
-    reset_state
-    start_installer "$arch" "$signed" "$out/signed.log" || { fail "dialog opens $tag" "no dialog"; program_exit 1; return; }
-    qv_type_target "$target"
-    qv_keys_to "$dialog" Return
-    if qv_wait_window "$qv_box_title" 300 "$QV_PROGRAM_PID" >/dev/null; then
-        sleep 0.5
-        expect "the signed installer shows the success box" "ZT Quorvanel Lite has been successfully installed." \
-            "$(box_text "$qv_box_title")"
-        close_box "$qv_box_title" || fail "success box closes" "still there"
-    else
-        fail "the signed installer shows the success box" "no window '$qv_box_title'"
-    fi
-    program_exit 60
-    expect "exit code 0 after the signed installation" 0 "$exit_code"
-    qv_close_window Quorvanel
-    local problems
-    if problems=$(compare_tree "$stage_happy" "$dir"); then
-        pass "the signed installer installs the identical tree"
-    else
-        fail "the signed installer installs the identical tree" "$(echo "$problems" | head -n 5 | tr '\n' ';')"
-    fi
+    install_and_compare "$arch" "$signed" 'C:\qv-signed' "$drive_c/qv-signed" "signed installer" "$out/signed.log"
 }
 
 # --- The best level: what the optimal parse writes, the real installer reads ---
 scenario_best_level() {
-    local arch=$happy_arch tag="($happy_arch)" target='C:\qv-best' dir=$drive_c/qv-best
+    local arch=$happy_arch tag="($happy_arch)"
     echo "--- installer packed at level 5 $tag"
     local best=$out/best-$arch.exe
     rm -f "$best"
@@ -447,27 +456,7 @@ scenario_best_level() {
         return
     fi
     pass "installer packed at level 5 $tag ($(stat -c %s "$best") bytes)"
-    reset_state
-    start_installer "$arch" "$best" "$out/best-run.log" || { fail "dialog opens $tag" "no dialog"; program_exit 1; return; }
-    qv_type_target "$target"
-    qv_keys_to "$dialog" Return
-    if qv_wait_window "$qv_box_title" 300 "$QV_PROGRAM_PID" >/dev/null; then
-        sleep 0.5
-        expect "the level-5 installer shows the success box" "ZT Quorvanel Lite has been successfully installed." \
-            "$(box_text "$qv_box_title")"
-        close_box "$qv_box_title" || fail "success box closes" "still there"
-    else
-        fail "the level-5 installer shows the success box" "no window '$qv_box_title'"
-    fi
-    program_exit 60
-    expect "exit code 0 after the level-5 installation" 0 "$exit_code"
-    qv_close_window Quorvanel
-    local problems
-    if problems=$(compare_tree "$stage_happy" "$dir"); then
-        pass "the level-5 installer installs the identical tree"
-    else
-        fail "the level-5 installer installs the identical tree" "$(echo "$problems" | head -n 5 | tr '\n' ';')"
-    fi
+    install_and_compare "$arch" "$best" 'C:\qv-best' "$drive_c/qv-best" "level-5 installer" "$out/best-run.log"
 }
 
 scenario_happy
