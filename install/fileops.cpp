@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "base/context.h"
+#include "base/text.h"
 #include "install/platform.h"
 
 void AddTrailingBackslash(char* path) {
@@ -35,10 +36,10 @@ PathTreeResult CreatePathTree(const char* path) {
     if (r == kCreateDirOk) return kPathCreated;
     if (r != kCreateDirParentMissing) return kPathNotCreated;
     char parent[kPathSize];
-    size_t before = strlen(path);
-    if (before > kPathSize - 1) before = kPathSize - 1;
-    memcpy(parent, path, before);
-    parent[before] = '\0';
+    TextBuffer copy;  // as much of the path as the buffer holds
+    StartText(&copy, parent, kPathSize);
+    AppendText(&copy, path);
+    size_t before = copy.Length;
     CutLastComponent(parent);
     // An empty parent, or one the cut could not shorten (a drive root such as
     // C:\ on a drive that does not exist, or "/"), leaves nothing to create.

@@ -4,9 +4,9 @@
 #include <share.h>
 #include <shellapi.h>
 #include <stdio.h>
-#include <string.h>
 #include <sys/stat.h>
 
+#include "base/text.h"
 #include "install/fileops.h"
 #include "install/platform.h"
 #include "resources/resource.h"
@@ -36,10 +36,10 @@ int PlatformShellDeleteFile(void* owner, const char* path) {
     // The shell would remove a directory too; only a file is ever deleted.
     if (IsDirectory(path)) return -1;
     char from[MAX_PATH + 2];
-    size_t length = strlen(path);
-    if (length > MAX_PATH - 1) length = MAX_PATH - 1;
-    memcpy(from, path, length);
-    from[length] = from[length + 1] = '\0';  // a list of one name
+    TextBuffer name;
+    StartText(&name, from, MAX_PATH);
+    AppendText(&name, path);
+    from[name.Length + 1] = '\0';  // a list of one name
     SHFILEOPSTRUCTA op;
     ZeroMemory(&op, sizeof op);
     op.hwnd = static_cast<HWND>(owner);

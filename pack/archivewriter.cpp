@@ -249,13 +249,16 @@ struct WriteState {
 
 const uint32_t kNoEntry = 0xFFFFFFFFu;
 
+// Records that the output could not be written, with the system's reason.
+void FailOutput(WriteState* w) {
+    w->Failed = true;
+    w->Error = std::string("cannot write the archive: ") + strerror(errno);
+    w->Failure = kPackFailedOutput;
+}
+
 void WriteBytesOut(WriteState* w, const uint8_t* data, size_t size) {
     if (w->Failed || size == 0) return;
-    if (fwrite(data, 1, size, w->Out) != size) {
-        w->Failed = true;
-        w->Error = std::string("cannot write the archive: ") + strerror(errno);
-        w->Failure = kPackFailedOutput;
-    }
+    if (fwrite(data, 1, size, w->Out) != size) FailOutput(w);
     w->Written += size;
 }
 
@@ -290,9 +293,7 @@ void WriteEntryPart(void* user, uint32_t index, const uint8_t* data, size_t size
         w->OpenHeaderAt = ftell(w->Out);
         w->OpenPacked = 0;
         if (w->OpenHeaderAt < 0) {
-            w->Failed = true;
-            w->Error = std::string("cannot write the archive: ") + strerror(errno);
-            w->Failure = kPackFailedOutput;
+            FailOutput(w);
             return;
         }
         std::vector<uint8_t> h = FileHeader(w, index, 0);
@@ -319,11 +320,7 @@ void WriteEntry(void* user, uint32_t index, const uint8_t* data, size_t size) {
     std::vector<uint8_t> h = FileHeader(w, index, w->OpenPacked + size);
     bool ok = fseek(w->Out, w->OpenHeaderAt, SEEK_SET) == 0 && fwrite(h.data(), 1, h.size(), w->Out) == h.size() &&
               fseek(w->Out, 0, SEEK_END) == 0;
-    if (!ok) {
-        w->Failed = true;
-        w->Error = std::string("cannot write the archive: ") + strerror(errno);
-        w->Failure = kPackFailedOutput;
-    }
+    if (!ok) FailOutput(w);
 }
 
 void RelayProgress(void* user, uint64_t consumed) {

@@ -613,9 +613,9 @@ Choice Search(LzEncoder* e, uint32_t pos, uint32_t entryEnd, uint32_t chainLimit
         for (uint32_t k = 0; k < kRecentDistances; k++) {
             uint32_t d = e->Match.Recent[k];
             if (d == 0 || d > pos - oldest) continue;
-            uint32_t bonus = RecentLengthBonus(d);
-            uint32_t n = CommonLength(here, here - d, limit < 257 + bonus ? limit : 257 + bonus);
-            if (n >= 2 + bonus) Consider(e, n, d, &best);
+            uint32_t longest = MaxRecentLengthFor(d);
+            uint32_t n = CommonLength(here, here - d, limit < longest ? limit : longest);
+            if (n >= kRecentMinLength + RecentLengthBonus(d)) Consider(e, n, d, &best);
             // A shorter repeat of exactly the last match is cheaper still.
             if (k == 0 && e->Match.PrevLength >= 2 && n > e->Match.PrevLength)
                 Consider(e, e->Match.PrevLength, d, &best);
@@ -739,7 +739,7 @@ inline void RelaxThenRepeat(const uint8_t* segment, Arrival* arrivals, const Arr
     uint32_t bonus = RecentLengthBonus(distance);
     uint32_t lo = kRecentMinLength + bonus;
     uint32_t cap = n - after;
-    if (cap > 257 + bonus) cap = 257 + bonus;
+    if (cap > MaxRecentLengthFor(distance)) cap = MaxRecentLengthFor(distance);
     if (cap < lo || q[-1] == *(q - 1 - distance)) return;
     uint32_t m = CommonLength(q, q - distance, cap);
     if (m < lo) return;
@@ -798,7 +798,7 @@ void CheapestPath(LzEncoder* e, uint32_t start, uint32_t end, const Prices& p) {
                 for (uint32_t j = 0; j < k; j++) seen |= cur.Recent[j] == d;
                 if (seen) continue;  // the newer slot names it no dearer
                 uint32_t bonus = RecentLengthBonus(d);
-                uint32_t cap = 257 + bonus < limit ? 257 + bonus : limit;
+                uint32_t cap = MaxRecentLengthFor(d) < limit ? MaxRecentLengthFor(d) : limit;
                 uint32_t m = CommonLength(here, here - d, cap);
                 if (k == 0 && cur.PrevLength >= 2 && cur.PrevLength <= m)
                     Relax(arrivals, cur, i + cur.PrevLength, cur.Cost + p.Symbol[kSymbolRepeatLast], cur.PrevLength, d);

@@ -12,6 +12,12 @@
 constexpr uint32_t kShortMaxDistance =
     ShortDistanceBase[kShortSymbols - 1] + (1u << ShortDistanceExtraBits[kShortSymbols - 1]);
 
+// The longest match a symbol of 270..297 codes at this distance, and the
+// longest one of 257..260 (a recent distance) codes: the minimum, the
+// distance's bonus and the largest length value, 255.
+inline uint32_t MaxLengthFor(uint32_t distance) { return kMatchMinLength + 255 + MatchLengthBonus(distance); }
+inline uint32_t MaxRecentLengthFor(uint32_t distance) { return kRecentMinLength + 255 + RecentLengthBonus(distance); }
+
 // Slot of a length value 0..255 (the length minus its minimum).
 inline uint32_t LengthSlot(uint32_t value) {
     if (value < 8) return value;

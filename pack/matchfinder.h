@@ -38,9 +38,6 @@ inline uint32_t HashThree(const uint8_t* p, int bits) {
     return (v * 2654435761u) >> (32 - bits);
 }
 
-// The longest match a symbol of 270..297 codes at this distance.
-inline uint32_t MaxLengthFor(uint32_t distance) { return kMaxMatchLength - 2 + MatchLengthBonus(distance); }
-
 // A match the finder saw. A finder reports matches by increasing length,
 // each the nearest it met of that length, so every shorter length down to
 // the symbol's minimum is available at that distance too.
