@@ -54,11 +54,11 @@ size_t ReadArchiveBytes(UnpackContext* ctx, void* buffer, size_t count) {
 // certificate table of a signed PE image, which signing appends behind
 // everything. A table entry that does not describe the file's tail is not
 // taken. Leaves the stream at offset 0.
-int32_t FindArchiveEnd(FILE* stream) {
+int32_t FindArchiveEnd(FileStream* stream) {
     int32_t end = 0;
-    if (SeekFile(stream, 0, kSeekFromStart) == 0 && fseek(stream, 0, SEEK_END) == 0) {
-        long length = ftell(stream);
-        end = length > 0 && length <= INT32_MAX ? static_cast<int32_t>(length) : 0;
+    if (SeekFile(stream, 0, kSeekFromEnd) == 0) {
+        int32_t length = TellFile(stream);
+        end = length > 0 ? length : 0;
     }
     uint32_t offset, size;
     if (end > 0 && FindCertificateTable(stream, &offset, &size) && offset < static_cast<uint32_t>(end) &&

@@ -30,14 +30,14 @@ uint32_t U32(const uint8_t* p) {
            static_cast<uint32_t>(p[3]) << 24;
 }
 
-bool ReadAt(FILE* stream, uint32_t offset, uint8_t* buffer, size_t count) {
+bool ReadAt(FileStream* stream, uint32_t offset, uint8_t* buffer, size_t count) {
     return SeekFile(stream, static_cast<int32_t>(offset), kSeekFromStart) == 0 &&
            ReadBytes(stream, buffer, count) == count;
 }
 
 }  // namespace
 
-bool FindCertificateTableEntry(FILE* stream, uint32_t* entryOffset) {
+bool FindCertificateTableEntry(FileStream* stream, uint32_t* entryOffset) {
     uint8_t dos[kDosHeaderSize];
     if (!ReadAt(stream, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
     uint32_t pe = U32(dos + kNewHeaderPointer);
@@ -66,7 +66,7 @@ bool FindCertificateTableEntry(FILE* stream, uint32_t* entryOffset) {
     return true;
 }
 
-bool FindCertificateTable(FILE* stream, uint32_t* offset, uint32_t* size) {
+bool FindCertificateTable(FileStream* stream, uint32_t* offset, uint32_t* size) {
     uint32_t entry;
     uint8_t b[kDirectorySize];
     if (!FindCertificateTableEntry(stream, &entry) || !ReadAt(stream, entry, b, sizeof b)) return false;

@@ -6,16 +6,17 @@
 #define QUORVANEL_ARCHIVE_PEIMAGE_H
 
 #include <stdint.h>
-#include <stdio.h>
+
+#include "base/stream.h"
 
 // Finds where the certificate table entry of the PE image at the start of
 // stream lies (its file offset, 8 bytes: the table's offset and size); false
 // when stream holds no PE image with one.
-bool FindCertificateTableEntry(FILE* stream, uint32_t* entryOffset);
+bool FindCertificateTableEntry(FileStream* stream, uint32_t* entryOffset);
 // Reads the certificate table entry of the PE image at the start of stream
 // (data directory 4 of the optional header: the table's file offset and
 // size). True when the image has one that is non-empty; the stream
 // position is left anywhere.
-bool FindCertificateTable(FILE* stream, uint32_t* offset, uint32_t* size);
+bool FindCertificateTable(FileStream* stream, uint32_t* offset, uint32_t* size);
 
 #endif

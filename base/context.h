@@ -11,9 +11,9 @@
 #define QUORVANEL_BASE_CONTEXT_H
 
 #include <stdint.h>
-#include <stdio.h>
 
 #include "base/format.h"
+#include "base/stream.h"
 
 enum {
     kPathSize = 260,         // MAX_PATH: at most 259 characters and the NUL
@@ -90,7 +90,7 @@ struct UnpackContext {
     uint8_t* WindowMemory;
 
     // 3. Archive stream and driver flags.
-    FILE* ArchiveFile;
+    FileStream* ArchiveFile;
     uint32_t ContinuedInNext;  // flag 0x02 of the last file entry handled
     uint32_t ArchiveKind;      // ArchiveKindCode
     uint32_t SkipMode;         // the entry is decoded without being written or checked
@@ -103,8 +103,8 @@ struct UnpackContext {
     uint32_t BlockStop;  // BlockStopCode: why the last search found no block
 
     // 5. Per-entry decoder contract.
-    FILE* InputFile;
-    FILE* OutputFile;     // none in skip mode
+    FileStream* InputFile;
+    FileStream* OutputFile;     // none in skip mode
     OutputFn OutputWrite;  // when set, output goes here instead of OutputFile
     void* OutputSink;      // handed to OutputWrite
     int32_t PackedLeft;

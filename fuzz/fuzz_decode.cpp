@@ -12,6 +12,7 @@
 #include <stdint.h>
 
 #include "archive/checksum.h"
+#include "base/stream_posix.h"
 #include "fuzz_common.h"
 #include "support/reference_decoder.h"
 
@@ -31,7 +32,7 @@ void DecodeEntry(UnpackContext* ctx, UnpackContext* plain, const uint8_t* packed
                  uint32_t solid, bool skip) {
     // fmemopen wants at least one byte; PackedSize 0 keeps it unread.
     static const uint8_t kNothing = 0;
-    FILE* stream = fmemopen(const_cast<uint8_t*>(size ? packed : &kNothing), size ? size : 1, "rb");
+    FileStream* stream = AdoptFile(fmemopen(const_cast<uint8_t*>(size ? packed : &kNothing), size ? size : 1, "rb"));
     if (!stream) abort();
     ctx->ArchiveFile = stream;
     ctx->EntryHeader.PackedSize = static_cast<uint32_t>(size);
@@ -44,11 +45,11 @@ void DecodeEntry(UnpackContext* ctx, UnpackContext* plain, const uint8_t* packed
     DecodeArchiveEntry(&walk, skip ? nullptr : &sink);
     if (ctx->WindowPos > kWindowMask || ctx->FlushedPos != ctx->WindowPos) abort();
     if (!skip && sink.Taken > unpacked + kMaxMatchLength) abort();  // at most one match past the size
-    long end = ftell(stream);
-    fclose(stream);
+    int32_t end = TellFile(stream);
+    CloseFile(stream);
     ctx->ArchiveFile = nullptr;
 
-    stream = fmemopen(const_cast<uint8_t*>(size ? packed : &kNothing), size ? size : 1, "rb");
+    stream = AdoptFile(fmemopen(const_cast<uint8_t*>(size ? packed : &kNothing), size ? size : 1, "rb"));
     if (!stream) abort();
     uint64_t taken = 0;
     plain->ArchiveFile = plain->InputFile = stream;
@@ -60,7 +61,7 @@ void DecodeEntry(UnpackContext* ctx, UnpackContext* plain, const uint8_t* packed
     plain->PackedLeft = static_cast<int32_t>(size);
     plain->UnpackedLeft = static_cast<int32_t>(unpacked);
     qvtest::ReferenceDecompressFile(plain, solid);
-    bool same = taken == sink.Taken && end == ftell(stream) && plain->DataChecksum == ctx->DataChecksum &&
+    bool same = taken == sink.Taken && end == TellFile(stream) && plain->DataChecksum == ctx->DataChecksum &&
                 plain->InputPos == ctx->InputPos && plain->InputBit == ctx->InputBit &&
                 plain->InputEnd == ctx->InputEnd && plain->WindowPos == ctx->WindowPos &&
                 plain->UnpackedLeft == ctx->UnpackedLeft && plain->PrevDistance == ctx->PrevDistance &&
@@ -68,7 +69,7 @@ void DecodeEntry(UnpackContext* ctx, UnpackContext* plain, const uint8_t* packed
                 memcmp(plain->RecentDistances, ctx->RecentDistances, sizeof ctx->RecentDistances) == 0 &&
                 memcmp(plain->PrevCodeLengths, ctx->PrevCodeLengths, sizeof ctx->PrevCodeLengths) == 0 &&
                 memcmp(plain->WindowMemory, ctx->WindowMemory, kWindowSize) == 0;
-    fclose(stream);
+    CloseFile(stream);
     plain->ArchiveFile = plain->InputFile = nullptr;
     if (!same) {
         fprintf(stderr, "fuzz_decode: the decoder and its reference differ\n");

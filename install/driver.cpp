@@ -8,7 +8,6 @@
 // target only once the checksum has matched.
 #include "install/driver.h"
 
-#include <stdio.h>
 #include <string.h>
 
 #include "base/text.h"
@@ -35,10 +34,34 @@ bool JoinTargetPath(const char* dir, const char* name, char* out, size_t outSize
     return true;
 }
 
-// Opens a fresh temporary file in the directory that is to hold target.
-// Returns none when the directory cannot take one. Near the length limit a
-// shorter name is used, so that a target that fits can still be installed.
-FILE* OpenTempBeside(const char* target, char* tempPath) {
+// What one ExtractAllFiles call remembers from entry to entry.
+struct DriverState {
+    // The directory last made sure of for an entry: the entries of one
+    // directory follow one another, and one request to create it serves
+    // them all.
+    char PreparedDir[kPathSize];
+};
+
+// Creates the directory that is to hold target, with its missing parents,
+// unless the entry before lay in the same one. A failure is not looked at:
+// it shows when the file is opened.
+void PrepareDirectory(DriverState* state, const char* target) {
+    uint16_t p = LastSeparatorPos(target);
+    if (p <= 1 || target[p - 1] != '\\') return;
+    char parent[kPathSize];
+    memcpy(parent, target, p - 1);
+    parent[p - 1] = '\0';
+    if (strcmp(parent, state->PreparedDir) == 0) return;
+    CreatePathTree(parent);
+    memcpy(state->PreparedDir, parent, p);
+}
+
+// Opens a fresh temporary file in the directory that is to hold target:
+// each name is tried with an open that fails where anything stands, so what
+// is there is never touched. Returns none when the directory cannot take
+// one. Near the length limit a shorter name is used, so that a target that
+// fits can still be installed.
+FileStream* OpenTempBeside(const char* target, char* tempPath) {
     size_t dirLength = LastSeparatorPos(target);
     size_t room = kPathSize - dirLength;  // for the name and its NUL
     bool roomy = room > 11;  // for "~qvNNNN.tmp"; else "~N"
@@ -50,26 +73,47 @@ FILE* OpenTempBeside(const char* target, char* tempPath) {
         AppendHex(&name, n, roomy ? 4 : 1);
         if (roomy) AppendText(&name, ".tmp");
         if (!FinishText(&name)) return NULL;
-        if (CheckFileExists(tempPath) == kFileExists) continue;  // never touch what is there
-        return OpenFilePlain(tempPath, "w+b");
+        FileStream* file = OpenFilePlain(tempPath, "w+bx");
+        if (file) return file;
+        // Taken: try the next name. Anything else (no directory, no room, no
+        // right to write) is not cured by another name.
+        if (CheckFileExists(tempPath) == kFileMissing) return NULL;
     }
     return NULL;
-}
-
-// Stored last-write time first, then the attributes, so that a read-only
-// attribute does not stand in the way of the time change.
-void RestoreTimeAndAttributes(const char* path, const FileBlockHeader* header) {
-    PlatformSetFileTime(path, header->DosDateTime);
-    PlatformSetAttributes(path, header->Attributes);
 }
 
 void ReportCannotInstall(void* owner, const char* caption) {
     HostShowError(owner, kCannotInstall, caption);
 }
 
+// Finishes a written entry: its time is set while the file is still open
+// (on the NT family; Windows 95/98 set it by path afterwards), the file is
+// closed and moved into the target's place. Returns 0, or the result that
+// stops; nothing that stood at the target is lost to a bad entry.
+uint32_t FinishWrittenEntry(void* owner, const FileBlockHeader* header, FileStream* output, bool matches,
+                            const char* tempPath, const char* target, bool* timeSet) {
+    // Bytes the stream still held count as written only once they are out.
+    bool good = !StreamFailed(output) && matches;
+    *timeSet = good && !UsesLegacyFamily() && PlatformSetStreamTime(output, header->DosDateTime) == 0;
+    if (CloseFile(output) != 0) good = false;
+    if (!good) {
+        DeleteExistingFile(NULL, tempPath);
+        ReportCannotInstall(owner, header->Name);
+        return kInstallBadChecksum;
+    }
+    if (!MoveIntoPlace(tempPath, target)) {
+        // A directory or a locked file stands there; it stays as it was,
+        // without the entry's time and attributes.
+        DeleteExistingFile(NULL, tempPath);
+        ReportCannotInstall(owner, target);
+        return kInstallFailed;
+    }
+    return kInstallOk;
+}
+
 // One file entry that is neither a directory nor a volume label: the walk
 // has delivered its header. Returns 0 to go on, or the result that stops.
-uint32_t HandleFileEntry(void* owner, ArchiveWalk* walk) {
+uint32_t HandleFileEntry(void* owner, ArchiveWalk* walk, DriverState* state) {
     const UnpackContext* ctx = walk->Context;
     const FileBlockHeader* header = &ctx->EntryHeader;
     uint32_t result = kInstallOk;
@@ -84,17 +128,11 @@ uint32_t HandleFileEntry(void* owner, ArchiveWalk* walk) {
     bool write = extract && IsSupportedVersion(header);
     if (!IsSupportedVersion(header)) result = kInstallFailed;
 
-    FILE* output = NULL;
+    FileStream* output = NULL;
     char tempPath[kPathSize];
     if (write) {
         if (placed) {
-            uint16_t p = LastSeparatorPos(target);
-            if (p > 1 && target[p - 1] == '\\') {
-                char parent[kPathSize];
-                memcpy(parent, target, p - 1);
-                parent[p - 1] = '\0';
-                CreatePathTree(parent);  // a failure shows when the file is opened
-            }
+            PrepareDirectory(state, target);
             output = OpenTempBeside(target, tempPath);
         }
         if (!output) {
@@ -115,27 +153,18 @@ uint32_t HandleFileEntry(void* owner, ArchiveWalk* walk) {
     EntrySink sink = FileSink(output);
     bool matches = DecodeArchiveEntry(walk, write ? &sink : NULL);
 
+    bool timeSet = false;
     if (write) {
-        // Bytes the stream still held count as written only once they are out.
-        bool good = !ferror(output) && matches;
-        if (CloseFile(output) != 0) good = false;
-        if (!good) {
-            DeleteExistingFile(NULL, tempPath);
-            ReportCannotInstall(owner, header->Name);
-            return kInstallBadChecksum;
-        }
-        if (CheckFileExists(target) == kFileExists) MakeWritable(target);
-        if (PlatformReplaceFile(tempPath, target) != 0) {
-            // A directory or a locked file stands there; it stays as it was,
-            // without the entry's time and attributes.
-            DeleteExistingFile(NULL, tempPath);
-            ReportCannotInstall(owner, target);
-            return kInstallFailed;
-        }
+        uint32_t finished = FinishWrittenEntry(owner, header, output, matches, tempPath, target, &timeSet);
+        if (finished != kInstallOk) return finished;
     }
     // A settings file kept in place takes the archive copy's time and
-    // attributes too.
-    if (placed) RestoreTimeAndAttributes(target, header);
+    // attributes too. The time first, so that a read-only attribute does
+    // not stand in its way.
+    if (placed) {
+        if (!timeSet) PlatformSetFileTime(target, header->DosDateTime);
+        PlatformSetAttributes(target, header->Attributes);
+    }
     return result;
 }
 
@@ -159,6 +188,8 @@ uint32_t ExtractAllFiles(void* owner, UnpackContext* ctx) {
         case kWalkNoWindow: return kInstallNoWindow;
         default: return kInstallNoArchive;
     }
+    DriverState state;
+    state.PreparedDir[0] = '\0';
     uint32_t result = kInstallOk;
     while (result == kInstallOk) {
         WalkStep step = NextArchiveEntry(&walk);
@@ -185,7 +216,7 @@ uint32_t ExtractAllFiles(void* owner, UnpackContext* ctx) {
             if (!IsSupportedVersion(&ctx->EntryHeader)) result = kInstallFailed;
             continue;
         }
-        result = HandleFileEntry(owner, &walk);
+        result = HandleFileEntry(owner, &walk, &state);
     }
     CloseArchiveWalk(&walk);
     return result;

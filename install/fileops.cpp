@@ -50,23 +50,58 @@ PathTreeResult CreatePathTree(const char* path) {
 }
 
 FileExistence CheckFileExists(const char* path) {
-    return PlatformAccessExists(path) == 0 ? kFileExists : kFileMissing;
+    uint32_t attributes;
+    return PlatformGetAttributes(path, &attributes) == 0 ? kFileExists : kFileMissing;
 }
 
 MakeWritableResult MakeWritable(const char* path) {
     return PlatformClearReadOnly(path) == 0 ? kMadeWritable : kNotMadeWritable;
 }
 
+static int gLegacyFamilyForTests = -1;
+
+void SetLegacyFamilyForTests(int legacy) { gLegacyFamilyForTests = legacy; }
+
+bool UsesLegacyFamily(void) {
+    return gLegacyFamilyForTests >= 0 ? gLegacyFamilyForTests != 0 : PlatformIsLegacyFamily();
+}
+
 void DeleteExistingFile(void* owner, const char* path) {
     MakeWritable(path);
-    if (PlatformIsLegacyFamily())
+    if (UsesLegacyFamily())
         PlatformDeleteFile(path);
     else
         PlatformShellDeleteFile(owner, path);
 }
 
-FILE* OpenFileShared(const char* path, const char* mode, int share) {
-    return PlatformOpenShared(path, mode, share);
+bool MoveIntoPlace(const char* from, const char* target) {
+    uint32_t attributes;
+    bool exists = PlatformGetAttributes(target, &attributes) == 0;
+    if (exists && (attributes & kAttrDirectory)) return false;
+    if (UsesLegacyFamily()) {
+        if (exists) DeleteExistingFile(NULL, target);
+        return PlatformMoveFile(from, target) == 0;
+    }
+    if (exists && (attributes & kAttrReadOnly)) PlatformSetAttributes(target, attributes & ~kAttrReadOnly);
+    return PlatformMoveReplacing(from, target) == 0;
 }
 
-FILE* OpenFilePlain(const char* path, const char* mode) { return PlatformOpen(path, mode); }
+FileStream* OpenFileShared(const char* path, const char* mode, int share) {
+    StreamShare mapped;
+    switch (share) {
+        case kShareDenyRead: mapped = kStreamDenyRead; break;
+        case kShareDenyWrite: mapped = kStreamDenyWrite; break;
+        case kShareDenyNone:
+        case kShareDenyNone + 1: mapped = kStreamShareAll; break;
+        case 0x10: mapped = kStreamDenyReadWrite; break;
+        case 0x20: mapped = kStreamDenyWrite; break;
+        case 0x30: mapped = kStreamDenyRead; break;
+        case 0x40: mapped = kStreamShareAll; break;
+        default: return NULL;
+    }
+    return PlatformOpenStream(path, mode, mapped);
+}
+
+FileStream* OpenFilePlain(const char* path, const char* mode) {
+    return PlatformOpenStream(path, mode, kStreamShareAll);
+}

@@ -6,7 +6,6 @@
 
 #include <stddef.h>
 #include <stdint.h>
-#include <stdio.h>
 
 #include "base/stream.h"
 
@@ -26,8 +25,10 @@ enum MakeWritableResult {
     kNotMadeWritable = 2
 };
 
-// Share codes of OpenFileShared; any other value is handed to the platform
-// as its own share flag.
+// Share codes of OpenFileShared. Any other value is the system's own share
+// flag of its shared-open call: 0x10 denies reading and writing, 0x20
+// writing, 0x30 reading, 0x40 nothing; a value that is none of these opens
+// nothing.
 enum ShareCode {
     kShareDenyRead = 0,
     kShareDenyWrite = 1,
@@ -47,9 +48,20 @@ FileExistence CheckFileExists(const char* path);
 MakeWritableResult MakeWritable(const char* path);
 // Deletes the file at path (never a directory); the outcome is not reported.
 void DeleteExistingFile(void* owner, const char* path);
+// Puts the finished file at from in the place of target, replacing what
+// stands there unless it is a directory; true when it is in place. The
+// Windows NT family moves it over the target in one step; the 95/98 family,
+// whose kernel does not implement that move, deletes the target first
+// (DeleteExistingFile) and then moves. A read-only target is replaced too.
+bool MoveIntoPlace(const char* from, const char* target);
 
-FILE* OpenFileShared(const char* path, const char* mode, int share);
+// True when the Windows 95/98 family's file calls are used: the platform's
+// answer, unless a test has chosen (1 legacy, 0 NT, -1 back to the platform).
+bool UsesLegacyFamily(void);
+void SetLegacyFamilyForTests(int legacy);
+
+FileStream* OpenFileShared(const char* path, const char* mode, int share);
 // Plain open that denies nothing (the driver's output files).
-FILE* OpenFilePlain(const char* path, const char* mode);
+FileStream* OpenFilePlain(const char* path, const char* mode);
 
 #endif

@@ -5,7 +5,8 @@
 #define QUORVANEL_INSTALL_PLATFORM_H
 
 #include <stdint.h>
-#include <stdio.h>
+
+#include "base/stream.h"
 
 enum {
     kCreateDirOk = 0,
@@ -21,20 +22,30 @@ bool PlatformIsLegacyFamily(void);
 int PlatformDeleteFile(const char* path);
 // Deletes one file silently through the shell (Windows NT family).
 int PlatformShellDeleteFile(void* owner, const char* path);
-// 0 when the path's attributes can be read.
-int PlatformAccessExists(const char* path);
-// Clears the read-only attribute; 0 on success.
+// The attribute word of what stands at path (0x10 a directory, 0x01
+// read-only); 0 when it exists, -1 when its attributes cannot be read.
+int PlatformGetAttributes(const char* path, uint32_t* attributes);
+// Clears the read-only attribute, keeping the others; 0 on success. A file
+// that is not read-only is left untouched.
 int PlatformClearReadOnly(const char* path);
-FILE* PlatformOpenShared(const char* path, const char* mode, int shareFlag);
-FILE* PlatformOpen(const char* path, const char* mode);
+// Opens a stream on path (see OpenStream for the modes).
+FileStream* PlatformOpenStream(const char* path, const char* mode, StreamShare share);
 
 // Restores the last-write time from an MS-DOS date (high 16 bits) and time
-// (low 16 bits) taken as local time; 0 on success.
+// (low 16 bits) taken as local time; 0 on success. Creation and last-access
+// times stay as they are.
 int PlatformSetFileTime(const char* path, uint32_t dosDateTime);
+// The same on a file still open for writing, after its last byte: one open
+// of the file fewer. Not 0 where the platform cannot promise that closing
+// the stream keeps the time (the caller then sets it by path afterwards).
+int PlatformSetStreamTime(FileStream* stream, uint32_t dosDateTime);
 // Applies the stored attribute word (read-only 0x01 at least); 0 on success.
 int PlatformSetAttributes(const char* path, uint32_t attributes);
-// Renames a file over an existing one; 0 on success.
-int PlatformReplaceFile(const char* from, const char* to);
+// Moves a file over an existing one (Windows NT family); 0 on success.
+int PlatformMoveReplacing(const char* from, const char* to);
+// Moves a file to a path where nothing stands; 0 on success. The one move
+// the Windows 95/98 family implements.
+int PlatformMoveFile(const char* from, const char* to);
 
 // How the driver talks to the person installing: the status line of the
 // dialog and the error box. A front end may install hooks of its own; by
@@ -49,5 +60,8 @@ void HostShowError(void* owner, const char* text, const char* caption);
 // The platform's defaults behind the hooks.
 void PlatformShowStatusDefault(void* owner, const char* text);
 void PlatformShowErrorDefault(void* owner, const char* text, const char* caption);
+// Drops keystrokes that are waiting for the program, before a box is shown
+// that they would otherwise answer at once.
+void PlatformDiscardKeystrokes(void);
 
 #endif

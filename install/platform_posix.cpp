@@ -43,9 +43,14 @@ int PlatformDeleteFile(const char* path) { return RemoveFileOnly(path); }
 
 int PlatformShellDeleteFile(void*, const char* path) { return RemoveFileOnly(path); }
 
-int PlatformAccessExists(const char* path) {
+// A directory is 0x10; a file without write permission for its owner is
+// read-only (0x01).
+int PlatformGetAttributes(const char* path, uint32_t* attributes) {
     char native[kNativePathSize];
-    return access(ToNative(path, native), F_OK) == 0 ? 0 : -1;
+    struct stat st;
+    if (stat(ToNative(path, native), &st) != 0) return -1;
+    *attributes = S_ISDIR(st.st_mode) ? 0x10u : (st.st_mode & S_IWUSR) ? 0u : 0x01u;
+    return 0;
 }
 
 int PlatformClearReadOnly(const char* path) {
@@ -53,21 +58,20 @@ int PlatformClearReadOnly(const char* path) {
     struct stat st;
     ToNative(path, native);
     if (stat(native, &st) != 0) return -1;
+    if (st.st_mode & S_IWUSR) return 0;
     return chmod(native, (st.st_mode & 07777) | S_IWUSR) == 0 ? 0 : -1;
 }
 
-FILE* PlatformOpenShared(const char* path, const char* mode, int) {
+FileStream* PlatformOpenStream(const char* path, const char* mode, StreamShare share) {
     char native[kNativePathSize];
-    return fopen(ToNative(path, native), mode);
+    return OpenStream(ToNative(path, native), mode, share);
 }
 
-FILE* PlatformOpen(const char* path, const char* mode) {
-    char native[kNativePathSize];
-    return fopen(ToNative(path, native), mode);
-}
+namespace {
 
-int PlatformSetFileTime(const char* path, uint32_t dosDateTime) {
-    char native[kNativePathSize];
+// The last-write time of an MS-DOS date and time taken as local time, with
+// the last-access time left alone; false when it names no time.
+bool DosWriteTimes(uint32_t dosDateTime, struct timespec times[2]) {
     uint32_t date = dosDateTime >> 16, time = dosDateTime & 0xFFFF;
     struct tm tm;
     memset(&tm, 0, sizeof tm);
@@ -79,13 +83,28 @@ int PlatformSetFileTime(const char* path, uint32_t dosDateTime) {
     tm.tm_sec = static_cast<int>((time & 0x1F) * 2);
     tm.tm_isdst = -1;  // the stored time is local wall-clock time
     time_t when = mktime(&tm);
-    if (when == static_cast<time_t>(-1)) return -1;
-    struct timespec times[2];
+    if (when == static_cast<time_t>(-1)) return false;
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;  // last access stays as it was
     times[1].tv_sec = when;
     times[1].tv_nsec = 0;
+    return true;
+}
+
+}  // namespace
+
+int PlatformSetFileTime(const char* path, uint32_t dosDateTime) {
+    char native[kNativePathSize];
+    struct timespec times[2];
+    if (!DosWriteTimes(dosDateTime, times)) return -1;
     return utimensat(AT_FDCWD, ToNative(path, native), times, 0) == 0 ? 0 : -1;
+}
+
+int PlatformSetStreamTime(FileStream* stream, uint32_t dosDateTime) {
+    struct timespec times[2];
+    if (!DosWriteTimes(dosDateTime, times)) return -1;
+    FILE* file = static_cast<FILE*>(StreamSystemHandle(stream));
+    return futimens(fileno(file), times) == 0 ? 0 : -1;
 }
 
 int PlatformSetAttributes(const char* path, uint32_t attributes) {
@@ -101,7 +120,7 @@ int PlatformSetAttributes(const char* path, uint32_t attributes) {
     return chmod(native, mode) == 0 ? 0 : -1;
 }
 
-int PlatformReplaceFile(const char* from, const char* to) {
+int PlatformMoveReplacing(const char* from, const char* to) {
     char nativeFrom[kNativePathSize], nativeTo[kNativePathSize];
     struct stat st;
     ToNative(to, nativeTo);
@@ -109,7 +128,16 @@ int PlatformReplaceFile(const char* from, const char* to) {
     return rename(ToNative(from, nativeFrom), nativeTo) == 0 ? 0 : -1;
 }
 
+int PlatformMoveFile(const char* from, const char* to) {
+    char nativeFrom[kNativePathSize], nativeTo[kNativePathSize];
+    struct stat st;
+    if (lstat(ToNative(to, nativeTo), &st) == 0) return -1;  // something stands there
+    return rename(ToNative(from, nativeFrom), nativeTo) == 0 ? 0 : -1;
+}
+
 void PlatformShowStatusDefault(void*, const char*) {}
+
+void PlatformDiscardKeystrokes(void) {}
 
 void PlatformShowErrorDefault(void*, const char* text, const char* caption) {
     fprintf(stderr, "%s: %s\n", caption, text);

@@ -1,13 +1,10 @@
-// Win32 implementation of the platform operations.
+// Win32 implementation of the platform operations. Only calls that both
+// Windows 95 and NT 4.0 export and implement are imported; the shell's
+// delete is loaded from the system directory when it is first needed.
 #include <windows.h>
-#include <io.h>
-#include <share.h>
 #include <shellapi.h>
-#include <stdio.h>
-#include <sys/stat.h>
 
 #include "base/text.h"
-#include "install/fileops.h"
 #include "install/platform.h"
 #include "resources/resource.h"
 
@@ -16,6 +13,39 @@ namespace {
 bool IsDirectory(const char* path) {
     DWORD a = GetFileAttributesA(path);
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+typedef int(WINAPI* ShellFileOperation)(LPSHFILEOPSTRUCTA);
+
+// SHFileOperationA from the system directory's SHELL32, loaded once by its
+// full path, so that no SHELL32 (or DLL it pulls in) from the folder the
+// installer was started from is ever taken. None when it cannot be had.
+ShellFileOperation ShellDelete(void) {
+    static ShellFileOperation operation = NULL;
+    static bool tried = false;
+    if (tried) return operation;
+    tried = true;
+    char path[MAX_PATH];
+    UINT n = GetSystemDirectoryA(path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return NULL;
+    TextBuffer text;
+    StartText(&text, path + n, MAX_PATH - n);
+    AppendText(&text, "\\SHELL32.DLL");
+    if (!FinishText(&text)) return NULL;
+    HMODULE shell = LoadLibraryA(path);
+    // Through a plain pointer: the declared type of GetProcAddress's
+    // answer is not the function's.
+    if (shell) operation = reinterpret_cast<ShellFileOperation>(
+                   reinterpret_cast<void*>(GetProcAddress(shell, "SHFileOperationA")));
+    return operation;
+}
+
+// Last-write time on an open handle; the other two times stay as they are.
+bool SetWriteTime(HANDLE file, uint32_t dosDateTime) {
+    FILETIME local, written;
+    return DosDateTimeToFileTime(static_cast<WORD>(dosDateTime >> 16), static_cast<WORD>(dosDateTime & 0xFFFF),
+                                 &local) &&
+           LocalFileTimeToFileTime(&local, &written) && SetFileTime(file, NULL, NULL, &written);
 }
 
 }  // namespace
@@ -35,6 +65,8 @@ int PlatformDeleteFile(const char* path) {
 int PlatformShellDeleteFile(void* owner, const char* path) {
     // The shell would remove a directory too; only a file is ever deleted.
     if (IsDirectory(path)) return -1;
+    ShellFileOperation operation = ShellDelete();
+    if (!operation) return DeleteFileA(path) ? 0 : -1;
     char from[MAX_PATH + 2];
     TextBuffer name;
     StartText(&name, from, MAX_PATH);
@@ -46,57 +78,66 @@ int PlatformShellDeleteFile(void* owner, const char* path) {
     op.wFunc = FO_DELETE;
     op.pFrom = from;
     op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION;
-    return SHFileOperationA(&op) == 0 ? 0 : -1;
+    return operation(&op) == 0 ? 0 : -1;
 }
 
-int PlatformAccessExists(const char* path) { return _access(path, 0) == 0 ? 0 : -1; }
-
-int PlatformClearReadOnly(const char* path) { return _chmod(path, _S_IREAD | _S_IWRITE) == 0 ? 0 : -1; }
-
-FILE* PlatformOpenShared(const char* path, const char* mode, int share) {
-    int flag;
-    switch (share) {
-        case kShareDenyRead: flag = _SH_DENYRD; break;
-        case kShareDenyWrite: flag = _SH_DENYWR; break;
-        case kShareDenyNone:
-        case kShareDenyNone + 1: flag = _SH_DENYNO; break;
-        default: flag = share; break;
-    }
-    return _fsopen(path, mode, flag);
+int PlatformGetAttributes(const char* path, uint32_t* attributes) {
+    DWORD a = GetFileAttributesA(path);
+    if (a == INVALID_FILE_ATTRIBUTES) return -1;
+    *attributes = a;
+    return 0;
 }
 
-// What fopen does, through the one opening call the program imports.
-FILE* PlatformOpen(const char* path, const char* mode) { return _fsopen(path, mode, _SH_DENYNO); }
+int PlatformClearReadOnly(const char* path) {
+    DWORD a = GetFileAttributesA(path);
+    if (a == INVALID_FILE_ATTRIBUTES) return -1;
+    if (!(a & FILE_ATTRIBUTE_READONLY)) return 0;
+    return SetFileAttributesA(path, a & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) ? 0 : -1;
+}
+
+FileStream* PlatformOpenStream(const char* path, const char* mode, StreamShare share) {
+    return OpenStream(path, mode, share);
+}
 
 int PlatformSetFileTime(const char* path, uint32_t dosDateTime) {
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE) return -1;
-    int result = -1;
-    FILETIME created, accessed, local, written;
-    if (GetFileTime(h, &created, &accessed, &written) &&
-        DosDateTimeToFileTime(static_cast<WORD>(dosDateTime >> 16),
-                              static_cast<WORD>(dosDateTime & 0xFFFF), &local) &&
-        LocalFileTimeToFileTime(&local, &written) && SetFileTime(h, &created, &accessed, &written))
-        result = 0;
+    int result = SetWriteTime(h, dosDateTime) ? 0 : -1;
     CloseHandle(h);
     return result;
+}
+
+// NT's file systems keep a last-write time set through a handle when the
+// handle is closed after writing. Windows 95/98 are not relied on for that:
+// there the time is set by path once the file is closed.
+int PlatformSetStreamTime(FileStream* stream, uint32_t dosDateTime) {
+    if (PlatformIsLegacyFamily()) return -1;
+    return SetWriteTime(static_cast<HANDLE>(StreamSystemHandle(stream)), dosDateTime) ? 0 : -1;
 }
 
 int PlatformSetAttributes(const char* path, uint32_t attributes) {
     return SetFileAttributesA(path, attributes) ? 0 : -1;
 }
 
-int PlatformReplaceFile(const char* from, const char* to) {
-    if (IsDirectory(to)) return -1;
+int PlatformMoveReplacing(const char* from, const char* to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 0 : -1;
 }
+
+int PlatformMoveFile(const char* from, const char* to) { return MoveFileA(from, to) ? 0 : -1; }
 
 void PlatformShowStatusDefault(void* owner, const char* text) {
     SetDlgItemTextA(static_cast<HWND>(owner), IDC_STATUS, text);
 }
 
 void PlatformShowErrorDefault(void* owner, const char* text, const char* caption) {
+    PlatformDiscardKeystrokes();
     MessageBoxA(static_cast<HWND>(owner), text, caption, MB_ICONERROR);
 }
 
+// Keys pressed while the installation ran wait in the thread's queue; the
+// box about to appear would take them as its answer.
+void PlatformDiscardKeystrokes(void) {
+    MSG message;
+    while (PeekMessageA(&message, NULL, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+    }
+}

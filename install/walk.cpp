@@ -108,7 +108,7 @@ bool EntryChecksumMatches(const UnpackContext* ctx) {
 
 }  // namespace
 
-EntrySink FileSink(FILE* file) {
+EntrySink FileSink(FileStream* file) {
     if (file) SetUnbuffered(file);
     EntrySink sink = {file, NULL, 0, 0};
     return sink;

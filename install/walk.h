@@ -9,7 +9,6 @@
 
 #include <stddef.h>
 #include <stdint.h>
-#include <stdio.h>
 
 #include "base/context.h"
 #include "base/stream.h"
@@ -58,14 +57,14 @@ void CloseArchiveWalk(ArchiveWalk* walk);
 
 // Where an entry's unpacked bytes go. Every sink counts what it took.
 struct EntrySink {
-    FILE* File;        // a file sink: the bytes are written to this stream, straight from the window
+    FileStream* File;        // a file sink: the bytes are written to this stream, straight from the window
     uint8_t* Memory;   // a memory sink: up to Capacity bytes are kept here
     size_t Capacity;
     uint64_t Taken;    // bytes taken so far
 };
 // A stream with no I/O done on it yet; it becomes unbuffered, so that the
 // bytes go to the file without being copied on the way.
-EntrySink FileSink(FILE* file);
+EntrySink FileSink(FileStream* file);
 EntrySink NullSink(void);  // checksummed, then dropped
 EntrySink MemorySink(uint8_t* memory, size_t capacity);
 

@@ -8,20 +8,21 @@
 #include "archive/blockreader.h"
 #include "archive/checksum.h"
 #include "archive/peimage.h"
+#include "base/stream_posix.h"
 #include "install/walk.h"
 
 namespace {
 
 // Where the installer's location rule finds an archive in the stream (the
 // offset of its marker or old signature), or -1; *old tells which it is.
-int64_t LocatedAt(FILE* stream, bool* old) {
+int64_t LocatedAt(FileStream* stream, bool* old) {
     UnpackContext* ctx = CreateUnpackContext();
     if (!ctx) return -1;
     ctx->ArchiveFile = stream;
     int64_t at = -1;
     if (LocateArchive(ctx) != kArchiveNone) {
         *old = ctx->ArchiveFormat == kFormatOldSignature;
-        at = static_cast<int64_t>(ftell(stream)) - kMainHeaderSize - (*old ? 0 : kMarkerSize);
+        at = static_cast<int64_t>(TellFile(stream)) - kMainHeaderSize - (*old ? 0 : kMarkerSize);
     }
     FreeAndClear(&ctx);
     return at;
@@ -44,10 +45,10 @@ bool CheckStubImage(const uint8_t* image, size_t size, std::string* error) {
     // Signing appends the signature behind the image, where the archive goes:
     // an archive appended to a signed image breaks the signature.
     if (size > 0) {
-        FILE* imageStream = fmemopen(const_cast<uint8_t*>(image), size, "rb");
+        FileStream* imageStream = AdoptFile(fmemopen(const_cast<uint8_t*>(image), size, "rb"));
         uint32_t offset = 0, tableSize = 0;
         bool signedImage = imageStream && FindCertificateTable(imageStream, &offset, &tableSize);
-        if (imageStream) fclose(imageStream);
+        CloseFile(imageStream);
         if (signedImage) {
             *error = "the installer program is already signed, and appending the archive would break its signature; "
                      "build from the unsigned program and sign the finished installer";
@@ -68,14 +69,14 @@ bool CheckStubImage(const uint8_t* image, size_t size, std::string* error) {
     mainHeader[0] = static_cast<uint8_t>(crc);
     mainHeader[1] = static_cast<uint8_t>(crc >> 8);
     file.insert(file.end(), mainHeader, mainHeader + kMainHeaderSize);
-    FILE* stream = fmemopen(file.data(), file.size(), "rb");
+    FileStream* stream = AdoptFile(fmemopen(file.data(), file.size(), "rb"));
     if (!stream) {
         *error = "out of memory";
         return false;
     }
     bool old = false;
     int64_t hit = LocatedAt(stream, &old);
-    fclose(stream);
+    CloseFile(stream);
     if (hit != static_cast<int64_t>(size)) {
         char text[200];
         snprintf(text, sizeof text,
@@ -89,14 +90,14 @@ bool CheckStubImage(const uint8_t* image, size_t size, std::string* error) {
 }
 
 bool CheckArchiveLocated(const std::string& path, uint64_t archiveOffset, std::string* error) {
-    FILE* f = fopen(path.c_str(), "rb");
+    FileStream* f = OpenStream(path.c_str(), "rb", kStreamShareAll);
     if (!f) {
         *error = "cannot open " + path;
         return false;
     }
     bool old = false;
     int64_t hit = LocatedAt(f, &old);
-    fclose(f);
+    CloseFile(f);
     if (hit != static_cast<int64_t>(archiveOffset) || old) {
         *error = "the installer does not find the archive at offset " + std::to_string(archiveOffset);
         return false;

@@ -16,7 +16,7 @@ using qvtest::Bytes;
 struct BitInputTest : ::testing::Test {
     qvtest::Session session;
     UnpackContext* ctx = session.ctx;
-    FILE* stream = nullptr;
+    FileStream* stream = nullptr;
 
     // Makes data the archive stream with packedLeft packed bytes to read.
     void Feed(const Bytes& data, int32_t packedLeft) {
@@ -25,7 +25,7 @@ struct BitInputTest : ::testing::Test {
         ctx->PackedLeft = packedLeft;
     }
     void TearDown() override {
-        if (stream) fclose(stream);
+        qvtest::CloseStream(stream);
     }
 };
 
@@ -64,11 +64,12 @@ TEST_F(BitInputTest, ReadPackedBytesStopsAtThePackedSizeAndAtTheStreamEnd) {
     EXPECT_EQ(10u, ReadPackedBytes(ctx, buffer + 20, 20));  // only what is left of the entry
     EXPECT_EQ(0, ctx->PackedLeft);
     EXPECT_EQ(0, memcmp(buffer, data.data(), 30));
-    EXPECT_EQ(30, ftell(stream));  // the bytes after the entry stay unread
+    EXPECT_EQ(30, TellFile(stream));  // the bytes after the entry stay unread
     EXPECT_EQ(0u, ReadPackedBytes(ctx, buffer, 20));
 
     // A stream that ends before the packed size: what there is, once.
-    fclose(stream);
+    qvtest::CloseStream(stream);
+    stream = nullptr;
     Feed(Sequence(12), 1000);
     EXPECT_EQ(12u, ReadPackedBytes(ctx, buffer, 64));
     EXPECT_EQ(988, ctx->PackedLeft);
@@ -85,7 +86,7 @@ TEST_F(BitInputTest, ReadPackedBytesReadsNothingWithoutAnArchiveOrWithAHugePacke
     ctx->ArchiveFile = stream;
     ctx->PackedLeft = static_cast<int32_t>(0x80000000u);
     EXPECT_EQ(0u, ReadPackedBytes(ctx, buffer, 16));
-    EXPECT_EQ(0, ftell(stream));
+    EXPECT_EQ(0, TellFile(stream));
 }
 
 TEST_F(BitInputTest, FirstFillReadsAtMostTheBufferAndTheEntry) {
@@ -94,14 +95,16 @@ TEST_F(BitInputTest, FirstFillReadsAtMostTheBufferAndTheEntry) {
     FillInputBuffer(ctx, 1);
     EXPECT_EQ(0u, ctx->InputEnd);
     EXPECT_EQ(0u, ctx->InputPos);
-    fclose(stream);
+    qvtest::CloseStream(stream);
+    stream = nullptr;
 
     Bytes data = Sequence(9000);
     Feed(data, 100);
     FillInputBuffer(ctx, 1);
     EXPECT_EQ(100u, ctx->InputEnd);
-    EXPECT_EQ(100, ftell(stream));
-    fclose(stream);
+    EXPECT_EQ(100, TellFile(stream));
+    qvtest::CloseStream(stream);
+    stream = nullptr;
 
     Feed(data, 9000);
     FillInputBuffer(ctx, 1);

@@ -174,7 +174,7 @@ TEST_F(CodeTablesTest, SetsNearTheBufferEndRefillAndKeepTheirPlace) {
         w.Put(0xD00D, 16);
         Bytes stream(8192 + w.bytes.size(), 0);
         memcpy(stream.data() + at, w.bytes.data(), w.bytes.size());
-        FILE* file = qvtest::StreamOf(stream);
+        FileStream* file = qvtest::StreamOf(stream);
         ctx->ArchiveFile = ctx->InputFile = file;
         ctx->PackedLeft = static_cast<int32_t>(stream.size());
         FillInputBuffer(ctx, 1);
@@ -183,7 +183,7 @@ TEST_F(CodeTablesTest, SetsNearTheBufferEndRefillAndKeepTheirPlace) {
         ReadCodeTables(ctx);
         EXPECT_EQ(0xD00Du, PeekBits(ctx)) << at;
         for (int i = 0; i < 374; i++) ASSERT_EQ(i % 16, ctx->PrevCodeLengths[i]) << at << " " << i;
-        fclose(file);
+        qvtest::CloseStream(file);
         ctx->ArchiveFile = ctx->InputFile = nullptr;
     }
 }

@@ -102,6 +102,7 @@ struct DriverTest : ::testing::Test {
     void TearDown() override {
         SetHostUiHooks(nullptr);
         SetAllocFailureHook(nullptr);
+        SetLegacyFamilyForTests(-1);
     }
 
     std::string TargetCore() const { return CorePath(target) + "\\"; }
@@ -420,6 +421,46 @@ TEST_F(DriverTest, ReadOnlyFileIsReplacedAndTakesTheStoredAttributes) {
     EXPECT_EQ(0u, Install(Archive({Entry("A.TXT", "new")})));
     EXPECT_EQ("new", Content("A.TXT"));
     EXPECT_TRUE(IsWritable(InTarget("A.TXT")));
+}
+
+// The NT family moves each finished file over its target; Windows 95/98
+// cannot, and delete the target first. Either way a reinstallation replaces
+// every file (read-only ones too) with the stored time and attributes, and a
+// damaged entry never costs the file it would have replaced.
+TEST_F(DriverTest, BothWindowsFamiliesReplaceFilesAndKeepThemOnADamagedEntry) {
+    for (int legacy : {0, 1}) {
+        SCOPED_TRACE(legacy ? "Windows 95/98" : "Windows NT");
+        SetLegacyFamilyForTests(legacy);
+        std::string sub = legacy ? "nine/" : "nt/";
+        auto locked = Entry(sub + "LOCKED.TXT", "first, read-only");
+        locked.attributes = 0x21;
+        EXPECT_EQ(0u, Install(Archive({Entry(sub + "A.TXT", "first"), locked})));
+        ASSERT_FALSE(IsWritable(InTarget(sub + "LOCKED.TXT")));
+
+        auto again = Entry(sub + "LOCKED.TXT", "second");
+        again.dosDateTime = qvtest::DosDateTime(2001, 2, 3, 4, 5, 6);
+        auto damaged = Entry(sub + "A.TXT", "second, damaged");
+        damaged.dataCrc ^= 1;
+        EXPECT_EQ(3u, Install(Archive({again, damaged})));
+        EXPECT_EQ("second", Content(sub + "LOCKED.TXT"));
+        EXPECT_TRUE(IsWritable(InTarget(sub + "LOCKED.TXT")));
+        EXPECT_EQ(LocalTime(2001, 2, 3, 4, 5, 6), ModifiedTime(InTarget(sub + "LOCKED.TXT")));
+        EXPECT_EQ("first", Content(sub + "A.TXT"));
+        // No temporary file is left behind.
+        EXPECT_EQ((std::vector<std::string>{"A.TXT", "LOCKED.TXT"}), ListTree(InTarget(sub)));
+    }
+}
+
+// Temporary names are taken only where nothing stands, file or directory;
+// what stands there is left as it was.
+TEST_F(DriverTest, TemporaryNamesStepAroundWhatIsThere) {
+    WriteInTarget("~qv0000.tmp", "somebody's file");
+    ASSERT_EQ(0, CreatePathTree(CorePath(InTarget("~qv0001.tmp")).c_str()));
+    EXPECT_EQ(0u, Install(Archive({Entry("A.TXT", "a"), Entry("B.TXT", "b", true)})));
+    EXPECT_EQ("a", Content("A.TXT"));
+    EXPECT_EQ("b", Content("B.TXT"));
+    EXPECT_EQ("somebody's file", Content("~qv0000.tmp"));
+    EXPECT_EQ((std::vector<std::string>{"A.TXT", "B.TXT", "~qv0000.tmp", "~qv0001.tmp/"}), ListTree(target));
 }
 
 TEST_F(DriverTest, DirectoryAtTheTargetPathIsLeftAndReported) {

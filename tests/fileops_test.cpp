@@ -87,7 +87,7 @@ struct TreeTest : ::testing::Test {
     bool Exists(const std::string& rest) const { return CheckFileExists(At(rest).c_str()) == 0; }
     // Through the installer's own open, which takes backslashes everywhere.
     void WriteFile(const std::string& path, const char* text) {
-        FILE* f = OpenFilePlain(path.c_str(), "wb");
+        FileStream* f = OpenFilePlain(path.c_str(), "wb");
         ASSERT_NE(nullptr, f) << path;
         WriteBytes(f, text, strlen(text));
         CloseFile(f);
@@ -147,7 +147,7 @@ TEST_F(TreeTest, DeleteRemovesFilesOnly) {
 
 TEST_F(TreeTest, StreamWrappersReadWriteAndSeek) {
     std::string path = At("stream.bin");
-    FILE* out = OpenFilePlain(path.c_str(), "w+b");
+    FileStream* out = OpenFilePlain(path.c_str(), "w+b");
     ASSERT_NE(nullptr, out);
     EXPECT_EQ(10u, WriteBytes(out, "0123456789", 10));
     EXPECT_EQ(0, SeekFile(out, 4, 0));
@@ -162,7 +162,7 @@ TEST_F(TreeTest, StreamWrappersReadWriteAndSeek) {
     EXPECT_EQ(0u, WriteBytes(nullptr, "abc", 3));
 
     for (int share : {0, 1, 2, 3}) {
-        FILE* in = OpenFileShared(path.c_str(), "rb", share);
+        FileStream* in = OpenFileShared(path.c_str(), "rb", share);
         ASSERT_NE(nullptr, in) << "share code " << share;
         EXPECT_EQ(8u, ReadBytes(in, buffer, 8));
         CloseFile(in);

@@ -392,9 +392,9 @@ int main(int argc, char** argv) {
         Summary(sweep, "corrupt");
     } else {
         uint32_t entry = 0;
-        FILE* f = fopen(sweep.Installer.c_str(), "rb");
+        FileStream* f = OpenStream(sweep.Installer.c_str(), "rb", kStreamShareAll);
         bool pe = f && FindCertificateTableEntry(f, &entry);
-        if (f) fclose(f);
+        CloseFile(f);
         if (!pe || entry + 8 > clean.size()) {
             fprintf(stderr, "qvsweep: %s is no PE image with a certificate table entry\n", source.c_str());
             RemoveTree(sweep.Root);

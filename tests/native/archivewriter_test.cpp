@@ -66,20 +66,20 @@ Walked Walk(const std::string& path) {
     Walked w;
     Bytes file = qvtest::ReadFileBytes(path);
     UnpackContext* ctx = CreateUnpackContext();
-    FILE* f = fopen(path.c_str(), "rb");
+    FileStream* f = OpenStream(path.c_str(), "rb", kStreamShareAll);
     ctx->ArchiveFile = f;
     w.kind = LocateArchive(ctx);
     if (w.kind) {
         EXPECT_EQ(ctx->ArchiveHeader.BlockFlags, 0x0008);
-        EXPECT_EQ(ctx->ArchiveHeader.HeaderCrc, qvtest::HeaderCrc(file.data() + ftell(f) - 13, 13));
+        EXPECT_EQ(ctx->ArchiveHeader.HeaderCrc, qvtest::HeaderCrc(file.data() + TellFile(f) - 13, 13));
         while (SeekNextBlock(ctx, 0x8074) > 0) {
             w.headers.push_back(ctx->EntryHeader);
             size_t size = ctx->EntryHeader.HeaderSize;
             w.rawHeaders.emplace_back(file.begin() + ctx->BlockStart, file.begin() + ctx->BlockStart + size);
-            fseek(f, ctx->NextBlock, SEEK_SET);
+            SeekFile(f, ctx->NextBlock, kSeekFromStart);
         }
     }
-    fclose(f);
+    CloseFile(f);
     FreeAndClear(&ctx);
     return w;
 }

@@ -129,9 +129,9 @@ TEST_F(PosixTest, DeleteLeavesDirectoriesAndTheirLinksAlone) {
 TEST_F(PosixTest, ShareCodesAreIgnored) {
     std::string path = ToBackslashes(NewFile("shared.bin"));
     for (int share : {0, 1, 2, 3, 0x40}) {
-        FILE* first = OpenFileShared(path.c_str(), "rb", share);
+        FileStream* first = OpenFileShared(path.c_str(), "rb", share);
         ASSERT_NE(nullptr, first) << "share code " << share;
-        FILE* second = OpenFileShared(path.c_str(), "r+b", 2);
+        FileStream* second = OpenFileShared(path.c_str(), "r+b", 2);
         EXPECT_NE(nullptr, second) << "share code " << share;
         CloseFile(second);
         CloseFile(first);
@@ -142,14 +142,14 @@ TEST_F(PosixTest, ShareCodesAreIgnored) {
 // disk) make closing fail, so the installer does not count the file as
 // installed.
 TEST_F(PosixTest, ClosingReportsBytesThatCouldNotGoOut) {
-    FILE* full = fopen("/dev/full", "wb");
+    FileStream* full = OpenStream("/dev/full", "wb", kStreamShareAll);
     if (!full) GTEST_SKIP() << "no /dev/full here";
     char bytes[64] = {0};
-    EXPECT_EQ(sizeof bytes, fwrite(bytes, 1, sizeof bytes, full));  // held in the stream's buffer
+    EXPECT_EQ(sizeof bytes, WriteBytes(full, bytes, sizeof bytes));  // held in the stream's buffer
     EXPECT_NE(0, CloseFile(full));
-    FILE* fine = OpenFilePlain(ToBackslashes(NewFile("fine.bin")).c_str(), "wb");
+    FileStream* fine = OpenFilePlain(ToBackslashes(NewFile("fine.bin")).c_str(), "wb");
     ASSERT_NE(nullptr, fine);
-    EXPECT_EQ(sizeof bytes, fwrite(bytes, 1, sizeof bytes, fine));
+    EXPECT_EQ(sizeof bytes, WriteBytes(fine, bytes, sizeof bytes));
     EXPECT_EQ(0, CloseFile(fine));
     EXPECT_EQ(0, CloseFile(nullptr));
 }

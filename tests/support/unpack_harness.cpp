@@ -2,6 +2,11 @@
 
 #include <stdlib.h>
 
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <string>
+
 #include "archive/checksum.h"
 #include "install/walk.h"
 #include "unpack/lzdecoder.h"
@@ -19,22 +24,49 @@ Session::~Session() {
     FreeAndClear(&ctx);
 }
 
-FILE* StreamOf(const Bytes& data) {
-    FILE* stream = tmpfile();
-    if (!stream) abort();
-    if (!data.empty()) fwrite(data.data(), 1, data.size(), stream);
-    fflush(stream);
-    fseek(stream, 0, SEEK_SET);
+namespace {
+
+// The temporary file behind each stream StreamOf made.
+std::map<FileStream*, std::string>& TempStreams() {
+    static std::map<FileStream*, std::string> streams;
+    return streams;
+}
+
+}  // namespace
+
+FileStream* StreamOf(const Bytes& data) {
+    static unsigned counter = 0;
+    static const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    FileStream* stream = nullptr;
+    std::string path;
+    for (int attempt = 0; !stream && attempt < 100; attempt++) {
+        path = (std::filesystem::temp_directory_path() /
+                ("qvstream-" + std::to_string(stamp) + "-" + std::to_string(counter++) + ".bin"))
+                   .string();
+        stream = OpenStream(path.c_str(), "w+bx", kStreamShareAll);
+    }
+    if (!stream || (!data.empty() && WriteBytes(stream, data.data(), data.size()) != data.size())) abort();
+    SeekFile(stream, 0, kSeekFromStart);
+    TempStreams()[stream] = path;
     return stream;
 }
 
-Bytes ReadAll(FILE* stream) {
+void CloseStream(FileStream* stream) {
+    if (!stream) return;
+    CloseFile(stream);
+    auto it = TempStreams().find(stream);
+    if (it == TempStreams().end()) return;
+    std::error_code ignored;
+    std::filesystem::remove(it->second, ignored);
+    TempStreams().erase(it);
+}
+
+Bytes ReadAll(FileStream* stream) {
     Bytes data;
-    fflush(stream);
-    fseek(stream, 0, SEEK_SET);
+    SeekFile(stream, 0, kSeekFromStart);
     uint8_t chunk[65536];
     size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, stream)) > 0) data.insert(data.end(), chunk, chunk + got);
+    while ((got = ReadBytes(stream, chunk, sizeof chunk)) > 0) data.insert(data.end(), chunk, chunk + got);
     return data;
 }
 
@@ -51,8 +83,8 @@ uint32_t ExpectedChecksum(const Bytes& data, uint32_t format) {
 Result Session::Run(const Entry& entry, void (*decode)(UnpackContext*, uint32_t)) {
     Bytes stream = entry.packed;
     stream.insert(stream.end(), entry.after.begin(), entry.after.end());
-    FILE* archive = StreamOf(stream);
-    FILE* output = entry.output ? entry.output : entry.write ? tmpfile() : nullptr;
+    FileStream* archive = StreamOf(stream);
+    FileStream* output = entry.output ? entry.output : entry.write ? StreamOf(Bytes()) : nullptr;
 
     ctx->ArchiveFile = archive;
     ctx->InputFile = archive;
@@ -67,12 +99,12 @@ Result Session::Run(const Entry& entry, void (*decode)(UnpackContext*, uint32_t)
 
     Result result;
     result.checksum = ctx->DataChecksum;
-    result.streamPos = ftell(archive);
+    result.streamPos = TellFile(archive);
     if (output && !entry.output) {
         result.output = ReadAll(output);
-        fclose(output);
+        CloseStream(output);
     }
-    fclose(archive);
+    CloseStream(archive);
     ctx->ArchiveFile = ctx->InputFile = ctx->OutputFile = nullptr;
     return result;
 }

@@ -5,11 +5,11 @@
 #define QUORVANEL_TESTS_SUPPORT_UNPACK_HARNESS_H
 
 #include <stdint.h>
-#include <stdio.h>
 
 #include <vector>
 
 #include "base/context.h"
+#include "base/stream.h"
 #include "support/bytes.h"
 
 namespace qvtest {
@@ -23,7 +23,7 @@ struct Entry {
     bool write = true;          // an OutputFile is present
     bool skip = false;          // SkipMode
     uint32_t format = 2;        // ArchiveFormat: 1 rotating sum, 2 CRC-32
-    FILE* output = nullptr;     // an output stream of the test's own, if any
+    FileStream* output = nullptr;  // an output stream of the test's own, if any
 };
 
 struct Result {
@@ -47,9 +47,12 @@ struct Session {
 };
 
 // Reads a whole stream from its start.
-Bytes ReadAll(FILE* stream);
-// A temporary stream holding data, positioned at its start.
-FILE* StreamOf(const Bytes& data);
+Bytes ReadAll(FileStream* stream);
+// A stream on a fresh temporary file holding data, positioned at its start,
+// open for reading and writing.
+FileStream* StreamOf(const Bytes& data);
+// Closes a stream of StreamOf and removes its file; none does nothing.
+void CloseStream(FileStream* stream);
 // The checksum DecompressFile accumulates over data, from the driver's
 // starting value (0xFFFFFFFF for CRC-32, 0 for the rotating sum).
 uint32_t ExpectedChecksum(const Bytes& data, uint32_t format = 2);
