@@ -4,6 +4,7 @@
 
 #include "install/driver.h"
 #include "install/fileops.h"
+#include "install/platform.h"
 #include "install/progman.h"
 #include "install/target.h"
 #include "resources/resource.h"
@@ -53,6 +54,7 @@ void InstallPressed(HWND dialog) {
 
     if (CheckFileExists(target) == kFileMissing && CreatePathTree(target) != kPathCreated) {
         SetCursor(previous);
+        PlatformDiscardKeystrokes();
         MessageBoxA(dialog, "Cannot create path.", target, MB_OK | MB_ICONERROR);
         return;
     }
@@ -79,6 +81,8 @@ void InstallPressed(HWND dialog) {
     char caption[kPathBuffer];
     memcpy(caption, SuccessMessage, kProductNameLength);
     caption[kProductNameLength] = '\0';
+    // Keys pressed during a long installation must not answer the box.
+    PlatformDiscardKeystrokes();
     MessageBoxA(dialog, SuccessMessage, caption, MB_OK | MB_ICONINFORMATION);
     EndDialog(dialog, 0);
 }

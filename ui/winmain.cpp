@@ -91,15 +91,45 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     return static_cast<int>(message.wParam);
 }
 
-// The process starts here rather than in the C runtime's start-up code:
-// nothing in the program needs what that prepares (command line, environment,
-// constructors, thread-local storage), and msvcrt.dll readies itself for the
-// stream and memory functions when it is loaded. The command line is not used.
-// The instance handle is the address the image is loaded at, which the
-// linker names __ImageBase.
+namespace {
+
+typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD);
+typedef BOOL(WINAPI* SetDllDirectoryFn)(LPCSTR);
+
+// A kernel function that this Windows may lack, or none.
+FARPROC KernelFunction(const char* name) {
+    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    return kernel ? GetProcAddress(kernel, name) : NULL;
+}
+
+// Installers are started from download folders, where a web page may have
+// left a DLL named like one that Windows loads on demand. From here on,
+// DLLs come from the system directory only (Windows 8, and 7 and Vista with
+// KB2533623), or at least not from the current directory (XP SP1 and
+// later). Windows 95 to 2000 have neither call; the program then loads
+// nothing on its own but SHELL32, by its full path.
+void KeepDllsToTheSystemDirectory(void) {
+    // Through a plain pointer: the declared type of GetProcAddress's answer
+    // is not the function's.
+    SetDefaultDllDirectoriesFn restrict = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        reinterpret_cast<void*>(KernelFunction("SetDefaultDllDirectories")));
+    if (restrict && restrict(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+    SetDllDirectoryFn exclude =
+        reinterpret_cast<SetDllDirectoryFn>(reinterpret_cast<void*>(KernelFunction("SetDllDirectoryA")));
+    if (exclude) exclude("");
+}
+
+}  // namespace
+
+// The process starts here rather than in a C runtime's start-up code: the
+// program carries no C runtime, and nothing in it needs what that would
+// prepare (command line, environment, constructors, thread-local storage).
+// The command line is not used. The instance handle is the address the
+// image is loaded at, which the linker names __ImageBase.
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 extern "C" void SetupEntry(void) {
+    KeepDllsToTheSystemDirectory();
     HINSTANCE instance = reinterpret_cast<HINSTANCE>(&__ImageBase);
     ExitProcess(static_cast<UINT>(WinMain(instance, NULL, const_cast<LPSTR>(""), SW_SHOWDEFAULT)));
 }
