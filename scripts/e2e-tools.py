@@ -8,12 +8,19 @@
                                            byte in the middle of the packed
                                            data of the entry NAME, which
                                            QVINSTALL's list locates
+  e2e-tools.py kernel9x IN OUT             copy an installer, importing from
+                                           KERNEL9X.dll (the Windows 95/98
+                                           stand-in) instead of KERNEL32.dll
 
 `backdrop` prints one line per check, "ok NAME" or "FAIL NAME: why", and
 exits 1 when any failed.
 """
+import os
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
+from peimage import Image  # noqa: E402
 
 def read_screen(path):
     ppm = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], check=True,
@@ -124,12 +131,20 @@ def corrupt(qvinstall, source, target, name):
     return 0
 
 
+def kernel9x(source, target):
+    data = open(source, "rb").read()
+    open(target, "wb").write(Image(data).rename_import("KERNEL32.dll", "KERNEL9X.dll"))
+    return 0
+
+
 def main(argv):
     try:
         if len(argv) == 7 and argv[1] == "backdrop":
             return backdrop(argv[2], *(int(v) for v in argv[3:7]))
         if len(argv) == 6 and argv[1] == "corrupt":
             return corrupt(*argv[2:6])
+        if len(argv) == 4 and argv[1] == "kernel9x":
+            return kernel9x(argv[2], argv[3])
     except (OSError, ValueError, subprocess.CalledProcessError) as error:
         print(f"e2e-tools: {error}", file=sys.stderr)
         return 2
