@@ -34,39 +34,32 @@ bool JoinTargetPath(const char* dir, const char* name, char* out, size_t outSize
     return true;
 }
 
-// What one ExtractAllFiles call remembers from entry to entry.
-struct DriverState {
-    // The directory last made sure of for an entry: the entries of one
-    // directory follow one another, and one request to create it serves
-    // them all.
-    char PreparedDir[kPathSize];
-};
-
-// Creates the directory that is to hold target, with its missing parents,
-// unless the entry before lay in the same one. A failure is not looked at:
-// it shows when the file is opened.
-void PrepareDirectory(DriverState* state, const char* target) {
+// Creates the directory that is to hold target, with its missing parents.
+// A failure is not looked at: it shows when the file is opened.
+void MakeParentDirectory(const char* target) {
     uint16_t p = LastSeparatorPos(target);
     if (p <= 1 || target[p - 1] != '\\') return;
     char parent[kPathSize];
     memcpy(parent, target, p - 1);
     parent[p - 1] = '\0';
-    if (strcmp(parent, state->PreparedDir) == 0) return;
     CreatePathTree(parent);
-    memcpy(state->PreparedDir, parent, p);
 }
 
 // Opens a fresh temporary file in the directory that is to hold target:
 // each name is tried with an open that fails where anything stands, so what
-// is there is never touched. Returns none when the directory cannot take
-// one. Near the length limit a shorter name is used, so that a target that
-// fits can still be installed.
+// is there is never touched. The directory, with its missing parents, is
+// made only when the first open fails for want of it: most entries go into
+// a directory that stands already, and this costs them no call. Returns
+// none when the directory cannot take a file. Near the length limit a
+// shorter name is used, so that a target that fits can still be installed.
 FileStream* OpenTempBeside(const char* target, char* tempPath) {
     size_t dirLength = LastSeparatorPos(target);
     size_t room = kPathSize - dirLength;  // for the name and its NUL
     bool roomy = room > 11;  // for "~qvNNNN.tmp"; else "~N"
+    bool directoryMade = false;
     memcpy(tempPath, target, dirLength);
-    for (unsigned n = 0; n < kTempAttempts; n++) {
+    unsigned n = 0;
+    while (n < kTempAttempts) {
         TextBuffer name;
         StartText(&name, tempPath + dirLength, static_cast<uint32_t>(room));
         AppendText(&name, roomy ? "~qv" : "~");
@@ -75,9 +68,16 @@ FileStream* OpenTempBeside(const char* target, char* tempPath) {
         if (!FinishText(&name)) return NULL;
         FileStream* file = OpenFilePlain(tempPath, "w+bx");
         if (file) return file;
-        // Taken: try the next name. Anything else (no directory, no room, no
-        // right to write) is not cured by another name.
-        if (CheckFileExists(tempPath) == kFileMissing) return NULL;
+        if (CheckFileExists(tempPath) == kFileExists) {
+            n++;  // taken: the next name
+            continue;
+        }
+        // No directory yet (the same name is tried again once it is made),
+        // or no room or no right to write there, which neither another name
+        // nor the directory cures.
+        if (directoryMade) return NULL;
+        MakeParentDirectory(target);
+        directoryMade = true;
     }
     return NULL;
 }
@@ -113,7 +113,7 @@ uint32_t FinishWrittenEntry(void* owner, const FileBlockHeader* header, FileStre
 
 // One file entry that is neither a directory nor a volume label: the walk
 // has delivered its header. Returns 0 to go on, or the result that stops.
-uint32_t HandleFileEntry(void* owner, ArchiveWalk* walk, DriverState* state) {
+uint32_t HandleFileEntry(void* owner, ArchiveWalk* walk) {
     const UnpackContext* ctx = walk->Context;
     const FileBlockHeader* header = &ctx->EntryHeader;
     uint32_t result = kInstallOk;
@@ -131,10 +131,7 @@ uint32_t HandleFileEntry(void* owner, ArchiveWalk* walk, DriverState* state) {
     FileStream* output = NULL;
     char tempPath[kPathSize];
     if (write) {
-        if (placed) {
-            PrepareDirectory(state, target);
-            output = OpenTempBeside(target, tempPath);
-        }
+        if (placed) output = OpenTempBeside(target, tempPath);
         if (!output) {
             char caption[2 * kPathSize];
             TextBuffer text;
@@ -188,8 +185,6 @@ uint32_t ExtractAllFiles(void* owner, UnpackContext* ctx) {
         case kWalkNoWindow: return kInstallNoWindow;
         default: return kInstallNoArchive;
     }
-    DriverState state;
-    state.PreparedDir[0] = '\0';
     uint32_t result = kInstallOk;
     while (result == kInstallOk) {
         WalkStep step = NextArchiveEntry(&walk);
@@ -216,7 +211,7 @@ uint32_t ExtractAllFiles(void* owner, UnpackContext* ctx) {
             if (!IsSupportedVersion(&ctx->EntryHeader)) result = kInstallFailed;
             continue;
         }
-        result = HandleFileEntry(owner, &walk, &state);
+        result = HandleFileEntry(owner, &walk);
     }
     CloseArchiveWalk(&walk);
     return result;

@@ -6,10 +6,11 @@
 #
 # The happy path (default target, Enter, success box, installed tree,
 # registry, Start Menu, screenshots, backdrop pixels) runs with the shipped
-# 32-bit installer, as do the signed installer and one packed at level 5;
-# every other scenario runs with the 64-bit build of the
-# same sources, which starts in seconds also where 32-bit code runs only
-# under qemu (about a minute per start).
+# 32-bit installer, as do the signed installer, one packed at level 5, the
+# planted DLLs and the journeys under Windows version labels; every other
+# scenario runs with the 64-bit build of the same sources, which starts in
+# seconds also where 32-bit code runs only under qemu (about a minute per
+# start).
 # --happy-arch x86_64 runs everything 64-bit (for quick iterations).
 # --no-build uses the installers already in build/; --only runs the named
 # scenarios (see all_scenarios below), e.g. --only happy,win95-9x.

@@ -10,8 +10,10 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="winemenubuilder.exe=d${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 
 # Can this kernel run 32-bit x86 code? Wine's 32-bit server tells at once.
+# QV_FORCE_QEMU=1 answers no, to try the emulated path on a host that has both.
 qv_native_i386() {
-    [ -x /usr/lib/wine/wineserver32 ] && /usr/lib/wine/wineserver32 --version >/dev/null 2>&1
+    [ -z "${QV_FORCE_QEMU:-}" ] && [ -x /usr/lib/wine/wineserver32 ] &&
+        /usr/lib/wine/wineserver32 --version >/dev/null 2>&1
 }
 
 qv_wine_env() {
