@@ -94,7 +94,7 @@ uint32_t FinishWrittenEntry(void* owner, const FileBlockHeader* header, FileStre
                             const char* tempPath, const char* target, bool* timeSet) {
     // Bytes the stream still held count as written only once they are out.
     bool good = !StreamFailed(output) && matches;
-    *timeSet = good && !UsesLegacyFamily() && PlatformSetStreamTime(output, header->DosDateTime) == 0;
+    *timeSet = good && !UsesLegacyFamily() && PlatformSetStreamTime(output, header->DosDateTime) == kPlatformDone;
     if (CloseFile(output) != 0) good = false;
     if (!good) {
         DeleteExistingFile(NULL, tempPath);

@@ -51,11 +51,11 @@ PathTreeResult CreatePathTree(const char* path) {
 
 FileExistence CheckFileExists(const char* path) {
     uint32_t attributes;
-    return PlatformGetAttributes(path, &attributes) == 0 ? kFileExists : kFileMissing;
+    return PlatformGetAttributes(path, &attributes) == kPlatformDone ? kFileExists : kFileMissing;
 }
 
 MakeWritableResult MakeWritable(const char* path) {
-    return PlatformClearReadOnly(path) == 0 ? kMadeWritable : kNotMadeWritable;
+    return PlatformClearReadOnly(path) == kPlatformDone ? kMadeWritable : kNotMadeWritable;
 }
 
 static int gLegacyFamilyForTests = -1;
@@ -76,14 +76,14 @@ void DeleteExistingFile(void* owner, const char* path) {
 
 bool MoveIntoPlace(const char* from, const char* target) {
     uint32_t attributes;
-    bool exists = PlatformGetAttributes(target, &attributes) == 0;
+    bool exists = PlatformGetAttributes(target, &attributes) == kPlatformDone;
     if (exists && (attributes & kAttrDirectory)) return false;
     if (UsesLegacyFamily()) {
         if (exists) DeleteExistingFile(NULL, target);
-        return PlatformMoveFile(from, target) == 0;
+        return PlatformMoveFile(from, target) == kPlatformDone;
     }
     if (exists && (attributes & kAttrReadOnly)) PlatformSetAttributes(target, attributes & ~kAttrReadOnly);
-    return PlatformMoveReplacing(from, target) == 0;
+    return PlatformMoveReplacing(from, target) == kPlatformDone;
 }
 
 FileStream* OpenFileShared(const char* path, const char* mode, int share) {

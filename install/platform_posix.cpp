@@ -23,7 +23,7 @@ const char* ToNative(const char* path, char* out) {
 
 }  // namespace
 
-int PlatformCreateDirectory(const char* path) {
+CreateDirResult PlatformCreateDirectory(const char* path) {
     char native[kNativePathSize];
     if (mkdir(ToNative(path, native), 0777) == 0) return kCreateDirOk;
     return errno == ENOENT ? kCreateDirParentMissing : kCreateDirFailed;
@@ -31,35 +31,35 @@ int PlatformCreateDirectory(const char* path) {
 
 bool PlatformIsLegacyFamily(void) { return false; }
 
-static int RemoveFileOnly(const char* path) {
+static PlatformResult RemoveFileOnly(const char* path) {
     char native[kNativePathSize];
     struct stat st;
     ToNative(path, native);
-    if (lstat(native, &st) != 0 || S_ISDIR(st.st_mode)) return -1;
-    return unlink(native) == 0 ? 0 : -1;
+    if (lstat(native, &st) != 0 || S_ISDIR(st.st_mode)) return kPlatformFailed;
+    return unlink(native) == 0 ? kPlatformDone : kPlatformFailed;
 }
 
-int PlatformDeleteFile(const char* path) { return RemoveFileOnly(path); }
+PlatformResult PlatformDeleteFile(const char* path) { return RemoveFileOnly(path); }
 
-int PlatformShellDeleteFile(void*, const char* path) { return RemoveFileOnly(path); }
+PlatformResult PlatformShellDeleteFile(void*, const char* path) { return RemoveFileOnly(path); }
 
 // A directory is 0x10; a file without write permission for its owner is
 // read-only (0x01).
-int PlatformGetAttributes(const char* path, uint32_t* attributes) {
+PlatformResult PlatformGetAttributes(const char* path, uint32_t* attributes) {
     char native[kNativePathSize];
     struct stat st;
-    if (stat(ToNative(path, native), &st) != 0) return -1;
+    if (stat(ToNative(path, native), &st) != 0) return kPlatformFailed;
     *attributes = S_ISDIR(st.st_mode) ? 0x10u : (st.st_mode & S_IWUSR) ? 0u : 0x01u;
-    return 0;
+    return kPlatformDone;
 }
 
-int PlatformClearReadOnly(const char* path) {
+PlatformResult PlatformClearReadOnly(const char* path) {
     char native[kNativePathSize];
     struct stat st;
     ToNative(path, native);
-    if (stat(native, &st) != 0) return -1;
-    if (st.st_mode & S_IWUSR) return 0;
-    return chmod(native, (st.st_mode & 07777) | S_IWUSR) == 0 ? 0 : -1;
+    if (stat(native, &st) != 0) return kPlatformFailed;
+    if (st.st_mode & S_IWUSR) return kPlatformDone;
+    return chmod(native, (st.st_mode & 07777) | S_IWUSR) == 0 ? kPlatformDone : kPlatformFailed;
 }
 
 FileStream* PlatformOpenStream(const char* path, const char* mode, StreamShare share) {
@@ -93,46 +93,46 @@ bool DosWriteTimes(uint32_t dosDateTime, struct timespec times[2]) {
 
 }  // namespace
 
-int PlatformSetFileTime(const char* path, uint32_t dosDateTime) {
+PlatformResult PlatformSetFileTime(const char* path, uint32_t dosDateTime) {
     char native[kNativePathSize];
     struct timespec times[2];
-    if (!DosWriteTimes(dosDateTime, times)) return -1;
-    return utimensat(AT_FDCWD, ToNative(path, native), times, 0) == 0 ? 0 : -1;
+    if (!DosWriteTimes(dosDateTime, times)) return kPlatformFailed;
+    return utimensat(AT_FDCWD, ToNative(path, native), times, 0) == 0 ? kPlatformDone : kPlatformFailed;
 }
 
-int PlatformSetStreamTime(FileStream* stream, uint32_t dosDateTime) {
+PlatformResult PlatformSetStreamTime(FileStream* stream, uint32_t dosDateTime) {
     struct timespec times[2];
-    if (!DosWriteTimes(dosDateTime, times)) return -1;
+    if (!DosWriteTimes(dosDateTime, times)) return kPlatformFailed;
     FILE* file = static_cast<FILE*>(StreamSystemHandle(stream));
-    return futimens(fileno(file), times) == 0 ? 0 : -1;
+    return futimens(fileno(file), times) == 0 ? kPlatformDone : kPlatformFailed;
 }
 
-int PlatformSetAttributes(const char* path, uint32_t attributes) {
+PlatformResult PlatformSetAttributes(const char* path, uint32_t attributes) {
     char native[kNativePathSize];
     struct stat st;
     ToNative(path, native);
-    if (stat(native, &st) != 0) return -1;
+    if (stat(native, &st) != 0) return kPlatformFailed;
     mode_t mode = st.st_mode & 07777;
     if (attributes & 0x01)
         mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
     else
         mode |= S_IWUSR;
-    return chmod(native, mode) == 0 ? 0 : -1;
+    return chmod(native, mode) == 0 ? kPlatformDone : kPlatformFailed;
 }
 
-int PlatformMoveReplacing(const char* from, const char* to) {
+PlatformResult PlatformMoveReplacing(const char* from, const char* to) {
     char nativeFrom[kNativePathSize], nativeTo[kNativePathSize];
     struct stat st;
     ToNative(to, nativeTo);
-    if (lstat(nativeTo, &st) == 0 && S_ISDIR(st.st_mode)) return -1;
-    return rename(ToNative(from, nativeFrom), nativeTo) == 0 ? 0 : -1;
+    if (lstat(nativeTo, &st) == 0 && S_ISDIR(st.st_mode)) return kPlatformFailed;
+    return rename(ToNative(from, nativeFrom), nativeTo) == 0 ? kPlatformDone : kPlatformFailed;
 }
 
-int PlatformMoveFile(const char* from, const char* to) {
+PlatformResult PlatformMoveFile(const char* from, const char* to) {
     char nativeFrom[kNativePathSize], nativeTo[kNativePathSize];
     struct stat st;
-    if (lstat(ToNative(to, nativeTo), &st) == 0) return -1;  // something stands there
-    return rename(ToNative(from, nativeFrom), nativeTo) == 0 ? 0 : -1;
+    if (lstat(ToNative(to, nativeTo), &st) == 0) return kPlatformFailed;  // something stands there
+    return rename(ToNative(from, nativeFrom), nativeTo) == 0 ? kPlatformDone : kPlatformFailed;
 }
 
 void PlatformShowStatusDefault(void*, const char*) {}

@@ -6,7 +6,6 @@
 
 #include "base/text.h"
 #include "install/platform.h"
-#include "resources/resource.h"
 
 namespace {
 
@@ -50,23 +49,23 @@ bool SetWriteTime(HANDLE file, uint32_t dosDateTime) {
 
 }  // namespace
 
-int PlatformCreateDirectory(const char* path) {
+CreateDirResult PlatformCreateDirectory(const char* path) {
     if (CreateDirectoryA(path, NULL)) return kCreateDirOk;
     return GetLastError() == ERROR_PATH_NOT_FOUND ? kCreateDirParentMissing : kCreateDirFailed;
 }
 
 bool PlatformIsLegacyFamily(void) { return (GetVersion() & 0x80000000u) != 0; }
 
-int PlatformDeleteFile(const char* path) {
-    if (IsDirectory(path)) return -1;
-    return DeleteFileA(path) ? 0 : -1;
+PlatformResult PlatformDeleteFile(const char* path) {
+    if (IsDirectory(path)) return kPlatformFailed;
+    return DeleteFileA(path) ? kPlatformDone : kPlatformFailed;
 }
 
-int PlatformShellDeleteFile(void* owner, const char* path) {
+PlatformResult PlatformShellDeleteFile(void* owner, const char* path) {
     // The shell would remove a directory too; only a file is ever deleted.
-    if (IsDirectory(path)) return -1;
+    if (IsDirectory(path)) return kPlatformFailed;
     ShellFileOperation operation = ShellDelete();
-    if (!operation) return DeleteFileA(path) ? 0 : -1;
+    if (!operation) return DeleteFileA(path) ? kPlatformDone : kPlatformFailed;
     char from[MAX_PATH + 2];
     TextBuffer name;
     StartText(&name, from, MAX_PATH);
@@ -78,31 +77,31 @@ int PlatformShellDeleteFile(void* owner, const char* path) {
     op.wFunc = FO_DELETE;
     op.pFrom = from;
     op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION;
-    return operation(&op) == 0 ? 0 : -1;
+    return operation(&op) == 0 ? kPlatformDone : kPlatformFailed;
 }
 
-int PlatformGetAttributes(const char* path, uint32_t* attributes) {
+PlatformResult PlatformGetAttributes(const char* path, uint32_t* attributes) {
     DWORD a = GetFileAttributesA(path);
-    if (a == INVALID_FILE_ATTRIBUTES) return -1;
+    if (a == INVALID_FILE_ATTRIBUTES) return kPlatformFailed;
     *attributes = a;
-    return 0;
+    return kPlatformDone;
 }
 
-int PlatformClearReadOnly(const char* path) {
+PlatformResult PlatformClearReadOnly(const char* path) {
     DWORD a = GetFileAttributesA(path);
-    if (a == INVALID_FILE_ATTRIBUTES) return -1;
-    if (!(a & FILE_ATTRIBUTE_READONLY)) return 0;
-    return SetFileAttributesA(path, a & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) ? 0 : -1;
+    if (a == INVALID_FILE_ATTRIBUTES) return kPlatformFailed;
+    if (!(a & FILE_ATTRIBUTE_READONLY)) return kPlatformDone;
+    return SetFileAttributesA(path, a & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) ? kPlatformDone : kPlatformFailed;
 }
 
 FileStream* PlatformOpenStream(const char* path, const char* mode, StreamShare share) {
     return OpenStream(path, mode, share);
 }
 
-int PlatformSetFileTime(const char* path, uint32_t dosDateTime) {
+PlatformResult PlatformSetFileTime(const char* path, uint32_t dosDateTime) {
     HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h == INVALID_HANDLE_VALUE) return -1;
-    int result = SetWriteTime(h, dosDateTime) ? 0 : -1;
+    if (h == INVALID_HANDLE_VALUE) return kPlatformFailed;
+    PlatformResult result = SetWriteTime(h, dosDateTime) ? kPlatformDone : kPlatformFailed;
     CloseHandle(h);
     return result;
 }
@@ -110,24 +109,22 @@ int PlatformSetFileTime(const char* path, uint32_t dosDateTime) {
 // NT's file systems keep a last-write time set through a handle when the
 // handle is closed after writing. Windows 95/98 are not relied on for that:
 // there the time is set by path once the file is closed.
-int PlatformSetStreamTime(FileStream* stream, uint32_t dosDateTime) {
-    if (PlatformIsLegacyFamily()) return -1;
-    return SetWriteTime(static_cast<HANDLE>(StreamSystemHandle(stream)), dosDateTime) ? 0 : -1;
+PlatformResult PlatformSetStreamTime(FileStream* stream, uint32_t dosDateTime) {
+    if (PlatformIsLegacyFamily()) return kPlatformFailed;
+    return SetWriteTime(static_cast<HANDLE>(StreamSystemHandle(stream)), dosDateTime) ? kPlatformDone : kPlatformFailed;
 }
 
-int PlatformSetAttributes(const char* path, uint32_t attributes) {
-    return SetFileAttributesA(path, attributes) ? 0 : -1;
+PlatformResult PlatformSetAttributes(const char* path, uint32_t attributes) {
+    return SetFileAttributesA(path, attributes) ? kPlatformDone : kPlatformFailed;
 }
 
-int PlatformMoveReplacing(const char* from, const char* to) {
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 0 : -1;
+PlatformResult PlatformMoveReplacing(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? kPlatformDone : kPlatformFailed;
 }
 
-int PlatformMoveFile(const char* from, const char* to) { return MoveFileA(from, to) ? 0 : -1; }
+PlatformResult PlatformMoveFile(const char* from, const char* to) { return MoveFileA(from, to) ? kPlatformDone : kPlatformFailed; }
 
-void PlatformShowStatusDefault(void* owner, const char* text) {
-    SetDlgItemTextA(static_cast<HWND>(owner), IDC_STATUS, text);
-}
+void PlatformShowStatusDefault(void*, const char*) {}
 
 void PlatformShowErrorDefault(void* owner, const char* text, const char* caption) {
     PlatformDiscardKeystrokes();

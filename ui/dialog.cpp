@@ -31,7 +31,15 @@ void CentreOnDesktop(HWND dialog) {
     SetWindowPos(dialog, NULL, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// The driver names each file it installs in the dialog's status line.
+void ShowStatusInDialog(void* owner, const char* text) {
+    SetDlgItemTextA(static_cast<HWND>(owner), IDC_STATUS, text);
+}
+
+const HostUiHooks kDialogHooks = {ShowStatusInDialog, PlatformShowErrorDefault};
+
 void InitDialog(HWND dialog) {
+    SetHostUiHooks(&kDialogHooks);
     CentreOnDesktop(dialog);
     char proposal[kPathBuffer];
     GetDefaultTarget(proposal);

@@ -19,6 +19,9 @@ qv_native_i386() {
 qv_wine_env() {
     local arch=$1 bin=$qv_root/build/winebin
     mkdir -p "$bin"
+    # Never written through: an earlier run may have left a link to the
+    # system's own loader here.
+    rm -f "$bin/wine"
     if qv_native_i386; then
         ln -sf /usr/lib/wine/wine "$bin/wine"
     else
