@@ -475,11 +475,9 @@ bool RunExactStep(UnpackContext* ctx, StepState& s, MatchState& ms) {
     if (EntryKindOf(entry) == kEntrySwitch) {
         Consume(r, EntryBits(entry));
         StoreInputPosition(ctx, r);
-        // A table set follows. An audio set is read and its channel tables
-        // built, but nothing is decoded with them: this decoder has no audio
-        // filter, and the steps after it go on with the literal, distance
-        // and repeat tables of the last LZ set (ReadCodeTables rebuilds
-        // those only for an LZ set).
+        // A table set follows. After an audio set the steps go on with the
+        // LZ tables of the set before: audio tables decode no data here
+        // (ReadCodeTables).
         ReadCodeTables(ctx);
         r = ReaderAt(ctx->InputBuffer, ctx->InputPos, ctx->InputBit);
         s.PlainStepsBelow = PlainStepsBelow(ctx);
