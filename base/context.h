@@ -52,9 +52,13 @@ enum BlockStopCode {
 // canonical code of the lengths, by the limit of each code length.
 // SortedSymbols is sized for the largest alphabet (298 symbols).
 struct HuffTable {
-    uint32_t SymbolCount;
+    uint32_t SymbolCount;  // the alphabet's size; a position at or past it gives symbol 0
+    // CodeLimit[L]: the 16-bit fields (code at the top) below it hold codes
+    // of L bits or fewer; capped at 0xFFFF. CodeLimit[0] is 0.
     uint32_t CodeLimit[16];
+    // FirstIndex[L]: where the symbols with L-bit codes start in SortedSymbols.
     uint32_t FirstIndex[16];
+    // The symbols with a code, by code length, then by symbol.
     uint32_t SortedSymbols[kLiteralSymbols];
 };
 
@@ -118,26 +122,48 @@ struct UnpackContext {
     // CRC of byte b followed by k zero bytes. Eight bytes fold in at once.
     uint32_t CrcSlices[7][256];
 
-    // 7. Decoder state.
-    uint32_t WindowPos;
-    uint32_t FlushedPos;
+    // 7. Decoder state (unpack/). A solid entry goes on from the state the
+    // entry before left; for any other ResetDecoder clears the window, its
+    // positions and the match state, and the entry's first table set
+    // replaces the tables. While the decode loop runs (RunSteps in
+    // unpack/lzdecoder.cpp) it keeps the input position, WindowPos,
+    // UnpackedLeft and the match state in locals and puts them back here
+    // when it returns.
+    //
+    // The window, WindowMemory, is a ring addressed AND kWindowMask.
+    uint32_t WindowPos;   // where the next decoded byte goes
+    uint32_t FlushedPos;  // written out up to here: FlushedPos..WindowPos (around the ring) wait
+    // Packed bytes of the entry. A refill keeps the last kCarriedBytes,
+    // moved to the front, and reads the rest anew (FillInputBuffer).
     uint8_t InputBuffer[kInputBufferSize];
+    // The code lengths of the last table set read, LZ or audio; a set with
+    // the keep flag gives its lengths as deltas against them.
     uint8_t PrevCodeLengths[kMaxCodeLengths];
-    uint32_t InputPos;
-    uint32_t InputBit;
-    uint32_t InputEnd;
+    uint32_t InputPos;  // the byte of InputBuffer that holds the next bit
+    uint32_t InputBit;  // bits of that byte already consumed, 0..7, from its top
+    uint32_t InputEnd;  // InputBuffer holds packed bytes below this; those after are stale
+    // The match state: the last match (symbol 256 repeats it) and the
+    // distances of the last four, which symbols 257..260 name.
     uint32_t PrevDistance;
     int32_t PrevLength;
+    // A ring of four, counted by RecentCount: the newest at
+    // (RecentCount - 1) & 3, the one before it at (RecentCount - 2) & 3;
+    // zero where no match has been recorded yet.
     uint32_t RecentDistances[kRecentDistances];
-    int32_t RecentCount;
-    uint32_t AudioFlag;
-    int32_t ChannelCount;
-    int32_t ActiveChannel;
-    HuffTable PreCodeTable;
-    HuffTable LiteralTable;
-    HuffTable DistanceTable;
-    HuffTable RepeatTable;
-    HuffTable AudioTables[kMaxAudioChannels];
+    int32_t RecentCount;  // matches recorded (mod 2^32): the next goes to RecentCount & 3
+    // The tables. An LZ set rebuilds LiteralTable, DistanceTable and
+    // RepeatTable with their lookups; an audio set builds only AudioTables,
+    // with which no data is decoded (ReadCodeTables): the LZ tables before
+    // it stay in force, and only the tail check (CheckTrailingTables) reads
+    // an audio table.
+    uint32_t AudioFlag;     // kTableFlagAudio when the last set read was an audio set, else 0
+    int32_t ChannelCount;   // channels of the last audio set, 1..kMaxAudioChannels
+    int32_t ActiveChannel;  // the audio table the tail check reads; nothing moves it from 0
+    HuffTable PreCodeTable;   // the code of the last set's code lengths
+    HuffTable LiteralTable;   // literals 0..255 and symbols 256..297
+    HuffTable DistanceTable;  // distance slots after symbols 270..297
+    HuffTable RepeatTable;    // length slots after symbols 257..260
+    HuffTable AudioTables[kMaxAudioChannels];  // one per channel of the last audio set
 
     // Lookups for LiteralTable, DistanceTable and RepeatTable, rebuilt with
     // them by ReadCodeTables (the one place that builds those tables).

@@ -33,8 +33,8 @@ Bytes Matches(bool solid, std::string* data) {
     for (char c : head) w.Literal(static_cast<uint8_t>(c));
     w.Match(10, 10);
     w.ShortMatch(1);
-    w.Repeat();
-    w.Recent(0, 0, 0);
+    w.RepeatLast();
+    w.RecentMatch(0, 0, 0);
     w.SwitchTables(qvtest::GeneralLengths(), true);
     w.Literal('!');
     *data = head + head + "  " + "  " + "  " + "!";

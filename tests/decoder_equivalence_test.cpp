@@ -95,10 +95,10 @@ void WriteSymbols(std::mt19937& rng, LzWriter& w, LzModel& m, size_t size, bool 
             m.ShortMatch(w, 1 + rng() % 256);
         } else if (kind < 96) {
             int slot = static_cast<int>(rng() % 28);
-            m.Recent(w, static_cast<int>(rng() % 4), slot,
-                     rng() & ((1u << qvtest::LengthSlot(slot).extraBits) - 1));
+            m.RecentMatch(w, static_cast<int>(rng() % 4), slot,
+                          rng() & ((1u << qvtest::LengthSlot(slot).extraBits) - 1));
         } else if (kind < 99) {
-            m.Repeat(w);
+            m.RepeatLast(w);
         } else if (switches) {
             w.SwitchTables(SomeFullLengths(rng), rng() % 2 == 0);
         }

@@ -101,28 +101,28 @@ TEST_F(LzDecoderTest, EverySymbolKindDecodesAsWritten) {
         }
     }
     for (int which = 0; which < 4; which++)
-        for (int slot : {0, 7, 8, 27}) m.Recent(w, which, slot, slot == 27 ? 31 : 0);
-    m.Repeat(w);
+        for (int slot : {0, 7, 8, 27}) m.RecentMatch(w, which, slot, slot == 27 ? 31 : 0);
+    m.RepeatLast(w);
     m.Literal(w, 'Z');
-    m.Repeat(w);
+    m.RepeatLast(w);
     ExpectDecodes(w.Finish(), m, 0, false);
     EXPECT_EQ(m.prevDistance, ctx->PrevDistance);
     EXPECT_EQ(static_cast<int32_t>(m.prevLength), ctx->PrevLength);
 }
 
-TEST_F(LzDecoderTest, RepeatAsFirstSymbolCopiesNothingAndRecordsDistanceZero) {
+TEST_F(LzDecoderTest, RepeatLastAsFirstSymbolCopiesNothingAndRecordsDistanceZero) {
     LzWriter w;
     w.Tables(qvtest::GeneralLengths());
-    w.Repeat();
+    w.RepeatLast();
     w.Literal('A');
-    w.Recent(0, 0, 0);  // distance 0: two bytes from one window back, zeros
+    w.RecentMatch(0, 0, 0);  // distance 0: two bytes from one window back, zeros
     Result r = session.Run(MakeEntry(w.Finish(), 3));
     EXPECT_EQ((Bytes{'A', 0, 0}), r.output);
     EXPECT_EQ(2, ctx->RecentCount);
     EXPECT_EQ(0u, ctx->RecentDistances[0]);
 }
 
-TEST_F(LzDecoderTest, RecentSlotsCountBackFromTheNewestAndTheFourthIsZero) {
+TEST_F(LzDecoderTest, RecentDistancesCountBackFromTheNewestAndTheFourthIsZero) {
     const uint32_t expected[4] = {7, 100, 5, 0};
     for (int which = 0; which < 4; which++) {
         LzWriter w;
@@ -132,8 +132,8 @@ TEST_F(LzDecoderTest, RecentSlotsCountBackFromTheNewestAndTheFourthIsZero) {
         m.Match(w, 3, 5);
         m.Match(w, 3, 100);
         m.Match(w, 3, 7);
-        m.Recent(w, which, 1, 0);
-        m.Recent(w, 0, 1, 0);  // the distance just used is the newest again
+        m.RecentMatch(w, which, 1, 0);
+        m.RecentMatch(w, 0, 1, 0);  // the distance just used is the newest again
         ExpectDecodes(w.Finish(), m, 0, false);
         EXPECT_EQ(expected[which], ctx->PrevDistance) << which;
         EXPECT_EQ(expected[which], ctx->RecentDistances[3]) << which;
@@ -154,7 +154,7 @@ TEST_F(LzDecoderTest, FarMatchesAndRecentMatchesGetTheirLengthBonus) {
         LzWriter w;
         w.Tables(qvtest::GeneralLengths());
         RawMatch(w, 0, 0, c.distance);
-        w.Recent(0, 0, 0);
+        w.RecentMatch(0, 0, 0);
         uint32_t total = c.matchLength + c.recentLength;
         Result r = session.Run(MakeEntry(w.Finish(), total));
         EXPECT_EQ(total, r.output.size()) << c.distance;
@@ -195,7 +195,7 @@ TEST_F(LzDecoderTest, EntryEndingAtTheLastWindowIndexLeavesPositionsAtZero) {
     LzWriter next;
     next.Use(w.current);
     m.Match(next, 10, 0x100000);
-    m.Recent(next, 0, 3, 0);
+    m.RecentMatch(next, 0, 3, 0);
     m.Match(next, 30, 12345);
     ExpectDecodes(next.Finish(), m, from, true);
 }
@@ -254,9 +254,9 @@ TEST_F(LzDecoderTest, SolidEntriesContinueWindowDistancesAndTrailingTables) {
     size_t from = m.output.size();
     LzWriter b;
     b.Use(second);
-    m.Repeat(b);                 // the last match of the entry before
-    m.Recent(b, 1, 2, 0);        // its distances
-    m.Match(b, 12, 15);          // its bytes
+    m.RepeatLast(b);            // the last match of the entry before
+    m.RecentMatch(b, 1, 2, 0);  // its recent distances
+    m.Match(b, 12, 15);         // its bytes
     ExpectDecodes(b.Finish(), m, from, true);
 }
 
@@ -386,9 +386,9 @@ TEST_F(LzDecoderTest, RandomSolidRunMatchesThePlainModel) {
                 m.ShortMatch(w, 1 + rng() % 256);
             } else if (kind < 88) {
                 int slot = static_cast<int>(rng() % 28);
-                m.Recent(w, static_cast<int>(rng() % 4), slot, rng() & ((1u << qvtest::LengthSlot(slot).extraBits) - 1));
+                m.RecentMatch(w, static_cast<int>(rng() % 4), slot, rng() & ((1u << qvtest::LengthSlot(slot).extraBits) - 1));
             } else if (kind < 96) {
-                m.Repeat(w);
+                m.RepeatLast(w);
             } else if (kind < 97) {
                 Lengths next = rng() % 2 ? RandomFullLengths(rng) : qvtest::GeneralLengths();
                 w.SwitchTables(next, rng() % 2 == 0);

@@ -88,6 +88,12 @@ void ReadCodeTables(UnpackContext* ctx) {
     }
 
     if (ctx->AudioFlag) {
+        // An audio set is read in full and its channel tables are built, but
+        // no data is decoded with them: this decoder has no audio filter.
+        // The literal, distance and repeat tables and their lookups stay
+        // those of the last LZ set, and the steps after this set go on
+        // decoding LZ symbols with them. Only CheckTrailingTables reads an
+        // audio table, for whether a set follows at the entry's end.
         for (int32_t c = 0; c < ctx->ChannelCount; c++)
             BuildHuffTable(lengths + c * kAudioSymbols, &ctx->AudioTables[c], kAudioSymbols);
     } else {

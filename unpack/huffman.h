@@ -15,8 +15,8 @@
 //   bits 10..12  (literal table) what the symbol is, an EntryKind
 //   bits 16..31  (literal and repeat tables) the value: a literal (bits
 //                16..23, with bit 31 set, so that a literal entry is one
-//                whose sign bit is set), a recent-distance number;
-//                or for a number with extra bits (a length, a short
+//                whose sign bit is set), which recent distance (0 the
+//                newest); or for a number with extra bits (a length, a short
 //                distance) its base less the code shifted above the extra
 //                bits, modulo 1 << 15, so that adding all the bits the entry
 //                takes gives the number (EntryNumber)
@@ -84,7 +84,7 @@ enum EntryKind {
     kEntryLiteral = 0,     // 0..255
     kEntryMatch = 1,       // 270..297: length base + 3 and its extra bits; a distance code follows
     kEntryShort = 2,       // 261..268: short distance base + 1 and its extra bits; length 2
-    kEntryRecent = 3,      // 257..260: recent distance number 0..3; a repeat-table code follows
+    kEntryRecent = 3,      // 257..260: which recent distance, 0 the newest; a repeat-table code follows
     kEntryRepeatLast = 4,  // 256
     kEntrySwitch = 5       // 269
 };

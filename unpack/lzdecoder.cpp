@@ -1,5 +1,51 @@
 // The LZ decoder: symbols of the literal table turned into bytes of the 1 MB
 // window, which is written out when nearly full and at the end of an entry.
+//
+// Why it is fast
+// --------------
+// Decoding is nearly all the work an installation computes, so the loop is
+// built for speed wherever that costs little code:
+//
+// - One lookup settles a whole step. FastLiteral, FastDistance and
+//   FastRepeat have an entry for every pattern of their 11, 10 and 8 leading
+//   bits, and the entry carries all a step needs (unpack/huffman.h): the
+//   kind of symbol, the literal byte, or the base of a length or distance
+//   already less the code's own bits, and how many bits the code and its
+//   extra bits take together. A literal is a lookup, a store and a shift; a
+//   length or a distance is the entry's value plus the bits at the top of
+//   the reader (EntryNumber), with no table of bases and no second read for
+//   the extra bits.
+//
+// - A 64-bit bit reader, refilled without a branch (BitReader, Refill): one
+//   unaligned 8-byte load, a byte swap, a shift and an OR leave at least 56
+//   valid bits, more than the 51 a step can read, so no step asks whether
+//   it has the bits it needs.
+//
+// - After a literal the next step's lookup is made before the refill, from
+//   the bits left over (at least 41), so that the load of the entry does not
+//   wait for the load of the input.
+//
+// - Fast steps test two bounds and nothing else. Before a stretch of them
+//   the bounds are worked out once (FastWindowEnd, FastInputEnd). A step
+//   below them needs no test of whether the entry still wants bytes, no
+//   flush of the window, no refill of the input buffer and no test for the
+//   end of the input, and its match cannot run across the window's end.
+//   What is rare leaves the stretch for the exact step, which makes every
+//   test: codes longer than the lookups reach, table switches, refills,
+//   flushes, the window's wrap, the last bytes of an entry.
+//
+// - Matches are copied in blocks of 16 bytes (of 8 for a source 8 to 15
+//   bytes behind, a repeated byte for one 1 byte behind), writing a little
+//   past the end and putting back what was there (CopyInWindow).
+//
+// - The state the loop changes (the reader, the window position and counts,
+//   the match state) lives in locals, not in the record: every store to the
+//   window is a byte store, which the compiler must assume may change any
+//   field of the record and which would have it load them all again.
+//
+// The decoder never rejects input: every symbol has a meaning, an index
+// outside a table gives its symbol 0, any distance names a byte of the ring.
+// Damaged data decodes to wrong bytes and the entry's checksum decides.
 #include "unpack/lzdecoder.h"
 
 #include <string.h>
@@ -25,6 +71,9 @@ constexpr uint32_t kFlushAbove = kWindowSize - kFlushMargin;
 // Copies move blocks of up to this many bytes and may write that far past a
 // match's end; what they wrote there is put back (CopyInWindow).
 constexpr uint32_t kCopyBlock = 16;
+// Window positions at or past this leave no room for a step's match and the
+// block written after it without a wrap.
+constexpr uint32_t kFastWindowEnd = kWindowSize - kMaxMatchLength - kCopyBlock;
 
 // The bit reader of the loop: up to 63 bits of input in Buf, the first at
 // the top; Avail of them are valid, and whatever lies below them is either
@@ -82,11 +131,27 @@ inline BitReader ReaderAt(const uint8_t* input, uint32_t pos, uint32_t bit) {
 // Signed counts that wrap as 32-bit two's complement numbers do.
 inline int32_t WrapSub(int32_t a, uint32_t b) { return static_cast<int32_t>(static_cast<uint32_t>(a) - b); }
 
-// The recent distances and the last match, kept out of the record (which
-// every window store might otherwise be taken to change) while the loop runs.
-struct MatchHistory {
-    uint32_t Recent[kRecentDistances];
-    uint32_t Count;
+// The loop's copy of the record's fields it changes, under their names in
+// the record, and two figures of its own. LoadSteps takes them from the
+// record, StoreSteps puts them back.
+struct StepState {
+    BitReader Bits;        // InputPos and InputBit
+    uint32_t WindowPos;
+    int32_t UnpackedLeft;  // below 0: the entry is complete
+    // Window bytes decoded since FlushedPos and not yet written out.
+    uint32_t Pending;
+    // A step that starts below this input position needs neither a refill
+    // of the input buffer nor a test for the end of the input; taken again
+    // whenever InputEnd may have changed.
+    uint32_t PlainStepsBelow;
+};
+
+// The match state: RecentDistances, RecentCount, PrevDistance and
+// PrevLength of the record. The recent distances are a ring of four: the
+// newest at (RecentCount - 1) & 3, the one before at (RecentCount - 2) & 3.
+struct MatchState {
+    uint32_t RecentDistances[kRecentDistances];
+    uint32_t RecentCount;
     uint32_t PrevDistance;
     uint32_t PrevLength;
 };
@@ -96,6 +161,40 @@ struct Match {
     uint32_t Distance;
 };
 
+inline uint32_t PlainStepsBelow(const UnpackContext* ctx) {
+    return ctx->InputEnd < kStepRefillAbove + 1 ? ctx->InputEnd : kStepRefillAbove + 1;
+}
+
+inline StepState LoadSteps(const UnpackContext* ctx, MatchState& ms) {
+    StepState s;
+    s.Bits = ReaderAt(ctx->InputBuffer, ctx->InputPos, ctx->InputBit);
+    s.WindowPos = ctx->WindowPos;
+    s.UnpackedLeft = ctx->UnpackedLeft;
+    s.Pending = (ctx->WindowPos - ctx->FlushedPos) & kWindowMask;
+    s.PlainStepsBelow = PlainStepsBelow(ctx);
+    memcpy(ms.RecentDistances, ctx->RecentDistances, sizeof ms.RecentDistances);
+    ms.RecentCount = static_cast<uint32_t>(ctx->RecentCount);
+    ms.PrevDistance = ctx->PrevDistance;
+    ms.PrevLength = static_cast<uint32_t>(ctx->PrevLength);
+    return s;
+}
+
+inline void StoreInputPosition(UnpackContext* ctx, const BitReader& r) {
+    uint32_t consumed = ConsumedBits(r);
+    ctx->InputPos = consumed >> 3;
+    ctx->InputBit = consumed & 7;
+}
+
+inline void StoreSteps(UnpackContext* ctx, const StepState& s, const MatchState& ms) {
+    StoreInputPosition(ctx, s.Bits);
+    ctx->WindowPos = s.WindowPos;
+    ctx->UnpackedLeft = s.UnpackedLeft;
+    memcpy(ctx->RecentDistances, ms.RecentDistances, sizeof ms.RecentDistances);
+    ctx->RecentCount = static_cast<int32_t>(ms.RecentCount);
+    ctx->PrevDistance = ms.PrevDistance;
+    ctx->PrevLength = static_cast<int32_t>(ms.PrevLength);
+}
+
 inline uint32_t Top16(uint64_t buf) { return static_cast<uint32_t>(buf >> 48); }
 
 // The literal-table lookup entry for the leading bits (0: the rule decides).
@@ -103,44 +202,55 @@ inline uint32_t LiteralLookup(const UnpackContext* ctx, uint64_t buf) {
     return ctx->FastLiteral[buf >> (64 - kFastLiteralBits)];
 }
 
-// The match of a literal-table entry of kind kEntryMatch, kEntryShort,
-// kEntryRecent or kEntryRepeatLast; consumes its bits.
-inline Match DecodeMatch(const UnpackContext* ctx, const MatchHistory& h, uint32_t entry, BitReader& r) {
+// The matches of the four kinds of literal-table entry, from a reader that
+// holds the step's bits; each consumes the bits of the match.
+
+// kEntryMatch: a length, then a distance code; distanceEntry is the
+// distance-table entry for the bits after the entry's own.
+inline Match LongMatch(uint32_t entry, uint32_t distanceEntry, BitReader& r) {
     Match m;
-    uint32_t kind = EntryKindOf(entry);
-    if (kind == kEntryMatch) {
-        m.Length = EntryNumber(r.Buf, entry);
-        Consume(r, EntryBits(entry));
-        uint32_t d = ctx->FastDistance[r.Buf >> (64 - kFastDistanceBits)];
-        if (!d) d = RuleEntry(&ctx->DistanceTable, kLookupDistance, Top16(r.Buf));
-        m.Distance = DistanceNumber(r.Buf, d);
-        Consume(r, EntryBits(d));
-        m.Length += MatchLengthBonus(m.Distance);
-    } else if (kind == kEntryShort) {
-        m.Distance = EntryNumber(r.Buf, entry);
-        m.Length = kShortLength;
-        Consume(r, EntryBits(entry));
-    } else if (kind == kEntryRecent) {
-        Consume(r, EntryBits(entry));
-        m.Distance = h.Recent[(h.Count - 1 - EntryValue(entry)) & 3];
-        uint32_t e = ctx->FastRepeat[r.Buf >> (64 - kFastRepeatBits)];
-        if (!e) e = RuleEntry(&ctx->RepeatTable, kLookupRepeat, Top16(r.Buf));
-        m.Length = EntryNumber(r.Buf, e) + RecentLengthBonus(m.Distance);
-        Consume(r, EntryBits(e));
-    } else {
-        Consume(r, EntryBits(entry));
-        m.Length = h.PrevLength;
-        m.Distance = h.PrevDistance;
-    }
+    m.Length = EntryNumber(r.Buf, entry);
+    m.Distance = DistanceNumber(r.Buf << EntryBits(entry), distanceEntry);
+    Consume(r, EntryBits(entry) + EntryBits(distanceEntry));
+    m.Length += MatchLengthBonus(m.Distance);
+    return m;
+}
+
+// kEntryShort: a short distance, length kShortLength.
+inline Match ShortMatch(uint32_t entry, BitReader& r) {
+    Match m;
+    m.Distance = EntryNumber(r.Buf, entry);
+    m.Length = kShortLength;
+    Consume(r, EntryBits(entry));
+    return m;
+}
+
+// kEntryRecent: which recent distance, counted back from the newest, then a
+// length code; lengthEntry is the repeat-table entry for the bits after the
+// entry's own.
+inline Match RecentMatch(const MatchState& ms, uint32_t entry, uint32_t lengthEntry, BitReader& r) {
+    Match m;
+    m.Distance = ms.RecentDistances[(ms.RecentCount - 1 - EntryValue(entry)) & 3];
+    m.Length = EntryNumber(r.Buf << EntryBits(entry), lengthEntry) + RecentLengthBonus(m.Distance);
+    Consume(r, EntryBits(entry) + EntryBits(lengthEntry));
+    return m;
+}
+
+// kEntryRepeatLast: the last match again.
+inline Match LastMatch(const MatchState& ms, uint32_t entry, BitReader& r) {
+    Match m;
+    m.Length = ms.PrevLength;
+    m.Distance = ms.PrevDistance;
+    Consume(r, EntryBits(entry));
     return m;
 }
 
 // The match becomes the newest recent distance and the last match.
-inline void RecordMatch(MatchHistory& h, const Match& m) {
-    h.Recent[h.Count & 3] = m.Distance;
-    h.Count++;
-    h.PrevDistance = m.Distance;
-    h.PrevLength = m.Length;
+inline void RecordMatch(MatchState& ms, const Match& m) {
+    ms.RecentDistances[ms.RecentCount & 3] = m.Distance;
+    ms.RecentCount++;
+    ms.PrevDistance = m.Distance;
+    ms.PrevLength = m.Length;
 }
 
 // Copies length bytes from src to dst as a byte-by-byte copy would, where
@@ -191,34 +301,216 @@ inline void CopyInWindow(uint8_t* dst, const uint8_t* src, uint32_t length, uint
     }
 }
 
-// The same for any position and distance: the ring's wrap taken byte by byte.
-inline void CopyWindowBytes(uint8_t* window, uint32_t pos, uint32_t distance, uint32_t length) {
-    uint32_t from = (pos - distance) & kWindowMask;
-    if (from + length + kCopyBlock <= kWindowSize && pos + length + kCopyBlock <= kWindowSize) {
-        CopyInWindow(window + pos, window + from, length, from < pos ? pos - from : 0);
+// Copies a match to window position pos whose destination, and kCopyBlock
+// bytes after it, lie before the window's end; the source may wrap.
+inline void CopyMatch(uint8_t* window, uint32_t pos, const Match& m) {
+    uint32_t from = (pos - m.Distance) & kWindowMask;
+    if (from + m.Length + kCopyBlock <= kWindowSize) {
+        // Distances are at most kWindowSize: a source behind the
+        // destination lies the distance back.
+        CopyInWindow(window + pos, window + from, m.Length, from < pos ? m.Distance : 0);
+    } else {
+        for (uint32_t i = 0; i < m.Length; i++) window[pos + i] = window[(from + i) & kWindowMask];
+    }
+}
+
+// The same for any window position: a destination that wraps is copied
+// byte by byte.
+inline void CopyMatchAnywhere(uint8_t* window, uint32_t pos, const Match& m) {
+    if (pos + m.Length + kCopyBlock <= kWindowSize) {
+        CopyMatch(window, pos, m);
         return;
     }
-    for (uint32_t i = 0; i < length; i++) {
+    uint32_t from = (pos - m.Distance) & kWindowMask;
+    for (uint32_t i = 0; i < m.Length; i++) {
         window[pos] = window[from];
         pos = (pos + 1) & kWindowMask;
         from = (from + 1) & kWindowMask;
     }
 }
 
-// Steps that start below this input position need neither a refill nor a
-// test for the end of the input.
-inline uint32_t PlainStepsBelow(const UnpackContext* ctx) {
-    return ctx->InputEnd < kStepRefillAbove + 1 ? ctx->InputEnd : kStepRefillAbove + 1;
+// The bounds of a stretch of fast steps
+// -------------------------------------
+// A step may run as a fast step when it starts
+//   - at a window position below FastWindowEnd: then the unpacked count is
+//     0 or more (the entry wants bytes), no more than kFlushAbove bytes wait
+//     to be written, and the step's match ends kCopyBlock bytes or more
+//     before the window's end;
+//   - at an input position below PlainStepsBelow: then it needs no refill of
+//     the input buffer and stays within the meaningful input. With a reader
+//     just refilled (kRefilledBits valid, so the position lies at least 7
+//     bytes below Next) that holds while Next is at most FastInputEnd.
+
+// The window position at which a stretch of fast steps stops: the window
+// position itself where no fast step may start. Wants UnpackedLeft 0 or more.
+inline uint32_t FastWindowEnd(const StepState& s) {
+    if (s.Pending > kFlushAbove || s.WindowPos >= kFastWindowEnd) return s.WindowPos;
+    uint32_t room = kFastWindowEnd - s.WindowPos;
+    uint32_t left = static_cast<uint32_t>(s.UnpackedLeft);
+    if (left < room) room = left + 1;  // the last step starts with the count at 0
+    if (kFlushAbove - s.Pending < room) room = kFlushAbove - s.Pending + 1;
+    return s.WindowPos + room;
 }
 
-// Window positions at or past this leave no room for a step's match and the
-// block written after it without a wrap.
-constexpr uint32_t kFastWindowEnd = kWindowSize - kMaxMatchLength - kCopyBlock;
+inline uint32_t FastInputEnd(const StepState& s) { return s.PlainStepsBelow + kRefilledBits / 8 - 1; }
 
-}  // namespace
+// Fast steps, as many as the bounds above allow.
+//
+// On entry: UnpackedLeft is 0 or more; the reader holds at least one valid
+// bit; the literal, distance and repeat tables and their lookups are built.
+//
+// Each step starts with a refilled reader and the lookup entry for its
+// leading bits. What the lookups do not settle (a code longer than they
+// reach) and a table switch end the stretch before anything of that step is
+// consumed: the exact step takes them, so that nothing here is a call.
+//
+// On exit: every step run is accounted in WindowPos (which has not wrapped),
+// UnpackedLeft (below 0 when the entry is complete), Pending (at most
+// kFlushAbove + kMaxMatchLength) and the match state; the step that stopped
+// the stretch is still to run.
+//
+// Kept out of line: on its own the loop gets the registers it needs, which
+// it does not get inside RunSteps, and the call is made once a stretch.
+__attribute__((noinline)) void RunFastSteps(const UnpackContext* ctx, StepState& s, MatchState& state) {
+    const uint32_t windowEnd = FastWindowEnd(s);
+    MatchState ms = state;
+    BitReader r = s.Bits;
+    uint32_t winPos = s.WindowPos;
+    if (winPos >= windowEnd || r.Next > s.PlainStepsBelow) return;  // the position lies a bit below Next
+    const uint32_t inputEnd = FastInputEnd(s);
+    uint8_t* const window = ctx->WindowMemory;
+    const uint8_t* const input = ctx->InputBuffer;
+    Refill(r, input);
+    uint32_t entry = LiteralLookup(ctx, r.Buf);
+    do {
+        if (IsLiteralEntry(entry)) {
+            window[winPos++] = EntryLiteral(entry);
+            Consume(r, EntryBits(entry));
+            entry = LiteralLookup(ctx, r.Buf);  // at least 56 - 15 bits are left
+            Refill(r, input);
+            continue;
+        }
+        // A match, unless a code after the entry is longer than its lookup.
+        Match m;
+        uint32_t kind = EntryKindOf(entry);
+        if (kind == kEntryMatch) {
+            uint32_t d = ctx->FastDistance[(r.Buf << EntryBits(entry)) >> (64 - kFastDistanceBits)];
+            if (!d) break;
+            m = LongMatch(entry, d, r);
+        } else if (kind == kEntryShort) {
+            m = ShortMatch(entry, r);
+        } else if (kind == kEntryRecent) {
+            uint32_t e = ctx->FastRepeat[(r.Buf << EntryBits(entry)) >> (64 - kFastRepeatBits)];
+            if (!e) break;
+            m = RecentMatch(ms, entry, e, r);
+        } else if (kind == kEntryRepeatLast) {
+            m = LastMatch(ms, entry, r);
+        } else {
+            break;  // a table switch
+        }
+        Refill(r, input);
+        entry = LiteralLookup(ctx, r.Buf);
+        RecordMatch(ms, m);
+        CopyMatch(window, winPos, m);
+        winPos += m.Length;
+    } while (winPos < windowEnd && r.Next <= inputEnd);
+    s.UnpackedLeft = WrapSub(s.UnpackedLeft, winPos - s.WindowPos);
+    s.Pending += winPos - s.WindowPos;
+    s.WindowPos = winPos;
+    s.Bits = r;
+    state = ms;
+}
+
+// Before an exact step: refills the input buffer when the position is above
+// kStepRefillAbove, and writes the window out when more than kFlushAbove
+// bytes wait. Returns false when every meaningful input byte is consumed:
+// a step that starts there ends the entry early. A whole entry never gets
+// there; a cut-off one would otherwise decode stale bytes up to its stored
+// size.
+//
+// On entry: the position lies in the input buffer, at most kStepRefillAbove
+// or among the bytes a refill carries to the front.
+bool PrepareExactStep(UnpackContext* ctx, StepState& s) {
+    uint32_t pos = ConsumedBits(s.Bits) >> 3;
+    if (pos >= s.PlainStepsBelow) {
+        if (pos > kStepRefillAbove) {
+            StoreInputPosition(ctx, s.Bits);
+            FillInputBuffer(ctx, false);
+            s.Bits = ReaderAt(ctx->InputBuffer, ctx->InputPos, ctx->InputBit);
+            pos = ctx->InputPos;
+        }
+        if (pos >= ctx->InputEnd) return false;
+        s.PlainStepsBelow = PlainStepsBelow(ctx);
+    }
+    if (s.Pending > kFlushAbove) {
+        ctx->WindowPos = s.WindowPos;
+        FlushWindow(ctx);
+        s.Pending = 0;
+    }
+    return true;
+}
+
+// One step with every test made: any code length, a table switch, and the
+// window's wrap taken byte by byte.
+//
+// On entry: UnpackedLeft is 0 or more; the position lies in the input
+// buffer, at most kStepRefillAbove or among the bytes a refill carries.
+// Returns false, with nothing consumed, when the entry ends early (see
+// PrepareExactStep); otherwise the step has run. Its position was at most
+// kStepRefillAbove and no more than kFlushAbove bytes waited before it.
+bool RunExactStep(UnpackContext* ctx, StepState& s, MatchState& ms) {
+    if (!PrepareExactStep(ctx, s)) return false;
+    BitReader& r = s.Bits;
+    Refill(r, ctx->InputBuffer);
+    uint32_t entry = LiteralLookup(ctx, r.Buf);
+    if (!entry) entry = RuleEntry(&ctx->LiteralTable, kLookupLiteral, Top16(r.Buf));
+    if (IsLiteralEntry(entry)) {
+        ctx->WindowMemory[s.WindowPos] = EntryLiteral(entry);
+        s.WindowPos = (s.WindowPos + 1) & kWindowMask;
+        s.UnpackedLeft--;
+        s.Pending++;
+        Consume(r, EntryBits(entry));
+        return true;
+    }
+    if (EntryKindOf(entry) == kEntrySwitch) {
+        Consume(r, EntryBits(entry));
+        StoreInputPosition(ctx, r);
+        // A table set follows. After an audio set the steps go on with the
+        // LZ tables of the set before: audio tables decode no data here
+        // (ReadCodeTables).
+        ReadCodeTables(ctx);
+        r = ReaderAt(ctx->InputBuffer, ctx->InputPos, ctx->InputBit);
+        s.PlainStepsBelow = PlainStepsBelow(ctx);
+        return true;
+    }
+    // A match; a code after the entry that is longer than its lookup goes
+    // to the rule.
+    Match m;
+    uint32_t kind = EntryKindOf(entry);
+    uint32_t after = Top16(r.Buf << EntryBits(entry));
+    if (kind == kEntryMatch) {
+        uint32_t d = LookupOrRule(ctx->FastDistance, kFastDistanceBits, &ctx->DistanceTable,
+                                  kLookupDistance, after);
+        m = LongMatch(entry, d, r);
+    } else if (kind == kEntryShort) {
+        m = ShortMatch(entry, r);
+    } else if (kind == kEntryRecent) {
+        uint32_t e = LookupOrRule(ctx->FastRepeat, kFastRepeatBits, &ctx->RepeatTable, kLookupRepeat, after);
+        m = RecentMatch(ms, entry, e, r);
+    } else {
+        m = LastMatch(ms, entry, r);
+    }
+    RecordMatch(ms, m);
+    CopyMatchAnywhere(ctx->WindowMemory, s.WindowPos, m);
+    s.WindowPos = (s.WindowPos + m.Length) & kWindowMask;
+    s.UnpackedLeft = WrapSub(s.UnpackedLeft, m.Length);
+    s.Pending += m.Length;
+    return true;
+}
 
 // The decode loop: runs steps while the entry wants bytes (UnpackedLeft,
-// counted down from the size minus one, is 0 or more).
+// counted down from the size minus one, is 0 or more), in stretches of fast
+// steps with an exact step wherever a stretch stops.
 //
 // On entry: InputPos/InputBit name the next bit; InputBuffer holds packed
 // bytes up to InputEnd and is readable in full (bytes beyond InputEnd are
@@ -226,188 +518,24 @@ constexpr uint32_t kFastWindowEnd = kWindowSize - kMaxMatchLength - kCopyBlock;
 // lookups are built (a zero-filled record counts: every lookup sends to the
 // rule); at most kFlushAbove window bytes wait to be written.
 //
-// A step: refill the input buffer when the byte position is above
-// kStepRefillAbove, end the entry when every meaningful input byte is
-// consumed, flush when more than kFlushAbove bytes wait, then one symbol of
-// the literal table: a literal (one byte), a match (256..268, 270..297, at
-// most kMaxMatchLength bytes) or a table switch (269, no bytes). A step reads
-// at most kStepMaxBits bits, which one refill of the bit reader provides; a
-// step that starts at kStepRefillAbove or below reads only buffer bytes. A
-// step adds at most kMaxMatchLength < kFlushMargin bytes, so with at most
-// kFlushAbove waiting before it no unwritten byte is overwritten.
+// A step is one symbol of the literal table: a literal (one byte), a match
+// (256..268, 270..297, at most kMaxMatchLength bytes) or a table switch
+// (269, no bytes). It reads at most kStepMaxBits bits, which one refill of
+// the bit reader provides, and adds at most kMaxMatchLength < kFlushMargin
+// bytes, so with at most kFlushAbove waiting before it no unwritten byte is
+// overwritten.
 //
-// Two ways to run a step, with the same result. The exact step makes every
-// test above and takes the ring's wrap byte by byte. Fast steps run in
-// stretches for which all those tests are known to pass beforehand: the
-// input position stays below the refill mark and the end of the input,
-// the unpacked count stays above 0, the pending bytes below the flush mark,
-// and the window position far enough from the end that no match's
-// destination wraps. A table switch always goes to the exact step.
-//
-// The decoder never rejects input: every symbol has a meaning, an index
-// outside a table gives its symbol 0, any distance names a byte of the ring.
-// Damaged data decodes to wrong bytes and the entry's checksum decides. A
-// step that starts with every meaningful input byte consumed ends the entry
-// early: a whole entry never gets there, and a cut-off one would otherwise
-// decode stale bytes up to its stored size.
-//
-// On return: UnpackedLeft is below 0, or the input ran out; the position,
-// WindowPos, UnpackedLeft, the recent distances and the last match are back
-// in the record; bytes decoded since the last flush still wait in the window.
-namespace {
-
+// On return: UnpackedLeft is below 0, or the input ran out; the input
+// position, WindowPos, UnpackedLeft and the match state are back in the
+// record; bytes decoded since the last flush still wait in the window.
 void RunSteps(UnpackContext* ctx) {
-    uint8_t* const window = ctx->WindowMemory;
-    const uint8_t* const input = ctx->InputBuffer;
-    BitReader r = ReaderAt(input, ctx->InputPos, ctx->InputBit);
-    uint32_t winPos = ctx->WindowPos;
-    int32_t left = ctx->UnpackedLeft;
-    uint32_t pending = (winPos - ctx->FlushedPos) & kWindowMask;
-    MatchHistory history;
-    memcpy(history.Recent, ctx->RecentDistances, sizeof history.Recent);
-    history.Count = static_cast<uint32_t>(ctx->RecentCount);
-    history.PrevDistance = ctx->PrevDistance;
-    history.PrevLength = static_cast<uint32_t>(ctx->PrevLength);
-    uint32_t plainBelow = PlainStepsBelow(ctx);
-
-    while (left >= 0) {
-        // Fast steps. Below fastEnd a step starts with the unpacked count
-        // at 0 or more and no more than kFlushAbove bytes pending, and its
-        // match does not wrap. Its position is below plainBelow while Next
-        // is at most fastIn, where at least one bit is available (the
-        // position then lies at least a bit below Next * 8), or at most
-        // refilledIn, where a refill has left kRefilledBits (the position
-        // then lies at least seven bytes below Next).
-        uint32_t fastEnd = winPos;
-        if (pending <= kFlushAbove && winPos < kFastWindowEnd) {
-            fastEnd = kFastWindowEnd;
-            if (static_cast<uint32_t>(left) < fastEnd - winPos) fastEnd = winPos + static_cast<uint32_t>(left) + 1;
-            if (kFlushAbove - pending < fastEnd - winPos) fastEnd = winPos + (kFlushAbove - pending) + 1;
-        }
-        const uint32_t fastIn = plainBelow;
-        const uint32_t refilledIn = plainBelow + kRefilledBits / 8 - 1;
-        if (winPos < fastEnd && r.Next <= fastIn) {
-            const uint32_t start = winPos;
-            // Each step starts with a refilled reader and the lookup entry
-            // for its leading bits, taken before the refill that follows
-            // the step before wherever enough bits were left for it. What
-            // the lookups do not settle (a code longer than they reach), and
-            // a table switch, leave the stretch before anything is consumed:
-            // the exact step takes them, so that nothing here is a call.
-            Refill(r, ctx->InputBuffer);
-            uint32_t entry = LiteralLookup(ctx, r.Buf);
-            do {
-                if (IsLiteralEntry(entry)) {
-                    window[winPos++] = EntryLiteral(entry);
-                    Consume(r, EntryBits(entry));
-                    entry = LiteralLookup(ctx, r.Buf);  // at least 56 - 15 bits are left
-                    Refill(r, ctx->InputBuffer);
-                    continue;
-                }
-                Match m;
-                uint32_t kind = EntryKindOf(entry);
-                if (kind == kEntryMatch) {
-                    uint64_t after = r.Buf << EntryBits(entry);
-                    uint32_t d = ctx->FastDistance[after >> (64 - kFastDistanceBits)];
-                    if (!d) break;
-                    m.Length = EntryNumber(r.Buf, entry);
-                    m.Distance = DistanceNumber(after, d);
-                    Consume(r, EntryBits(entry) + EntryBits(d));
-                    m.Length += MatchLengthBonus(m.Distance);
-                } else if (kind == kEntryShort) {
-                    m.Distance = EntryNumber(r.Buf, entry);
-                    m.Length = kShortLength;
-                    Consume(r, EntryBits(entry));
-                } else if (kind == kEntryRecent) {
-                    uint64_t after = r.Buf << EntryBits(entry);
-                    uint32_t e = ctx->FastRepeat[after >> (64 - kFastRepeatBits)];
-                    if (!e) break;
-                    m.Distance = history.Recent[(history.Count - 1 - EntryValue(entry)) & 3];
-                    m.Length = EntryNumber(after, e) + RecentLengthBonus(m.Distance);
-                    Consume(r, EntryBits(entry) + EntryBits(e));
-                } else if (kind == kEntryRepeatLast) {
-                    m.Length = history.PrevLength;
-                    m.Distance = history.PrevDistance;
-                    Consume(r, EntryBits(entry));
-                } else {
-                    break;  // a table switch, or a code the lookup does not settle
-                }
-                Refill(r, ctx->InputBuffer);
-                entry = LiteralLookup(ctx, r.Buf);
-                RecordMatch(history, m);
-                uint32_t from = (winPos - m.Distance) & kWindowMask;
-                if (from + m.Length + kCopyBlock <= kWindowSize) {
-                    // The destination does not wrap: a source behind it lies
-                    // the distance back.
-                    CopyInWindow(window + winPos, window + from, m.Length, from < winPos ? m.Distance : 0);
-                } else {
-                    for (uint32_t i = 0; i < m.Length; i++) window[winPos + i] = window[(from + i) & kWindowMask];
-                }
-                winPos += m.Length;
-            } while (winPos < fastEnd && r.Next <= refilledIn);
-            left = WrapSub(left, winPos - start);
-            pending += winPos - start;
-            if (left < 0) break;
-        }
-
-        // One exact step.
-        uint32_t consumed = ConsumedBits(r);
-        uint32_t pos = consumed >> 3;
-        if (pos >= plainBelow) {
-            if (pos > kStepRefillAbove) {
-                ctx->InputPos = pos;
-                ctx->InputBit = consumed & 7;
-                FillInputBuffer(ctx, false);
-                r = ReaderAt(input, ctx->InputPos, ctx->InputBit);
-                pos = ctx->InputPos;
-            }
-            if (pos >= ctx->InputEnd) break;
-            plainBelow = PlainStepsBelow(ctx);
-        }
-        if (pending > kFlushAbove) {
-            ctx->WindowPos = winPos;
-            FlushWindow(ctx);
-            pending = 0;
-        }
-        Refill(r, input);
-        uint32_t entry = LiteralLookup(ctx, r.Buf);
-        if (!entry) entry = RuleEntry(&ctx->LiteralTable, kLookupLiteral, Top16(r.Buf));
-        uint32_t kind = EntryKindOf(entry);
-        if (IsLiteralEntry(entry)) {
-            window[winPos] = EntryLiteral(entry);
-            winPos = (winPos + 1) & kWindowMask;
-            pending++;
-            left--;
-            Consume(r, EntryBits(entry));
-            continue;
-        }
-        if (kind == kEntrySwitch) {
-            Consume(r, EntryBits(entry));
-            consumed = ConsumedBits(r);
-            ctx->InputPos = consumed >> 3;
-            ctx->InputBit = consumed & 7;
-            ReadCodeTables(ctx);
-            r = ReaderAt(input, ctx->InputPos, ctx->InputBit);
-            plainBelow = PlainStepsBelow(ctx);
-            continue;
-        }
-        Match m = DecodeMatch(ctx, history, entry, r);
-        RecordMatch(history, m);
-        left = WrapSub(left, m.Length);
-        CopyWindowBytes(window, winPos, m.Distance, m.Length);
-        winPos = (winPos + m.Length) & kWindowMask;
-        pending += m.Length;
+    MatchState ms;
+    StepState s = LoadSteps(ctx, ms);
+    while (s.UnpackedLeft >= 0) {
+        RunFastSteps(ctx, s, ms);
+        if (s.UnpackedLeft < 0 || !RunExactStep(ctx, s, ms)) break;
     }
-
-    uint32_t consumed = ConsumedBits(r);
-    ctx->InputPos = consumed >> 3;
-    ctx->InputBit = consumed & 7;
-    ctx->WindowPos = winPos;
-    ctx->UnpackedLeft = left;
-    memcpy(ctx->RecentDistances, history.Recent, sizeof history.Recent);
-    ctx->RecentCount = static_cast<int32_t>(history.Count);
-    ctx->PrevDistance = history.PrevDistance;
-    ctx->PrevLength = static_cast<int32_t>(history.PrevLength);
+    StoreSteps(ctx, s, ms);
 }
 
 }  // namespace
@@ -421,7 +549,6 @@ void DecompressFile(UnpackContext* ctx, uint32_t solid) {
     CheckTrailingTables(ctx);
     FlushWindow(ctx);
 }
-
 void ResetDecoder(UnpackContext* ctx, uint32_t solid) {
     ctx->InputBit = 0;
     ctx->InputPos = 0;

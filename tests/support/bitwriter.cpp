@@ -229,10 +229,10 @@ void LzWriter::Symbol(int literalTableSymbol) {
 
 void LzWriter::Literal(uint8_t byte) { Symbol(byte); }
 
-void LzWriter::Repeat() { Symbol(256); }
+void LzWriter::RepeatLast() { Symbol(256); }
 
-void LzWriter::Recent(int which, int lengthSlot, uint32_t extra) {
-    if (which < 0 || which > 3) Fail("recent slot", which);
+void LzWriter::RecentMatch(int which, int lengthSlot, uint32_t extra) {
+    if (which < 0 || which > 3) Fail("recent distance", which);
     Symbol(257 + which);
     PutSymbol(out, repeatCodes, lengthSlot);
     Slot slot = LengthSlot(lengthSlot);

@@ -51,8 +51,10 @@ struct LzWriter {
     void Tables(const Lengths& lengths, bool keep = false);  // a table set, no 269
     void SwitchTables(const Lengths& lengths, bool keep = false);  // symbol 269 + set
     void Literal(uint8_t byte);
-    void Repeat();                           // symbol 256
-    void Recent(int which, int lengthSlot, uint32_t extra);  // 257..260, which 0..3
+    void RepeatLast();  // symbol 256: the last match again
+    // 257..260: the recent distance which (0 the newest .. 3), a length slot
+    // of the repeat table and its extra bits.
+    void RecentMatch(int which, int lengthSlot, uint32_t extra);
     void ShortMatch(uint32_t distance);      // 261..268, distance 1..256
     void Match(uint32_t length, uint32_t distance);  // 270..297 with the bonuses
     void Symbol(int literalTableSymbol);     // any raw symbol of the literal table

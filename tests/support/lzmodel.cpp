@@ -8,7 +8,7 @@ uint8_t LzModel::Behind(uint32_t distance) const {
 }
 
 void LzModel::Copy(uint32_t length, uint32_t distance) {
-    recent[recentCount & 3] = distance;
+    recentDistances[recentCount & 3] = distance;
     recentCount++;
     prevLength = length;
     prevDistance = distance;
@@ -35,14 +35,14 @@ void LzModel::ShortMatch(LzWriter& w, uint32_t distance) {
     Copy(2, distance);
 }
 
-void LzModel::Recent(LzWriter& w, int which, int lengthSlot, uint32_t extra) {
-    w.Recent(which, lengthSlot, extra);
-    uint32_t distance = recent[(recentCount - 1 - which) & 3];
+void LzModel::RecentMatch(LzWriter& w, int which, int lengthSlot, uint32_t extra) {
+    w.RecentMatch(which, lengthSlot, extra);
+    uint32_t distance = recentDistances[(recentCount - 1 - which) & 3];
     Copy(RecentMatchLength(LengthSlot(lengthSlot).base + extra, distance), distance);
 }
 
-void LzModel::Repeat(LzWriter& w) {
-    w.Repeat();
+void LzModel::RepeatLast(LzWriter& w) {
+    w.RepeatLast();
     Copy(prevLength, prevDistance);
 }
 

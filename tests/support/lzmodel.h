@@ -16,7 +16,8 @@ namespace qvtest {
 
 struct LzModel {
     Bytes output;
-    uint32_t recent[4] = {0, 0, 0, 0};
+    // The decoder's ring: the newest at (recentCount - 1) & 3.
+    uint32_t recentDistances[4] = {0, 0, 0, 0};
     uint32_t recentCount = 0;
     uint32_t prevLength = 0, prevDistance = 0;
 
@@ -29,8 +30,8 @@ struct LzModel {
     void Literal(LzWriter& w, uint8_t byte);
     void Match(LzWriter& w, uint32_t length, uint32_t distance);
     void ShortMatch(LzWriter& w, uint32_t distance);
-    void Recent(LzWriter& w, int which, int lengthSlot, uint32_t extra);
-    void Repeat(LzWriter& w);
+    void RecentMatch(LzWriter& w, int which, int lengthSlot, uint32_t extra);
+    void RepeatLast(LzWriter& w);
 };
 
 // The length a match at a recent distance gets from its slot value.
