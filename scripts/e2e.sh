@@ -61,7 +61,7 @@ installer() {  # the installer file of an architecture
 # --- Build -----------------------------------------------------------------
 if [ "$build" = 1 ]; then
     for arch in x86_64 $([ "$happy_arch" = i686 ] && echo i686); do
-        if scripts/build-installer.sh --arch "$arch" >"$out/build-$arch.log" 2>&1; then
+        if bash scripts/build-installer.sh --arch "$arch" >"$out/build-$arch.log" 2>&1; then
             pass "installer built ($arch, $(stat -c %s "$(installer "$arch")") bytes)"
         else
             tail -n 20 "$out/build-$arch.log"

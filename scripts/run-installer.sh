@@ -35,7 +35,7 @@ case $arch in
 esac
 
 if [ "$build" = 1 ]; then
-    scripts/build-installer.sh --arch "$arch" || exit 1
+    bash scripts/build-installer.sh --arch "$arch" || exit 1
 fi
 [ -f "$installer" ] || { echo "run-installer: $installer is missing" >&2; exit 1; }
 

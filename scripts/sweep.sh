@@ -35,7 +35,7 @@ done
 installer=$root/build/quorvanel-setup.exe
 stage=$root/build/stage-i686
 if [ "$build" = 1 ]; then
-    scripts/build-installer.sh --arch i686 >build/sweep-build.log 2>&1 ||
+    bash scripts/build-installer.sh --arch i686 >build/sweep-build.log 2>&1 ||
         { tail -n 30 build/sweep-build.log; exit 1; }
     cmake --build build/native -j 2 --target qvsweep qvinstall >build/sweep-tools.log 2>&1 ||
         { tail -n 30 build/sweep-tools.log; exit 1; }

@@ -11,6 +11,15 @@ passed=0
 failed=0
 failures=()
 
+# Runs a stage's script with bash, so that a lost execute bit does not skip
+# it; a missing script fails the stage.
+run_script() {
+    local script=$1
+    shift
+    [ -f "$script" ] || { echo "$script is missing"; return 1; }
+    bash "$script" "$@"
+}
+
 stage() {
     local name=$1
     shift
@@ -42,9 +51,7 @@ sanitized() {
     build build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
         -DCMAKE_CXX_COMPILER=clang++ -DQV_SANITIZE=ON -DQV_FUZZ=ON &&
         ctest --test-dir build/sanitize -j "$jobs" --output-on-failure || return 1
-    if [ -x scripts/fuzz.sh ]; then
-        scripts/fuzz.sh build/sanitize
-    fi
+    run_script scripts/fuzz.sh build/sanitize
 }
 
 # Each Windows run starts with a fresh Wine server, so that nothing left by an
@@ -67,11 +74,10 @@ windows() {  # windows ARCH
 }
 
 end_to_end() {
-    [ -x scripts/e2e.sh ] || { echo "no end-to-end script yet"; return 0; }
-    scripts/e2e.sh
+    run_script scripts/e2e.sh
 }
 
-stage "install dependencies" bash scripts/deps.sh || true
+stage "install dependencies" run_script scripts/deps.sh || true
 mkdir -p build
 # shellcheck source=lib/xvfb.sh
 source scripts/lib/xvfb.sh
@@ -89,7 +95,7 @@ stage "sanitizer build, unit tests and fuzzing" sanitized
 stage "64-bit Windows build, tests under Wine" windows x86_64
 stage "32-bit Windows build, tests under Wine" windows i686
 stage "end-to-end runs of the installer" end_to_end
-stage "damaged and signed installers" bash scripts/sweep.sh
+stage "damaged and signed installers" run_script scripts/sweep.sh
 
 echo
 if [ "$failed" -gt 0 ]; then

@@ -66,9 +66,9 @@ struct ReaderTest : ::testing::Test {
         SeekFile(ctx->ArchiveFile,
                  static_cast<int32_t>(ctx->ArchiveHeader.HeaderSize - ctx->ArchiveHeaderRead), 1);
     }
-    // The driver's walk: the stored names of the file blocks delivered, with
-    // "<sub>" for each sub-block reported.
-    std::vector<std::string> Walk(int request = 0x8074) {
+    // The blocks the reader stops on, one search after another: the stored
+    // names of the file blocks, with "<sub>" for each sub-block reported.
+    std::vector<std::string> BlocksFound(int request = 0x8074) {
         std::vector<std::string> seen;
         for (int guard = 0; guard < 1000; guard++) {
             if (SeekNextBlock(ctx, request) <= 0) return seen;
@@ -267,7 +267,7 @@ TEST_F(ReaderTest, ShippedLayoutDeliversEveryFileAndEndsAfterTheEndBlock) {
     Append(archive, EndBlock(94));
     OpenArchive(archive);
     EXPECT_EQ(3u, ctx->ArchiveKind);
-    EXPECT_EQ(names, Walk());
+    EXPECT_EQ(names, BlocksFound());
     EXPECT_EQ(static_cast<int32_t>(archive.size()), Position());
     EXPECT_EQ(0, SeekNextBlock(ctx, 0x8074)) << "stays at the end";
 }
@@ -289,9 +289,9 @@ TEST_F(ReaderTest, SubBlockIsReportedOnlyWhenAskedFor) {
     EXPECT_EQ(static_cast<int32_t>(subStart + sub.size()), ctx->NextBlock);
 
     OpenArchive(data);
-    EXPECT_EQ((std::vector<std::string>{"FIRST", "<sub>", "SECOND"}), Walk(0x8074));
+    EXPECT_EQ((std::vector<std::string>{"FIRST", "<sub>", "SECOND"}), BlocksFound(0x8074));
     OpenArchive(data);
-    EXPECT_EQ((std::vector<std::string>{"FIRST", "SECOND"}), Walk(0x0074));
+    EXPECT_EQ((std::vector<std::string>{"FIRST", "SECOND"}), BlocksFound(0x0074));
 }
 
 TEST_F(ReaderTest, OtherBlocksAreSteppedOverByTheirSizesAlone) {
@@ -305,7 +305,7 @@ TEST_F(ReaderTest, OtherBlocksAreSteppedOverByTheirSizesAlone) {
     Bytes carrying = RawBlock(kBlockRecovery, 0x8000, 20, withData, Bytes(100, 0x74));
     OpenArchive(ArchiveOf({FileBlock(File("ONE", 5)), endLike, FileBlock(File("TWO", 5)), carrying,
                            FileBlock(File("THREE", 5))}));
-    EXPECT_EQ((std::vector<std::string>{"ONE", "TWO", "THREE"}), Walk());
+    EXPECT_EQ((std::vector<std::string>{"ONE", "TWO", "THREE"}), BlocksFound());
     EXPECT_EQ(kStopEndOfData, ctx->BlockStop);
 }
 
@@ -314,7 +314,7 @@ TEST_F(ReaderTest, UnknownBlockTypeStopsAMarkerArchiveButNotAnOldOne) {
     PutU32(withData, 100);
     Bytes unknown = RawBlock(0x7A, 0x8000, 20, withData, Bytes(100, 0x74));
     OpenArchive(ArchiveOf({FileBlock(File("ONE", 5)), unknown, FileBlock(File("TWO", 5))}));
-    EXPECT_EQ((std::vector<std::string>{"ONE"}), Walk());
+    EXPECT_EQ((std::vector<std::string>{"ONE"}), BlocksFound());
     EXPECT_EQ(kStopUnknownType, ctx->BlockStop);
     EXPECT_EQ(7 + 13 + 32 + 3 + 5, ctx->BlockStart) << "where the damage is";
 
@@ -323,7 +323,7 @@ TEST_F(ReaderTest, UnknownBlockTypeStopsAMarkerArchiveButNotAnOldOne) {
     old[5] = 13;  // HeaderSize
     OpenArchive(Concat({ImagePrefix(4096, true), old, FileBlock(File("ONE", 5)), unknown, FileBlock(File("TWO", 5))}));
     EXPECT_EQ(1u, ctx->ArchiveFormat);
-    EXPECT_EQ((std::vector<std::string>{"ONE", "TWO"}), Walk());
+    EXPECT_EQ((std::vector<std::string>{"ONE", "TWO"}), BlocksFound());
 }
 
 TEST_F(ReaderTest, FileHeaderWithADamagedTypeByteIsNotSteppedOver) {
@@ -331,7 +331,7 @@ TEST_F(ReaderTest, FileHeaderWithADamagedTypeByteIsNotSteppedOver) {
         Bytes retyped = FileBlock(File("LOST", 5));
         retyped[2] = type;
         OpenArchive(ArchiveOf({FileBlock(File("ONE", 5)), retyped}));
-        EXPECT_EQ((std::vector<std::string>{"ONE"}), Walk());
+        EXPECT_EQ((std::vector<std::string>{"ONE"}), BlocksFound());
         EXPECT_EQ(kStopRetypedFile, ctx->BlockStop) << int(type);
     }
 }
@@ -342,12 +342,12 @@ TEST_F(ReaderTest, OnlyZeroPaddingBeforeTheEndIsACleanEnd) {
         Bytes zeros = archive;
         zeros.resize(archive.size() + padding, 0);
         OpenArchive(zeros);
-        EXPECT_EQ((std::vector<std::string>{"ONE"}), Walk());
+        EXPECT_EQ((std::vector<std::string>{"ONE"}), BlocksFound());
         EXPECT_EQ(kStopEndOfData, ctx->BlockStop) << padding << " zero bytes";
         Bytes junk = zeros;
         junk.back() = 0x33;
         OpenArchive(junk);
-        EXPECT_EQ((std::vector<std::string>{"ONE"}), Walk());
+        EXPECT_EQ((std::vector<std::string>{"ONE"}), BlocksFound());
         EXPECT_NE(kStopEndOfData, ctx->BlockStop) << padding << " bytes of junk";
     }
 }
@@ -390,7 +390,7 @@ TEST_F(ReaderTest, WholeRequestStopsOnAnyBlockAndLeavesTheEntryAlone) {
 TEST_F(ReaderTest, HeaderSizeBelowSevenEndsTheWalk) {
     OpenArchive(ArchiveOf({FileBlock(File("ONE", 5)), RawBlock(0x74, 0x8000, 6, Bytes(30, 0)),
                            FileBlock(File("TWO", 5))}));
-    EXPECT_EQ((std::vector<std::string>{"ONE"}), Walk());
+    EXPECT_EQ((std::vector<std::string>{"ONE"}), BlocksFound());
     EXPECT_EQ(6, ctx->EntryHeader.HeaderSize) << "the rejected block's fields";
     EXPECT_EQ(kStopShortHeader, ctx->BlockStop);
 }
@@ -405,7 +405,7 @@ TEST_F(ReaderTest, BlockThatWouldNotMoveForwardEndsTheWalk) {
             Bytes block = FileBlock(huge);
             block[2] = type;
             OpenArchive(ArchiveOf({FileBlock(File("ONE", 5)), block, FileBlock(File("TWO", 5))}));
-            EXPECT_EQ((std::vector<std::string>{"ONE"}), Walk())
+            EXPECT_EQ((std::vector<std::string>{"ONE"}), BlocksFound())
                 << std::hex << "packed size " << packed << " type " << int(type);
             EXPECT_EQ(kStopNoProgress, ctx->BlockStop);
         }
@@ -430,7 +430,7 @@ TEST_F(ReaderTest, BlockCutShortByTheEndOfTheFile) {
     Bytes data = ArchiveOf({FileBlock(File("A-MUCH-LONGER-NAME.TXT", 3)), FileBlock(cut)});
     data.resize(data.size() - 7);
     OpenArchive(data);
-    EXPECT_EQ((std::vector<std::string>{"A-MUCH-LONGER-NAME.TXT"}), Walk());
+    EXPECT_EQ((std::vector<std::string>{"A-MUCH-LONGER-NAME.TXT"}), BlocksFound());
     EXPECT_EQ(kStopPastEnd, ctx->BlockStop);
 
     // Behind the old signature the name holds only what was there.
@@ -439,12 +439,12 @@ TEST_F(ReaderTest, BlockCutShortByTheEndOfTheFile) {
     Bytes oldData = Concat({ImagePrefix(4096, true), old, FileBlock(File("A-MUCH-LONGER-NAME.TXT", 3)), FileBlock(cut)});
     oldData.resize(oldData.size() - 7);
     OpenArchive(oldData);
-    EXPECT_EQ((std::vector<std::string>{"A-MUCH-LONGER-NAME.TXT", "ABC"}), Walk());
+    EXPECT_EQ((std::vector<std::string>{"A-MUCH-LONGER-NAME.TXT", "ABC"}), BlocksFound());
 }
 
 TEST_F(ReaderTest, SlashesInNamesBecomeBackslashes) {
     OpenArchive(ArchiveOf({FileBlock(File("DIR/SUB/FILE.TXT", 1)), FileBlock(File("A\\B/C", 1))}));
-    EXPECT_EQ((std::vector<std::string>{"DIR\\SUB\\FILE.TXT", "A\\B\\C"}), Walk());
+    EXPECT_EQ((std::vector<std::string>{"DIR\\SUB\\FILE.TXT", "A\\B\\C"}), BlocksFound());
     EXPECT_EQ(1, IsPathSeparator('/'));
     EXPECT_EQ(1, IsPathSeparator('\\'));
     EXPECT_EQ(0, IsPathSeparator(':'));
@@ -512,7 +512,7 @@ TEST_F(ReaderTest, LongerMainHeaderIsSkippedByTheCaller) {
     OpenArchive(Concat({Marker(), MainHeader(0x0008, 25), FileBlock(File("AFTER", 2))}));
     EXPECT_EQ(25, ctx->ArchiveHeader.HeaderSize);
     EXPECT_EQ(7 + 25, Position());
-    EXPECT_EQ((std::vector<std::string>{"AFTER"}), Walk());
+    EXPECT_EQ((std::vector<std::string>{"AFTER"}), BlocksFound());
 }
 
 }  // namespace

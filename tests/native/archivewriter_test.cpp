@@ -54,32 +54,32 @@ std::string WriteArchiveFile(std::vector<PackSource>* sources, int level, const 
     return path;
 }
 
-struct Walked {
+struct StoredHeaders {
     std::vector<FileBlockHeader> headers;
     std::vector<Bytes> rawHeaders;
-    int kind = 0;
+    bool found = false;
 };
 
-// Walks the archive with the installer's reader, keeping each file header
-// and its raw bytes.
-Walked Walk(const std::string& path) {
-    Walked w;
+// The file headers of an archive as the installer's walk delivers them,
+// each with its raw bytes; the main header is checked on the way.
+StoredHeaders ReadStoredHeaders(const std::string& path) {
+    StoredHeaders w;
     Bytes file = qvtest::ReadFileBytes(path);
     UnpackContext* ctx = CreateUnpackContext();
-    FileStream* f = OpenStream(path.c_str(), "rb", kStreamShareAll);
-    ctx->ArchiveFile = f;
-    w.kind = LocateArchive(ctx);
-    if (w.kind) {
+    ctx->ArchivePath = path.c_str();
+    ArchiveWalk walk;
+    w.found = OpenArchiveWalk(&walk, ctx) == kWalkOpened;
+    if (w.found) {
         EXPECT_EQ(ctx->ArchiveHeader.BlockFlags, 0x0008);
-        EXPECT_EQ(ctx->ArchiveHeader.HeaderCrc, qvtest::HeaderCrc(file.data() + TellFile(f) - 13, 13));
-        while (SeekNextBlock(ctx, 0x8074) > 0) {
+        EXPECT_EQ(ctx->ArchiveHeader.HeaderCrc,
+                  qvtest::HeaderCrc(file.data() + walk.ArchiveStart + kMarkerSize, kMainHeaderSize));
+        while (NextArchiveEntry(&walk) == kWalkFile) {
             w.headers.push_back(ctx->EntryHeader);
             size_t size = ctx->EntryHeader.HeaderSize;
             w.rawHeaders.emplace_back(file.begin() + ctx->BlockStart, file.begin() + ctx->BlockStart + size);
-            SeekFile(f, ctx->NextBlock, kSeekFromStart);
         }
+        CloseArchiveWalk(&walk);
     }
-    CloseFile(f);
     FreeAndClear(&ctx);
     return w;
 }
@@ -90,8 +90,8 @@ TEST(ArchiveWriter, HeadersAsTheInstallerReadsThem) {
     std::string error;
     ASSERT_TRUE(CollectSources(dir, "", -1, &sources, &error)) << error;
     std::string path = WriteArchiveFile(&sources, 4);
-    Walked w = Walk(path);
-    ASSERT_EQ(w.kind, 1);
+    StoredHeaders w = ReadStoredHeaders(path);
+    ASSERT_TRUE(w.found);
     ASSERT_EQ(w.headers.size(), 4u);
     const char* names[] = {"QUORZIP.SET", "b.txt", "empty", "sub\\a.bin"};  // byte-wise order
     const uint32_t sizes[] = {3, 5000, 0, 70000};
@@ -187,7 +187,7 @@ TEST(InstallerBuilder, AcceptsImagesTheScanSeesPast) {
     ASSERT_TRUE(CollectSources(dir, "", -1, &sources, &error));
     std::string path = WriteArchiveFile(&sources, 3, decoy);
     EXPECT_TRUE(CheckArchiveLocated(path, decoy.size(), &error)) << error;
-    EXPECT_EQ(Walk(path).headers.size(), 4u);
+    EXPECT_EQ(ReadStoredHeaders(path).headers.size(), 4u);
     EXPECT_TRUE(VerifyArchiveFile(path, sources, nullptr, nullptr, &error)) << error;
 }
 

@@ -1,6 +1,7 @@
-// Test-side driver for the decoder: runs entries through DecompressFile
-// from an in-memory archive stream into an in-memory output stream, the way
-// the install driver sets up each entry.
+// Test-side driver for the decoder: runs one entry through DecompressFile
+// (or a decoder of the same contract) from a temporary archive stream into a
+// temporary output stream, with the per-entry fields set as the archive
+// walk's DecodeArchiveEntry sets them.
 #ifndef QUORVANEL_TESTS_SUPPORT_UNPACK_HARNESS_H
 #define QUORVANEL_TESTS_SUPPORT_UNPACK_HARNESS_H
 
@@ -33,7 +34,7 @@ struct Result {
 };
 
 // One installation's context and window, zero-filled, with the CRC table
-// built and the audio table references set.
+// built.
 struct Session {
     UnpackContext* ctx;
     uint8_t* window;
