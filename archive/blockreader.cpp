@@ -19,6 +19,7 @@
 
 #include "archive/checksum.h"
 #include "archive/peimage.h"
+#include "base/littleendian.h"
 #include "base/stream.h"
 
 namespace {
@@ -27,13 +28,6 @@ enum { kSignaturePadding = 8 };
 
 // The fixed fields of a file header: everything before Name.
 const size_t kFixedFieldsSize = offsetof(FileBlockHeader, Name);
-
-uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t GetU32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 uint32_t HostAttributes(const FileBlockHeader* header) {
     return (header->BlockFlags & kFileDictionaryBits) == kFileDictionaryBits ? kAttrDirectory : kAttrArchive;
@@ -70,12 +64,12 @@ int32_t FindArchiveEnd(FileStream* stream) {
 
 // Decodes the 13 fixed bytes of a main header from raw.
 void DecodeMainHeader(const uint8_t* b, MainBlockHeader* h) {
-    h->HeaderCrc = GetU16(b);
-    h->BlockType = b[2];
-    h->BlockFlags = GetU16(b + 3);
-    h->HeaderSize = GetU16(b + 5);
-    h->Reserved16 = GetU16(b + 7);
-    h->Reserved32 = GetU32(b + 9);
+    h->HeaderCrc = LoadU16(b + kFieldHeaderCrc);
+    h->BlockType = b[kFieldBlockType];
+    h->BlockFlags = LoadU16(b + kFieldBlockFlags);
+    h->HeaderSize = LoadU16(b + kFieldHeaderSize);
+    h->Reserved16 = LoadU16(b + kMainFieldReserved16);
+    h->Reserved32 = LoadU32(b + kMainFieldReserved32);
 }
 
 // Reads a main header at the current position into ArchiveHeader; true
@@ -96,20 +90,34 @@ int ReadFileHeader(UnpackContext* ctx, uint8_t* raw) {
     memset(raw, 0, kFileHeaderSize);  // bytes past the end decode as zero
     int n = static_cast<int>(ReadArchiveBytes(ctx, raw, kFileHeaderSize));
     FileBlockHeader* h = &ctx->EntryHeader;
-    h->HeaderCrc = GetU16(raw);
-    h->BlockType = raw[2];
-    h->BlockFlags = GetU16(raw + 3);
-    h->HeaderSize = GetU16(raw + 5);
-    h->PackedSize = GetU32(raw + kAddSizeOffset);
-    h->UnpackedSize = GetU32(raw + 11);
-    h->HostSystem = raw[15];
-    h->DataCrc = GetU32(raw + 16);
-    h->DosDateTime = GetU32(raw + 20);
-    h->VersionNeeded = raw[24];
-    h->MethodCode = raw[25];
-    h->NameLength = GetU16(raw + 26);
-    h->Attributes = GetU32(raw + 28);
+    h->HeaderCrc = LoadU16(raw + kFieldHeaderCrc);
+    h->BlockType = raw[kFieldBlockType];
+    h->BlockFlags = LoadU16(raw + kFieldBlockFlags);
+    h->HeaderSize = LoadU16(raw + kFieldHeaderSize);
+    h->PackedSize = LoadU32(raw + kFileFieldPackedSize);
+    h->UnpackedSize = LoadU32(raw + kFileFieldUnpackedSize);
+    h->HostSystem = raw[kFileFieldHostSystem];
+    h->DataCrc = LoadU32(raw + kFileFieldDataCrc);
+    h->DosDateTime = LoadU32(raw + kFileFieldDosDateTime);
+    h->VersionNeeded = raw[kFileFieldVersionNeeded];
+    h->MethodCode = raw[kFileFieldMethodCode];
+    h->NameLength = LoadU16(raw + kFileFieldNameLength);
+    h->Attributes = LoadU32(raw + kFileFieldAttributes);
     return n;
+}
+
+// Reads count more bytes of a header from the archive stream into the
+// running checksum; false when the stream ends first.
+bool ChecksumFurtherBytes(UnpackContext* ctx, uint32_t* crc, uint32_t count) {
+    while (count > 0) {
+        uint8_t chunk[256];
+        uint32_t take = count < sizeof chunk ? count : static_cast<uint32_t>(sizeof chunk);
+        size_t got = ReadArchiveBytes(ctx, chunk, take);
+        *crc = Crc32Update(ctx, *crc, chunk, static_cast<uint32_t>(got));
+        if (got != take) return false;
+        count -= take;
+    }
+    return true;
 }
 
 // Reads the name of the file header in raw (NameLength bytes; Name keeps at
@@ -124,21 +132,12 @@ bool ReadNameAndCheck(UnpackContext* ctx, const uint8_t* raw) {
     memset(h->Name, 0, sizeof h->Name);
     size_t got = ReadArchiveBytes(ctx, h->Name, kept);
     uint32_t crc = 0xFFFFFFFFu;
-    crc = Crc32Update(ctx, crc, raw + 2, kFileHeaderSize - 2);
+    crc = Crc32Update(ctx, crc, raw + kChecksumFrom, kFileHeaderSize - kChecksumFrom);
     crc = Crc32Update(ctx, crc, h->Name, static_cast<uint32_t>(got));
     // The rest of a longer name counts for the checksum only.
-    uint32_t rest = stored - kept;
-    while (rest > 0 && got == kept) {
-        uint8_t chunk[256];
-        uint32_t take = rest < sizeof chunk ? rest : static_cast<uint32_t>(sizeof chunk);
-        size_t more = ReadArchiveBytes(ctx, chunk, take);
-        crc = Crc32Update(ctx, crc, chunk, static_cast<uint32_t>(more));
-        if (more != take) got = 0;  // cut short
-        rest -= take;
-    }
+    bool whole = got == kept && ChecksumFurtherBytes(ctx, &crc, stored - kept);
     h->NameLength = static_cast<uint16_t>(kept);
     h->Name[kept] = '\0';
-    bool whole = got == kept && rest == 0;
     return whole && static_cast<uint16_t>(~crc) == h->HeaderCrc;
 }
 
@@ -151,17 +150,9 @@ bool IsRetypedFileHeader(UnpackContext* ctx, const uint8_t* raw, int n) {
     if (n < kFileHeaderSize || h->HeaderSize < kFileHeaderSize + h->NameLength) return false;
     uint8_t fixed[kFileHeaderSize];
     memcpy(fixed, raw, sizeof fixed);
-    fixed[2] = kBlockFile;
-    uint32_t crc = Crc32Update(ctx, 0xFFFFFFFFu, fixed + 2, kFileHeaderSize - 2);
-    uint32_t left = h->NameLength;
-    while (left > 0) {
-        uint8_t chunk[256];
-        uint32_t take = left < sizeof chunk ? left : static_cast<uint32_t>(sizeof chunk);
-        if (ReadArchiveBytes(ctx, chunk, take) != take) return false;
-        crc = Crc32Update(ctx, crc, chunk, take);
-        left -= take;
-    }
-    return static_cast<uint16_t>(~crc) == h->HeaderCrc;
+    fixed[kFieldBlockType] = kBlockFile;
+    uint32_t crc = Crc32Update(ctx, 0xFFFFFFFFu, fixed + kChecksumFrom, kFileHeaderSize - kChecksumFrom);
+    return ChecksumFurtherBytes(ctx, &crc, h->NameLength) && static_cast<uint16_t>(~crc) == h->HeaderCrc;
 }
 
 bool AllZero(const uint8_t* p, int n) {

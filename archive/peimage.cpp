@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "base/littleendian.h"
+
 #include "base/stream.h"
 
 namespace {
@@ -24,11 +26,6 @@ enum {
     kMaxNewHeader = 0x10000  // where the PE header may begin at the latest
 };
 
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t U32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
 
 bool ReadAt(FileStream* stream, uint32_t offset, uint8_t* buffer, size_t count) {
     return SeekFile(stream, static_cast<int32_t>(offset), kSeekFromStart) == 0 &&
@@ -40,7 +37,7 @@ bool ReadAt(FileStream* stream, uint32_t offset, uint8_t* buffer, size_t count) 
 bool FindCertificateTableEntry(FileStream* stream, uint32_t* entryOffset) {
     uint8_t dos[kDosHeaderSize];
     if (!ReadAt(stream, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
-    uint32_t pe = U32(dos + kNewHeaderPointer);
+    uint32_t pe = LoadU32(dos + kNewHeaderPointer);
     if (pe < kDosHeaderSize || pe > kMaxNewHeader) return false;
     // Signature, COFF header and the optional header up to the end of the
     // certificate table's entry in the larger of the two layouts.
@@ -52,16 +49,16 @@ bool FindCertificateTableEntry(FileStream* stream, uint32_t* entryOffset) {
     if (got < 4 + kCoffHeaderSize + 2 || memcmp(h, "PE\0\0", 4) != 0) return false;
     const uint8_t* coff = h + 4;
     const uint8_t* optional = coff + kCoffHeaderSize;
-    uint32_t optionalSize = U16(coff + kOptionalHeaderSizeOffset);
+    uint32_t optionalSize = LoadU16(coff + kOptionalHeaderSizeOffset);
     uint32_t countAt, directories;
-    switch (U16(optional)) {
+    switch (LoadU16(optional)) {
         case kMagicPe32: countAt = kDirectoryCountPe32; directories = kDirectoriesPe32; break;
         case kMagicPe32Plus: countAt = kDirectoryCountPe32Plus; directories = kDirectoriesPe32Plus; break;
         default: return false;
     }
     uint32_t entry = directories + kCertificateDirectory * kDirectorySize;
     if (optionalSize < entry + kDirectorySize || got < 4 + kCoffHeaderSize + entry + kDirectorySize) return false;
-    if (U32(optional + countAt) <= kCertificateDirectory) return false;
+    if (LoadU32(optional + countAt) <= kCertificateDirectory) return false;
     *entryOffset = pe + 4 + kCoffHeaderSize + entry;
     return true;
 }
@@ -70,7 +67,7 @@ bool FindCertificateTable(FileStream* stream, uint32_t* offset, uint32_t* size) 
     uint32_t entry;
     uint8_t b[kDirectorySize];
     if (!FindCertificateTableEntry(stream, &entry) || !ReadAt(stream, entry, b, sizeof b)) return false;
-    *offset = U32(b);
-    *size = U32(b + 4);
+    *offset = LoadU32(b);
+    *size = LoadU32(b + 4);
     return *offset != 0 && *size != 0;
 }

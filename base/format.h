@@ -95,6 +95,31 @@ enum {
     kMaxStoredName = 259  // name bytes the reader keeps (a 260-byte buffer with its NUL)
 };
 
+// Where the fields of the block headers stand, counted from the block's
+// first byte: the reader, the writer and the stub check take them from here.
+enum {
+    // Every block.
+    kFieldHeaderCrc = 0,   // u16: the low 16 bits of the complemented CRC-32 ...
+    kChecksumFrom = 2,     // ... of the header from this offset on
+    kFieldBlockType = 2,   // u8
+    kFieldBlockFlags = 3,  // u16
+    kFieldHeaderSize = 5,  // u16
+    // Main header (kMainHeaderSize bytes).
+    kMainFieldReserved16 = 7,  // u16
+    kMainFieldReserved32 = 9,  // u32
+    // File header (kFileHeaderSize fixed bytes, then the name).
+    kFileFieldPackedSize = kAddSizeOffset,  // u32: the add-size
+    kFileFieldUnpackedSize = 11,            // u32
+    kFileFieldHostSystem = 15,              // u8
+    kFileFieldDataCrc = 16,                 // u32
+    kFileFieldDosDateTime = 20,             // u32: MS-DOS date (high half) and time
+    kFileFieldVersionNeeded = 24,           // u8
+    kFileFieldMethodCode = 25,              // u8
+    kFileFieldNameLength = 26,              // u16
+    kFileFieldAttributes = 28,              // u32
+    kFileFieldName = kFileHeaderSize        // NameLength bytes
+};
+
 // The block types the format defines. In an archive with the marker any
 // other type is damage, not a block to step over.
 inline bool IsKnownBlockType(uint32_t type) { return type >= kBlockMarker && type <= kBlockRecovery; }

@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "base/dostime.h"
 #include "install/platform.h"
 
 namespace {
@@ -72,15 +73,15 @@ namespace {
 // The last-write time of an MS-DOS date and time taken as local time, with
 // the last-access time left alone; false when it names no time.
 bool DosWriteTimes(uint32_t dosDateTime, struct timespec times[2]) {
-    uint32_t date = dosDateTime >> 16, time = dosDateTime & 0xFFFF;
+    DosTimeFields f = UnpackDosDateTime(dosDateTime);
     struct tm tm;
     memset(&tm, 0, sizeof tm);
-    tm.tm_year = static_cast<int>((date >> 9) & 0x7F) + 80;
-    tm.tm_mon = static_cast<int>((date >> 5) & 0x0F) - 1;
-    tm.tm_mday = static_cast<int>(date & 0x1F);
-    tm.tm_hour = static_cast<int>((time >> 11) & 0x1F);
-    tm.tm_min = static_cast<int>((time >> 5) & 0x3F);
-    tm.tm_sec = static_cast<int>((time & 0x1F) * 2);
+    tm.tm_year = static_cast<int>(f.Year) - 1900;
+    tm.tm_mon = static_cast<int>(f.Month) - 1;
+    tm.tm_mday = static_cast<int>(f.Day);
+    tm.tm_hour = static_cast<int>(f.Hour);
+    tm.tm_min = static_cast<int>(f.Minute);
+    tm.tm_sec = static_cast<int>(f.Second);
     tm.tm_isdst = -1;  // the stored time is local wall-clock time
     time_t when = mktime(&tm);
     if (when == static_cast<time_t>(-1)) return false;

@@ -9,6 +9,9 @@
 #include <random>
 #include <system_error>
 
+#include "base/dostime.h"
+#include "base/littleendian.h"
+
 namespace fs = std::filesystem;
 
 namespace qvtest {
@@ -25,10 +28,7 @@ uint32_t Crc32Raw(uint32_t crc, const uint8_t* data, size_t size) {
     return crc;
 }
 
-void SetU16(Bytes& out, size_t at, uint16_t v) {
-    out[at] = static_cast<uint8_t>(v);
-    out[at + 1] = static_cast<uint8_t>(v >> 8);
-}
+void SetU16(Bytes& out, size_t at, uint16_t v) { StoreU16(&out[at], v); }
 
 // Every test process works in a directory of its own under the test
 // temporary directory, removed when the process ends.
@@ -82,13 +82,13 @@ std::string Native(const fs::path& path) { return fs::path(path).make_preferred(
 void PutU8(Bytes& out, uint8_t v) { out.push_back(v); }
 
 void PutU16(Bytes& out, uint16_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
+    out.resize(out.size() + 2);
+    StoreU16(&out[out.size() - 2], v);
 }
 
 void PutU32(Bytes& out, uint32_t v) {
-    PutU16(out, static_cast<uint16_t>(v));
-    PutU16(out, static_cast<uint16_t>(v >> 16));
+    out.resize(out.size() + 4);
+    StoreU32(&out[out.size() - 4], v);
 }
 
 void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
@@ -112,9 +112,9 @@ uint16_t HeaderCrc(const uint8_t* header, size_t size) {
 }
 
 uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int second) {
-    uint32_t date = static_cast<uint32_t>(((year - 1980) << 9) | (month << 5) | day);
-    uint32_t time = static_cast<uint32_t>((hour << 11) | (minute << 5) | (second / 2));
-    return (date << 16) | time;
+    DosTimeFields f = {static_cast<uint32_t>(year),   static_cast<uint32_t>(month),  static_cast<uint32_t>(day),
+                       static_cast<uint32_t>(hour),   static_cast<uint32_t>(minute), static_cast<uint32_t>(second)};
+    return PackDosDateTime(&f);
 }
 
 Bytes Marker() { return Bytes{0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00}; }

@@ -1,0 +1,24 @@
+// Little-endian fields, as the archive and the PE image store them: the
+// one place that reads and writes them byte by byte.
+#ifndef QUORVANEL_BASE_LITTLEENDIAN_H
+#define QUORVANEL_BASE_LITTLEENDIAN_H
+
+#include <stdint.h>
+
+inline uint16_t LoadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+inline uint32_t LoadU32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+
+inline void StoreU16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+inline void StoreU32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; i++) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+#endif
