@@ -76,13 +76,19 @@ void DeleteExistingFile(void* owner, const char* path) {
 
 bool MoveIntoPlace(const char* from, const char* target) {
     uint32_t attributes;
-    bool exists = PlatformGetAttributes(target, &attributes) == kPlatformDone;
-    if (exists && (attributes & kAttrDirectory)) return false;
     if (UsesLegacyFamily()) {
+        bool exists = PlatformGetAttributes(target, &attributes) == kPlatformDone;
+        if (exists && (attributes & kAttrDirectory)) return false;
         if (exists) DeleteExistingFile(NULL, target);
         return PlatformMoveFile(from, target) == kPlatformDone;
     }
-    if (exists && (attributes & kAttrReadOnly)) PlatformSetAttributes(target, attributes & ~kAttrReadOnly);
+    // Tried at once: most targets are new or plainly writable, and one call
+    // settles them. Only a refused move asks what stands there.
+    if (PlatformMoveReplacing(from, target) == kPlatformDone) return true;
+    if (PlatformGetAttributes(target, &attributes) != kPlatformDone || (attributes & kAttrDirectory) ||
+        !(attributes & kAttrReadOnly))
+        return false;
+    PlatformSetAttributes(target, attributes & ~kAttrReadOnly);
     return PlatformMoveReplacing(from, target) == kPlatformDone;
 }
 

@@ -463,6 +463,17 @@ TEST_F(DriverTest, TemporaryNamesStepAroundWhatIsThere) {
     EXPECT_EQ((std::vector<std::string>{"A.TXT", "B.TXT", "~qv0000.tmp", "~qv0001.tmp/"}), ListTree(target));
 }
 
+TEST_F(DriverTest, EmptyDirectoryAtTheTargetPathIsLeftAndReported) {
+    ASSERT_EQ(0, CreatePathTree(CorePath(InTarget("A.TXT")).c_str()));
+    for (int legacy : {0, 1}) {
+        SetLegacyFamilyForTests(legacy);
+        gErrorCaptions.clear();
+        EXPECT_EQ(1u, Install(Archive({Entry("A.TXT", "a file")})));
+        EXPECT_EQ((std::vector<std::string>{TargetCore() + "A.TXT"}), gErrorCaptions);
+        EXPECT_EQ((std::vector<std::string>{"A.TXT/"}), ListTree(target)) << "no temporary file left";
+    }
+}
+
 TEST_F(DriverTest, DirectoryAtTheTargetPathIsLeftAndReported) {
     ASSERT_EQ(0, CreatePathTree(CorePath(InTarget("A.TXT")).c_str()));
     WriteInTarget("A.TXT/inside", "kept");
