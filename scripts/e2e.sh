@@ -204,6 +204,22 @@ compare_tree() {  # compare_tree STAGE DIR [NAME-TO-SKIP]
     [ "$problems" -eq 0 ]
 }
 
+# Checks that Program Manager (Wine's shell) made the group Quorvanel with a
+# link to the installed QRVNL.EXE; WHAT qualifies the result's name.
+expect_group() {  # expect_group WHAT
+    local menu link check="Start Menu group Quorvanel with a link to QRVNL.EXE${1:+ $1}"
+    if menu=$(qv_start_menu) && [ -d "$menu/Quorvanel" ]; then
+        link=$(find "$menu/Quorvanel" -name '*.lnk' -print -quit)
+        if [ -n "$link" ] && grep -aq 'QRVNL.EXE' "$link"; then
+            pass "$check ($(basename "$link"))"
+        else
+            fail "$check" "no link to QRVNL.EXE in $menu/Quorvanel"
+        fi
+    else
+        fail "$check" "no group directory"
+    fi
+}
+
 # --- The happy path: default target, Enter, success ------------------------
 scenario_happy() {
     local arch=$happy_arch tag="($happy_arch)"
@@ -254,17 +270,7 @@ scenario_happy() {
         fail "installed tree equals the product (bytes, times, attributes)" "$(echo "$problems" | head -n 5 | tr '\n' ';')"
     fi
     expect "registry Dir holds the target" "$default_target" "$(qv_registry_dir)"
-    local menu link
-    if menu=$(qv_start_menu) && [ -d "$menu/Quorvanel" ]; then
-        link=$(find "$menu/Quorvanel" -name '*.lnk' -print -quit)
-        if [ -n "$link" ] && grep -aq 'QRVNL.EXE' "$link"; then
-            pass "Start Menu group Quorvanel with a link to QRVNL.EXE ($(basename "$link"))"
-        else
-            fail "Start Menu group Quorvanel with a link to QRVNL.EXE" "no link to QRVNL.EXE in $menu/Quorvanel"
-        fi
-    else
-        fail "Start Menu group Quorvanel with a link to QRVNL.EXE" "no group directory"
-    fi
+    expect_group ""
 }
 
 # --- Exit: ends with 0, installs nothing ------------------------------------
@@ -591,6 +597,7 @@ scenario_windows_version() {  # scenario_windows_version LABEL [9x]
     else
         fail "installed as $tag: the identical tree" "$(echo "$problems" | head -n 5 | tr '\n' ';')"
     fi
+    expect_group "(as $tag)"
     # The user changes the installation: own settings, an edited and a
     # deleted file, one made read-only.
     printf 'The user'"'"'s own settings\r\n' >"$host/QUORZIP.SET"
