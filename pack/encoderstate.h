@@ -85,6 +85,36 @@ inline FinderSpot SpotAt(const LzEncoder* e, uint32_t pos, uint32_t end) {
 
 // Moves the parse's entry on to the one that holds pos; returns where that
 // entry ends (for an entry still open: as far as its data goes).
-uint32_t EntryEndAt(LzEncoder* e, uint32_t pos);
+inline uint32_t EntryEndAt(LzEncoder* e, uint32_t pos) {
+    while (!e->Ends.empty() && e->Ends.front() <= pos) {
+        e->Ends.pop_front();
+        e->ParseEntry++;
+    }
+    return e->Ends.empty() ? e->Total : e->Ends.front();
+}
+
+// --- Steps a parser hands to the block coder --------------------------------
+
+// Appends a step of the entry being parsed to the chunk.
+inline void AddToken(LzEncoder* e, const Token& token) {
+    e->Chunk.Tokens.push_back(token);
+    CountToken(&e->Chunk.Counts, token);
+}
+
+// Adds a literal, the byte at stream position pos, to the chunk.
+inline void EmitLiteral(LzEncoder* e, uint32_t pos) {
+    Token t = {*At(e, pos), 0, 0, 0, e->ParseEntry};
+    AddToken(e, t);
+}
+
+// Adds a match to the chunk with the cheapest symbol under the prices in
+// force, and moves the match state on.
+inline void EmitMatch(LzEncoder* e, uint32_t length, uint32_t distance) {
+    Token t;
+    ChooseSymbol(e->Price, e->Match, length, distance, &t);
+    t.Entry = e->ParseEntry;
+    Record(&e->Match, length, distance);
+    AddToken(e, t);
+}
 
 #endif

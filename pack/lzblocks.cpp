@@ -64,26 +64,7 @@ void CountStep(PackCensus* census, const Token& t, uint64_t bits) {
     census->StepBits[kind] += bits;
 }
 
-// Appends a step to the chunk.
-void AddToken(LzEncoder* e, const Token& token) {
-    e->Chunk.Tokens.push_back(token);
-    CountToken(&e->Chunk.Counts, token);
-}
-
 }  // namespace
-
-void EmitLiteral(LzEncoder* e, uint32_t pos) {
-    Token t = {*At(e, pos), 0, 0, 0, e->ParseEntry};
-    AddToken(e, t);
-}
-
-void EmitMatch(LzEncoder* e, uint32_t length, uint32_t distance) {
-    Token t;
-    ChooseSymbol(e->Price, e->Match, length, distance, &t);
-    t.Entry = e->ParseEntry;
-    Record(&e->Match, length, distance);
-    AddToken(e, t);
-}
 
 void FlushBlock(LzEncoder* e) {
     TokenRun& block = e->Pending;

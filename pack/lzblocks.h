@@ -32,11 +32,8 @@ struct PendingEntry {
 
 struct LzEncoder;
 
-// Adds a literal, the byte at stream position pos, to the chunk.
-void EmitLiteral(LzEncoder* e, uint32_t pos);
-// Adds a match to the chunk with the cheapest symbol under the prices in
-// force, and moves the match state on.
-void EmitMatch(LzEncoder* e, uint32_t length, uint32_t distance);
+// The parsers add their steps to the chunk with EmitLiteral and EmitMatch
+// (encoderstate.h).
 
 // Ends the chunk: it joins the pending block when one table set for both
 // costs less than a set for each, else the block is written and the chunk

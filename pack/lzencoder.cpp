@@ -42,14 +42,6 @@ void SlideBuffer(LzEncoder* e) {
 
 }  // namespace
 
-uint32_t EntryEndAt(LzEncoder* e, uint32_t pos) {
-    while (!e->Ends.empty() && e->Ends.front() <= pos) {
-        e->Ends.pop_front();
-        e->ParseEntry++;
-    }
-    return e->Ends.empty() ? e->Total : e->Ends.front();
-}
-
 LzEncoder* CreateLzEncoder(const LzEncoderSetup& setup) {
     if (setup.Level < kMinLevel || setup.Level > kMaxLevel) return nullptr;
     LzEncoder* e = new LzEncoder();

@@ -6,24 +6,6 @@
 
 // --- Hash chains -----------------------------------------------------------
 
-namespace {
-
-// Indexes position pos, whose bytes are at p, for the strings that end
-// before total.
-inline void ChainInsert(ChainFinder* f, const uint8_t* p, uint32_t pos, uint32_t total) {
-    if (pos + 1 < total) {
-        f->Head2[p[0] << 8 | p[1]] = pos + 1;
-        if (pos + 2 < total) f->Head3[HashThree(p, kChainHashBits)] = pos + 1;
-        if (pos + 3 < total) {
-            uint32_t h = HashFour(p, kChainHashBits);
-            f->Chain[pos & kWindowMask] = f->Head[h];
-            f->Head[h] = pos + 1;
-        }
-    }
-}
-
-}  // namespace
-
 bool CreateChainFinder(ChainFinder* f, uint32_t nice) {
     f->Nice = nice;
     f->Inserted = 0;
@@ -40,15 +22,6 @@ void DestroyChainFinder(ChainFinder* f) {
     free(f->Head2);
     free(f->Head3);
     f->Head = f->Chain = f->Head2 = f->Head3 = nullptr;
-}
-
-void ChainIndexUpTo(ChainFinder* f, const FinderSpot& spot, uint32_t end) {
-    const uint32_t total = spot.Pos + spot.Avail;
-    for (; f->Inserted < end; f->Inserted++) {
-        uint32_t q = f->Inserted;
-        const uint8_t* p = q < spot.Pos ? spot.Here - (spot.Pos - q) : spot.Here + (q - spot.Pos);
-        ChainInsert(f, p, q, total);
-    }
 }
 
 void ChainFindMatches(ChainFinder* f, const FinderSpot& spot, uint32_t chainLimit, std::vector<Found>* out) {
@@ -98,7 +71,7 @@ void ChainFindMatches(ChainFinder* f, const FinderSpot& spot, uint32_t chainLimi
             cand = f->Chain[c & kWindowMask];
         }
     }
-    ChainInsert(f, here, pos, pos + spot.Avail);
+    ChainIndex(f, here, pos, pos + spot.Avail);
     f->Inserted = pos + 1;
 }
 

@@ -93,11 +93,32 @@ struct ChainFinder {
 bool CreateChainFinder(ChainFinder* finder, uint32_t nice);
 void DestroyChainFinder(ChainFinder* finder);
 
+// Indexes position pos, whose bytes are at p, for the strings that end
+// before total (the end of the input).
+inline void ChainIndex(ChainFinder* f, const uint8_t* p, uint32_t pos, uint32_t total) {
+    if (pos + 1 < total) {
+        f->Head2[p[0] << 8 | p[1]] = pos + 1;
+        if (pos + 2 < total) f->Head3[HashThree(p, kChainHashBits)] = pos + 1;
+        if (pos + 3 < total) {
+            uint32_t h = HashFour(p, kChainHashBits);
+            f->Chain[pos & kWindowMask] = f->Head[h];
+            f->Head[h] = pos + 1;
+        }
+    }
+}
+
 // Indexes the positions from Inserted up to end (exclusive). The spot names
 // the input: position q lies at spot.Here + (q - spot.Pos), and the input
 // ends at spot.Pos + spot.Avail; a position too near that end for a string
 // is indexed only for the strings that fit.
-void ChainIndexUpTo(ChainFinder* finder, const FinderSpot& spot, uint32_t end);
+inline void ChainIndexUpTo(ChainFinder* f, const FinderSpot& spot, uint32_t end) {
+    uint32_t q = f->Inserted;
+    if (q >= end) return;
+    const uint32_t total = spot.Pos + spot.Avail;
+    const uint8_t* p = q < spot.Pos ? spot.Here - (spot.Pos - q) : spot.Here + (q - spot.Pos);
+    for (; q < end; q++, p++) ChainIndex(f, p, q, total);
+    f->Inserted = end;
+}
 // Passes over the positions up to end without indexing them.
 inline void ChainPassOver(ChainFinder* finder, uint32_t end) {
     if (finder->Inserted < end) finder->Inserted = end;

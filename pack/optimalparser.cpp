@@ -193,8 +193,10 @@ inline uint32_t RelaxCached(const OptimalParse& o, const Pass& s, const Arrival&
     const Prices& p = *s.Price;
     Arrival* arrivals = s.Arrivals;
     uint32_t covered = 1;
-    for (uint32_t c = o.CacheStart[i]; c < o.CacheStart[i + 1]; c++) {
-        const Found& f = o.Cached[c];
+    const Found* cached = o.Cached.data();
+    const uint32_t last = o.CacheStart[i + 1];
+    for (uint32_t c = o.CacheStart[i]; c < last; c++) {
+        const Found& f = cached[c];
         uint32_t d = f.Distance;
         if (f.Length == kShortLength) {
             Relax(arrivals, cur, i + 2, cur.Cost + ShortPrice(p, d), 2, d);
