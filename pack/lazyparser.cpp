@@ -1,3 +1,7 @@
+// The greedy and lazy parse: each position's best match by gain, the
+// recent distances tried before the chains because they are the cheapest
+// to name. Gains are reckoned with the prices of the block being gathered,
+// so a match that the codes make dear loses to literals.
 #include "pack/lazyparser.h"
 
 #include "pack/encoderstate.h"

@@ -1,3 +1,6 @@
+// Block coding: where to end a block (a chunk joins the block before it
+// when one table set for both is cheaper), which tables a block is written
+// with, and the bit writing of its steps into each entry's stream.
 #include "pack/lzblocks.h"
 
 #include <string.h>

@@ -1,3 +1,6 @@
+// Symbol counts, the code lengths a block gets from them, and the prices in
+// bits the parsers weigh with, taken from those lengths so that a parse
+// chooses by what its steps will really cost.
 #include "pack/lzprices.h"
 
 #include <string.h>

@@ -1,3 +1,5 @@
+// The hash chains first, then the binary tree; see matchfinder.h for when
+// each serves.
 #include "pack/matchfinder.h"
 
 #include <stdlib.h>

@@ -1,7 +1,11 @@
-// In pipeline order: the prices of a pass, the search (every position's
-// matches, cached for all passes), the forward pass (the cheapest arrival
-// at every position), the backtrace (the path from the arrivals), and the
-// segments that drive them.
+// The optimal parse of levels 4-5, in pipeline order: the prices of a pass,
+// the search (every position's matches, found once and cached, since each
+// further pass would otherwise search again), the forward pass (the
+// cheapest arrival at every position), the backtrace (the path read back
+// from the arrivals), and the segments that drive them. Inside a match of
+// the nice length both the search and the forward pass skip ahead: such a
+// match is almost always part of the best path, and weighing the positions
+// inside it is most of the cost on repetitive data.
 #include "pack/optimalparser.h"
 
 #include <string.h>
