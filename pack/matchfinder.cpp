@@ -1,8 +1,83 @@
+// The hash chains first, then the binary tree; see matchfinder.h for when
+// each serves.
 #include "pack/matchfinder.h"
 
 #include <stdlib.h>
 
 #include "pack/lzformat.h"
+
+// --- Hash chains -----------------------------------------------------------
+
+bool CreateChainFinder(ChainFinder* f, uint32_t nice) {
+    f->Nice = nice;
+    f->Inserted = 0;
+    f->Head = static_cast<uint32_t*>(calloc(1u << kChainHashBits, sizeof(uint32_t)));
+    f->Chain = static_cast<uint32_t*>(calloc(kWindowSize, sizeof(uint32_t)));
+    f->Head2 = static_cast<uint32_t*>(calloc(1 << 16, sizeof(uint32_t)));
+    f->Head3 = static_cast<uint32_t*>(calloc(1u << kChainHashBits, sizeof(uint32_t)));
+    return f->Head && f->Chain && f->Head2 && f->Head3;
+}
+
+void DestroyChainFinder(ChainFinder* f) {
+    free(f->Head);
+    free(f->Chain);
+    free(f->Head2);
+    free(f->Head3);
+    f->Head = f->Chain = f->Head2 = f->Head3 = nullptr;
+}
+
+void ChainFindMatches(ChainFinder* f, const FinderSpot& spot, uint32_t chainLimit, std::vector<Found>* out) {
+    const uint32_t pos = spot.Pos;
+    const uint32_t limit = spot.Limit;
+    ChainIndexUpTo(f, spot, pos);
+    out->clear();
+    const uint8_t* here = spot.Here;
+    uint32_t oldest = pos - spot.Reach;
+    if (limit >= 2) {
+        uint32_t pair = f->Head2[here[0] << 8 | here[1]];
+        if (pair && pos - (pair - 1) <= kShortMaxDistance && pair - 1 >= oldest) out->push_back({2, pos - (pair - 1)});
+    }
+    uint32_t bestLength = 2;
+    if (limit >= 3) {
+        uint32_t three = f->Head3[HashThree(here, kChainHashBits)];
+        if (three && three - 1 >= oldest) {
+            uint32_t d = pos - (three - 1);
+            uint32_t n = CommonLength(here, here - d, limit);
+            if (n > MaxLengthFor(d)) n = MaxLengthFor(d);
+            if (n >= 3) {
+                out->push_back({n, d});
+                bestLength = n;
+            }
+        }
+    }
+    if (limit >= 4 && bestLength < f->Nice) {
+        uint32_t cand = f->Head[HashFour(here, kChainHashBits)];
+        uint32_t chain = chainLimit;
+        uint32_t previous = pos;
+        while (cand && chain--) {
+            uint32_t c = cand - 1;
+            if (c >= previous || c < oldest || bestLength >= limit) break;
+            previous = c;
+            uint32_t d = pos - c;
+            const uint8_t* there = here - d;
+            if (there[bestLength] == here[bestLength]) {
+                uint32_t n = CommonLength(here, there, limit);
+                uint32_t maxLength = MaxLengthFor(d);
+                if (n > maxLength) n = maxLength;
+                if (n > bestLength) {
+                    out->push_back({n, d});
+                    bestLength = n;
+                    if (n >= f->Nice) break;
+                }
+            }
+            cand = f->Chain[c & kWindowMask];
+        }
+    }
+    ChainIndex(f, here, pos, pos + spot.Avail);
+    f->Inserted = pos + 1;
+}
+
+// --- The binary tree ---------------------------------------------------------
 
 namespace {
 
@@ -13,6 +88,38 @@ inline void Report(Found* out, uint32_t* count, uint32_t* longest, uint32_t leng
     *longest = length;
     if (*count == kMaxFound) --*count;
     out[(*count)++] = {length, distance};
+}
+
+// The nearest byte pair and triple: their tables take the position, and
+// with out given the pair is reported as a short match and the triple as a
+// match of 3 or more, when they are near enough for those symbols.
+inline void FindNear(TreeFinder* f, const FinderSpot& spot, uint32_t reportLimit, Found* out, uint32_t* count,
+                     uint32_t* longest) {
+    const uint8_t* here = spot.Here;
+    const uint32_t pos = spot.Pos;
+    uint32_t pairKey = static_cast<uint32_t>(here[0]) << 8 | here[1];
+    uint32_t pair = f->Head2[pairKey];
+    f->Head2[pairKey] = pos + 1;
+    uint32_t tripleKey = HashThree(here, 16);
+    uint32_t triple = f->Head3[tripleKey];
+    f->Head3[tripleKey] = pos + 1;
+    if (out) {
+        if (pair && spot.Limit >= kShortLength) {
+            uint32_t d = pos - (pair - 1);
+            if (d <= kShortMaxDistance && d <= spot.Reach) Report(out, count, longest, kShortLength, d);
+        }
+        if (triple && spot.Limit >= kMatchMinLength) {
+            uint32_t d = pos - (triple - 1);
+            if (d < kFarBonusDistance && d <= spot.Reach) {
+                uint32_t n = CommonLength(here, here - d, reportLimit);
+                if (n >= kMatchMinLength) {
+                    if (n > spot.Limit) n = spot.Limit;
+                    if (n > MaxLengthFor(d)) n = MaxLengthFor(d);
+                    Report(out, count, longest, n, d);
+                }
+            }
+        }
+    }
 }
 
 // The search and insertion both: walks the tree from the newest position
@@ -29,29 +136,7 @@ uint32_t Walk(TreeFinder* f, const FinderSpot& spot, Found* out) {
     // then followed further, as far as it may be reported.
     uint32_t reportLimit = spot.Limit < spot.Avail ? spot.Limit : spot.Avail;
 
-    uint32_t pairKey = static_cast<uint32_t>(here[0]) << 8 | here[1];
-    uint32_t pair = f->Head2[pairKey];
-    f->Head2[pairKey] = pos + 1;
-    uint32_t tripleKey = HashThree(here, 16);
-    uint32_t triple = f->Head3[tripleKey];
-    f->Head3[tripleKey] = pos + 1;
-    if (out) {
-        if (pair && spot.Limit >= kShortLength) {
-            uint32_t d = pos - (pair - 1);
-            if (d <= kShortMaxDistance && d <= spot.Reach) Report(out, &count, &longest, kShortLength, d);
-        }
-        if (triple && spot.Limit >= kMatchMinLength) {
-            uint32_t d = pos - (triple - 1);
-            if (d < kFarBonusDistance && d <= spot.Reach) {
-                uint32_t n = CommonLength(here, here - d, reportLimit);
-                if (n >= kMatchMinLength) {
-                    if (n > spot.Limit) n = spot.Limit;
-                    if (n > MaxLengthFor(d)) n = MaxLengthFor(d);
-                    Report(out, &count, &longest, n, d);
-                }
-            }
-        }
-    }
+    FindNear(f, spot, reportLimit, out, &count, &longest);
 
     uint32_t key = HashFour(here, kTreeHashBits);
     uint32_t cand = f->Head4[key];
