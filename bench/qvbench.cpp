@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/host.h"
 #include "install/walk.h"
 
 namespace {
@@ -30,15 +31,10 @@ double Now() {
 
 Bytes ReadFile(const char* path) {
     Bytes data;
-    FILE* f = fopen(path, "rb");
-    if (!f) {
+    if (!ReadWholeFile(path, &data)) {
         fprintf(stderr, "qvbench: cannot read %s\n", path);
         exit(2);
     }
-    uint8_t chunk[1 << 16];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) data.insert(data.end(), chunk, chunk + got);
-    fclose(f);
     return data;
 }
 

@@ -1,9 +1,9 @@
-// Helpers the fuzz targets share: a scratch directory, silent message
-// hooks, and a bound on how much an input may ask the decoder to produce.
+// Helpers the fuzz targets share beyond the host helpers of tools/host.h: a
+// scratch directory, the input as a file, and a bound on how much an input
+// may ask the decoder to produce.
 #ifndef QUORVANEL_FUZZ_FUZZ_COMMON_H
 #define QUORVANEL_FUZZ_FUZZ_COMMON_H
 
-#include <ftw.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,6 +14,7 @@
 #include "install/fileops.h"
 #include "install/platform.h"
 #include "install/walk.h"
+#include "tools/host.h"
 
 namespace qvfuzz {
 
@@ -22,44 +23,22 @@ namespace qvfuzz {
 // gigabytes of output would only make the fuzzer slow.
 const int64_t kMaxTotalUnpacked = 4 << 20;
 
-inline void SilentStatus(void*, const char*) {}
-inline void SilentError(void*, const char*, const char*) {}
-
-inline void InstallSilentHooks() {
-    static const HostUiHooks hooks = {SilentStatus, SilentError};
-    SetHostUiHooks(&hooks);
-}
+using ::CorePath;
+using ::InstallSilentHooks;
+using ::RemoveTree;
 
 inline std::string MakeScratchDir() {
-    char pattern[] = "/tmp/qvfuzz.XXXXXX";
-    if (!mkdtemp(pattern)) {
+    std::string dir = ::MakeScratchDir("qvfuzz");
+    if (dir.empty()) {
         perror("mkdtemp");
         abort();
     }
-    return pattern;
-}
-
-inline int RemoveOne(const char* path, const struct stat*, int, struct FTW*) {
-    remove(path);
-    return 0;
-}
-
-inline void RemoveTree(const std::string& path) {
-    nftw(path.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS);
+    return dir;
 }
 
 // Puts the input into the file at path, as the program under test reads it.
 inline void WriteInput(const std::string& path, const uint8_t* data, size_t size) {
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f) abort();
-    if (size && fwrite(data, 1, size, f) != size) abort();
-    if (fclose(f) != 0) abort();
-}
-
-inline std::string CorePath(std::string path) {
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return path;
+    if (!WriteWholeFile(path, data, size)) abort();
 }
 
 // What a walk over the archive at corePath would hand the decoder, added up.

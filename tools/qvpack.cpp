@@ -12,6 +12,7 @@
 #include "pack/fileorder.h"
 #include "pack/stubcheck.h"
 #include "pack/lzencoder.h"
+#include "tools/host.h"
 
 namespace {
 
@@ -80,17 +81,6 @@ std::string BaseName(std::string dir) {
     return name.empty() || name == "." || name == ".." || name == "/" ? std::string("setup") : name;
 }
 
-bool ReadFile(const std::string& path, std::vector<uint8_t>* data) {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return false;
-    uint8_t chunk[65536];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) data->insert(data->end(), chunk, chunk + got);
-    bool ok = !ferror(f);
-    fclose(f);
-    return ok;
-}
-
 int Fail(int code, const std::string& message) {
     fprintf(stderr, "qvpack: %s\n", message.c_str());
     return code;
@@ -146,7 +136,7 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> image;
     std::string error;
     if (!stub.empty()) {
-        if (!ReadFile(stub, &image)) return Fail(kExitInput, "cannot read the installer program " + stub);
+        if (!ReadWholeFile(stub, &image)) return Fail(kExitInput, "cannot read the installer program " + stub);
         if (!CheckStubImage(image.data(), image.size(), &error)) return Fail(kExitInput, stub + ": " + error);
     }
     int64_t clampTime = -1;

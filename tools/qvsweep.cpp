@@ -28,6 +28,8 @@
 #include "install/driver.h"
 #include "install/platform.h"
 #include "install/walk.h"
+#include "base/littleendian.h"
+#include "tools/host.h"
 
 namespace {
 
@@ -58,25 +60,6 @@ struct Entry {
 };
 using Tree = std::map<std::string, Entry>;
 
-bool ReadFile(const std::string& path, std::string* out) {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return false;
-    out->clear();
-    char chunk[65536];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) out->append(chunk, got);
-    bool ok = !ferror(f);
-    fclose(f);
-    return ok;
-}
-
-bool WriteFile(const std::string& path, const std::string& data) {
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = fwrite(data.data(), 1, data.size(), f) == data.size();
-    return fclose(f) == 0 && ok;
-}
-
 void Snapshot(const std::string& dir, const std::string& prefix, Tree* tree) {
     DIR* d = opendir(dir.c_str());
     if (!d) return;
@@ -87,33 +70,12 @@ void Snapshot(const std::string& dir, const std::string& prefix, Tree* tree) {
         struct stat st;
         if (lstat(path.c_str(), &st) != 0) continue;
         Entry entry = {S_ISDIR(st.st_mode), std::string(), st.st_mode, st.st_mtime};
-        if (!entry.Directory) ReadFile(path, &entry.Content);
+        if (!entry.Directory) ReadWholeFile(path, &entry.Content);
         (*tree)[prefix + name] = entry;
         if (entry.Directory) Snapshot(path, prefix + name + "/", tree);
     }
     closedir(d);
 }
-
-void RemoveTree(const std::string& path) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) return;
-    if (S_ISDIR(st.st_mode)) {
-        chmod(path.c_str(), 0700);
-        if (DIR* d = opendir(path.c_str())) {
-            std::vector<std::string> names;
-            while (struct dirent* e = readdir(d))
-                if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) names.push_back(e->d_name);
-            closedir(d);
-            for (const std::string& n : names) RemoveTree(path + "/" + n);
-        }
-        rmdir(path.c_str());
-    } else {
-        unlink(path.c_str());
-    }
-}
-
-void Silent(void*, const char*) {}
-void SilentError(void*, const char*, const char*) {}
 
 struct Sweep {
     std::string Root;       // scratch directory: the installer and the target, nothing else
@@ -126,10 +88,9 @@ struct Sweep {
     std::map<int, uint64_t> RefusedBy;  // result code -> cases
 };
 
-std::string CorePath(std::string path) {
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return path;
+// Puts a variant where the installations take it from.
+bool WriteVariant(const Sweep& sweep, const std::string& data) {
+    return WriteWholeFile(sweep.Installer, data.data(), data.size());
 }
 
 // Installs the file at sweep.Installer into a fresh target in a child
@@ -147,8 +108,7 @@ int InstallInChild(const Sweep& sweep) {
     if (child == 0) {
         if (chdir(sweep.Root.c_str()) != 0) _exit(120);
         alarm(static_cast<unsigned>(sweep.TimeoutSeconds));  // a hang ends as a crash of its own kind
-        HostUiHooks hooks = {Silent, SilentError};
-        SetHostUiHooks(&hooks);
+        InstallSilentHooks();
         char target[kPathSize];
         snprintf(target, sizeof target - 1, "%s", CorePath(sweep.Target).c_str());
         uint32_t result = InstallFromArchive(nullptr, CorePath(sweep.Installer).c_str(), target);
@@ -194,7 +154,7 @@ std::string Judge(const Sweep& sweep, int result) {
 // Installs one variant and counts the verdict; prints a wrong one.
 void RunCase(Sweep& sweep, const std::string& variant, const std::string& label) {
     sweep.Cases++;
-    if (!WriteFile(sweep.Installer, variant)) {
+    if (!WriteVariant(sweep, variant)) {
         fprintf(stderr, "qvsweep: cannot write %s\n", sweep.Installer.c_str());
         exit(kExitInput);
     }
@@ -270,12 +230,39 @@ uint32_t NextRandom(uint64_t* state) {
 }
 
 void PutU32(std::string& s, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; i++) s[at + i] = static_cast<char>(v >> (8 * i));
+    StoreU32(reinterpret_cast<uint8_t*>(&s[at]), v);
 }
 
-}  // namespace
+struct Options {
+    std::string Mode, Source;
+    uint32_t Every = 1, ImageEvery = 64, Count = 3000;
+    uint64_t Seed = 1;
+    std::vector<uint8_t> Values = {0xFF};
+    int Timeout = 20;
+};
 
-int main(int argc, char** argv) {
+// The XOR masks of --values: hex, comma-separated, or "all"; false when
+// none is usable.
+bool ParseMasks(const char* v, std::vector<uint8_t>* values) {
+    values->clear();
+    if (!strcmp(v, "all")) {
+        for (int mask = 1; mask <= 0xFF; mask++) values->push_back(static_cast<uint8_t>(mask));
+        return true;
+    }
+    for (const char* p = v; *p;) {
+        char* end = nullptr;
+        unsigned long mask = strtoul(p, &end, 16);
+        if (end == p || mask == 0 || mask > 0xFF) break;
+        values->push_back(static_cast<uint8_t>(mask));
+        if (*end != ',') break;
+        p = end + 1;
+    }
+    return !values->empty();
+}
+
+// Reads the command line into o; returns an exit status to stop with, or
+// -1 to go on.
+int ParseOptions(int argc, char** argv, Options* o) {
     if (argc >= 2 && (!strcmp(argv[1], "-h") || !strcmp(argv[1], "--help"))) {
         fputs(kUsage, stdout);
         return kExitOk;
@@ -284,11 +271,8 @@ int main(int argc, char** argv) {
         fputs(kUsage, stderr);
         return kExitUsage;
     }
-    std::string mode = argv[1], source = argv[2];
-    uint32_t every = 1, imageEvery = 64, count = 3000;
-    uint64_t seed = 1;
-    std::vector<uint8_t> values = {0xFF};
-    int timeout = 20;
+    o->Mode = argv[1];
+    o->Source = argv[2];
     for (int i = 3; i < argc; i++) {
         std::string a = argv[i];
         if (i + 1 >= argc) {
@@ -300,28 +284,17 @@ int main(int argc, char** argv) {
         unsigned long n = strtoul(v, &end, 10);
         bool number = *v && !*end;
         if (a == "--every" && number && n > 0) {
-            every = static_cast<uint32_t>(n);
+            o->Every = static_cast<uint32_t>(n);
         } else if (a == "--image-every" && number) {
-            imageEvery = static_cast<uint32_t>(n);
+            o->ImageEvery = static_cast<uint32_t>(n);
         } else if (a == "--count" && number) {
-            count = static_cast<uint32_t>(n);
+            o->Count = static_cast<uint32_t>(n);
         } else if (a == "--seed" && number) {
-            seed = n;
+            o->Seed = n;
         } else if (a == "--timeout" && number && n > 0) {
-            timeout = static_cast<int>(n);
-        } else if (a == "--values" && !strcmp(v, "all")) {
-            values.clear();
-            for (int mask = 1; mask <= 0xFF; mask++) values.push_back(static_cast<uint8_t>(mask));
+            o->Timeout = static_cast<int>(n);
         } else if (a == "--values") {
-            values.clear();
-            for (const char* p = v; *p;) {
-                unsigned long mask = strtoul(p, &end, 16);
-                if (end == p || mask == 0 || mask > 0xFF) break;
-                values.push_back(static_cast<uint8_t>(mask));
-                p = *end == ',' ? end + 1 : end;
-                if (!*end) break;
-            }
-            if (values.empty()) {
+            if (!ParseMasks(v, &o->Values)) {
                 fprintf(stderr, "qvsweep: --values takes XOR masks in hex, 1 to ff\n");
                 return kExitUsage;
             }
@@ -330,111 +303,143 @@ int main(int argc, char** argv) {
             return kExitUsage;
         }
     }
+    return -1;
+}
 
-    std::string clean;
-    if (!ReadFile(source, &clean)) {
-        fprintf(stderr, "qvsweep: cannot read %s\n", source.c_str());
-        return kExitInput;
-    }
-    char pattern[] = "/tmp/qvsweep.XXXXXX";
-    const char* shm = access("/dev/shm", W_OK) == 0 ? "/dev/shm/qvsweep.XXXXXX" : nullptr;
-    std::string scratch = shm ? shm : pattern;
-    std::vector<char> dir(scratch.begin(), scratch.end());
-    dir.push_back('\0');
-    if (!mkdtemp(dir.data())) {
+// Makes the scratch directory, finds the archive in the clean installer
+// (start and end of its bytes) and installs it once for the reference
+// every verdict is judged against. Returns an exit status to stop with, or
+// -1 to go on; the scratch directory is gone when it stops.
+int PrepareSweep(const Options& o, const std::string& clean, Sweep* sweep, int32_t* start, int32_t* end) {
+    sweep->Root = MakeScratchDir("qvsweep");
+    if (sweep->Root.empty()) {
         perror("qvsweep: mkdtemp");
         return kExitInput;
     }
-    Sweep sweep;
-    sweep.Root = dir.data();
-    sweep.Installer = sweep.Root + "/setup.exe";
-    sweep.Target = sweep.Root + "/t";
-    sweep.TimeoutSeconds = timeout;
-
-    // The clean installation everything is judged against.
-    WriteFile(sweep.Installer, clean);
-    int32_t start = 0, end = 0;
-    if (!LocateIn(sweep.Installer, &start, &end)) {
-        fprintf(stderr, "qvsweep: %s holds no archive\n", source.c_str());
-        RemoveTree(sweep.Root);
-        return kExitInput;
-    }
-    if (end <= 0) end = static_cast<int32_t>(clean.size());
-    int result = InstallInChild(sweep);
-    if (result != kInstallOk) {
-        fprintf(stderr, "qvsweep: %s does not install cleanly (result %d)\n", source.c_str(), result);
-        RemoveTree(sweep.Root);
-        return kExitInput;
-    }
-    Snapshot(sweep.Target, "", &sweep.Reference);
-
-    if (mode == "corrupt") {
-        uint64_t total = 0;
-        for (int32_t at = start; at < end; at += every) total++;
-        if (imageEvery)
-            for (int32_t at = 0; at < start; at += imageEvery) total++;
-        total *= values.size();
-        for (uint8_t mask : values) {
-            for (int pass = 0; pass < 2; pass++) {
-                int32_t from = pass == 0 ? start : 0, to = pass == 0 ? end : start;
-                uint32_t step = pass == 0 ? every : imageEvery;
-                if (step == 0) continue;
-                for (int32_t at = from; at < to; at += static_cast<int32_t>(step)) {
-                    std::string variant = clean;
-                    variant[static_cast<size_t>(at)] = static_cast<char>(variant[static_cast<size_t>(at)] ^ mask);
-                    char label[64];
-                    snprintf(label, sizeof label, "byte %d ^ %02x", at, mask);
-                    RunCase(sweep, variant, label);
-                    Progress(sweep, total);
-                }
-            }
-        }
-        Summary(sweep, "corrupt");
+    sweep->Installer = sweep->Root + "/setup.exe";
+    sweep->Target = sweep->Root + "/t";
+    sweep->TimeoutSeconds = o.Timeout;
+    const char* problem = nullptr;
+    if (!WriteVariant(*sweep, clean) || !LocateIn(sweep->Installer, start, end)) {
+        problem = "holds no archive";
     } else {
-        uint32_t entry = 0;
-        FileStream* f = OpenStream(sweep.Installer.c_str(), "rb", kStreamShareAll);
-        bool pe = f && FindCertificateTableEntry(f, &entry);
-        CloseFile(f);
-        if (!pe || entry + 8 > clean.size()) {
-            fprintf(stderr, "qvsweep: %s is no PE image with a certificate table entry\n", source.c_str());
-            RemoveTree(sweep.Root);
+        if (*end <= 0) *end = static_cast<int32_t>(clean.size());
+        int result = InstallInChild(*sweep);
+        if (result != kInstallOk) {
+            fprintf(stderr, "qvsweep: %s does not install cleanly (result %d)\n", o.Source.c_str(), result);
+            RemoveTree(sweep->Root);
             return kExitInput;
         }
-        uint64_t state = seed;
-        for (uint32_t i = 0; i < count; i++) {
-            std::string variant = clean;
-            variant.resize((variant.size() + 7) & ~size_t(7), '\0');
-            uint32_t offset = static_cast<uint32_t>(variant.size());
-            uint32_t body = 1200 + NextRandom(&state) % (9 * 1024 - 1200);
-            uint32_t length = 8 + body;
-            variant.resize(variant.size() + length);
-            PutU32(variant, offset, length);
-            variant[offset + 4] = 0x00;  // revision 2
-            variant[offset + 5] = 0x02;
-            variant[offset + 6] = 0x02;  // PKCS#7 signed data
-            variant[offset + 7] = 0x00;
-            for (uint32_t b = 0; b < body; b++) variant[offset + 8 + b] = static_cast<char>(NextRandom(&state));
-            PutU32(variant, entry, offset);
-            PutU32(variant, entry + 4, length);
-            char label[64];
-            snprintf(label, sizeof label, "signature %u (%u bytes)", i, length);
-            sweep.Cases++;
-            if (!WriteFile(sweep.Installer, variant)) return kExitInput;
-            int r = InstallInChild(sweep);
-            std::string wrong = r < 0 ? (r == -1 ? "crashed" : "did not end in time")
-                                      : r != kInstallOk ? "failed" : Judge(sweep, r);
-            if (wrong.empty()) {
-                sweep.Identical++;
-            } else {
-                if (sweep.Wrong < 20) printf("WRONG  %s: result %d: %s\n", label, r, wrong.c_str());
-                if (r == -1) sweep.Crashes++;
-                else if (r == -2) sweep.Hangs++;
-                else sweep.Wrong++;
-            }
-            Progress(sweep, count);
-        }
-        Summary(sweep, "sign");
+        Snapshot(sweep->Target, "", &sweep->Reference);
     }
+    if (!problem) return -1;
+    fprintf(stderr, "qvsweep: %s %s\n", o.Source.c_str(), problem);
+    RemoveTree(sweep->Root);
+    return kExitInput;
+}
+
+// Every N-th byte of the archive and every M-th of the image before it,
+// with each mask.
+void SweepCorruptions(const Options& o, const std::string& clean, int32_t start, int32_t end, Sweep* sweep) {
+    uint64_t total = 0;
+    for (int32_t at = start; at < end; at += static_cast<int32_t>(o.Every)) total++;
+    if (o.ImageEvery)
+        for (int32_t at = 0; at < start; at += static_cast<int32_t>(o.ImageEvery)) total++;
+    total *= o.Values.size();
+    for (uint8_t mask : o.Values) {
+        for (int pass = 0; pass < 2; pass++) {
+            int32_t from = pass == 0 ? start : 0, to = pass == 0 ? end : start;
+            uint32_t step = pass == 0 ? o.Every : o.ImageEvery;
+            if (step == 0) continue;
+            for (int32_t at = from; at < to; at += static_cast<int32_t>(step)) {
+                std::string variant = clean;
+                variant[static_cast<size_t>(at)] = static_cast<char>(variant[static_cast<size_t>(at)] ^ mask);
+                char label[64];
+                snprintf(label, sizeof label, "byte %d ^ %02x", at, mask);
+                RunCase(*sweep, variant, label);
+                Progress(*sweep, total);
+            }
+        }
+    }
+    Summary(*sweep, "corrupt");
+}
+
+// The clean installer with a random signature of the signing tools' shape
+// appended: padding to 8 bytes, a certificate table of 1.2 to 9 KB, and
+// the table's entry (at entry) pointed at it.
+std::string SignedVariant(const std::string& clean, uint32_t entry, uint64_t* state) {
+    std::string variant = clean;
+    variant.resize((variant.size() + 7) & ~size_t(7), '\0');
+    uint32_t offset = static_cast<uint32_t>(variant.size());
+    uint32_t body = 1200 + NextRandom(state) % (9 * 1024 - 1200);
+    uint32_t length = 8 + body;
+    variant.resize(variant.size() + length);
+    PutU32(variant, offset, length);
+    variant[offset + 4] = 0x00;  // revision 2
+    variant[offset + 5] = 0x02;
+    variant[offset + 6] = 0x02;  // PKCS#7 signed data
+    variant[offset + 7] = 0x00;
+    for (uint32_t b = 0; b < body; b++) variant[offset + 8 + b] = static_cast<char>(NextRandom(state));
+    PutU32(variant, entry, offset);
+    PutU32(variant, entry + 4, length);
+    return variant;
+}
+
+// Count random signatures, each of which must install identically.
+// Returns an exit status to stop with, or -1 when the sweep ran.
+int SweepSignatures(const Options& o, const std::string& clean, Sweep* sweep) {
+    uint32_t entry = 0;
+    FileStream* f = OpenStream(sweep->Installer.c_str(), "rb", kStreamShareAll);
+    bool pe = f && FindCertificateTableEntry(f, &entry);
+    CloseFile(f);
+    if (!pe || entry + 8 > clean.size()) {
+        fprintf(stderr, "qvsweep: %s is no PE image with a certificate table entry\n", o.Source.c_str());
+        return kExitInput;
+    }
+    uint64_t state = o.Seed;
+    for (uint32_t i = 0; i < o.Count; i++) {
+        std::string variant = SignedVariant(clean, entry, &state);
+        char label[64];
+        snprintf(label, sizeof label, "signature %u (%zu bytes)", i, variant.size() - clean.size());
+        sweep->Cases++;
+        if (!WriteVariant(*sweep, variant)) return kExitInput;
+        int r = InstallInChild(*sweep);
+        std::string wrong = r < 0 ? (r == -1 ? "crashed" : "did not end in time")
+                                  : r != kInstallOk ? "failed" : Judge(*sweep, r);
+        if (wrong.empty()) {
+            sweep->Identical++;
+        } else {
+            if (sweep->Wrong < 20) printf("WRONG  %s: result %d: %s\n", label, r, wrong.c_str());
+            if (r == -1) sweep->Crashes++;
+            else if (r == -2) sweep->Hangs++;
+            else sweep->Wrong++;
+        }
+        Progress(*sweep, o.Count);
+    }
+    Summary(*sweep, "sign");
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    int stop = ParseOptions(argc, argv, &options);
+    if (stop >= 0) return stop;
+    std::string clean;
+    if (!ReadWholeFile(options.Source, &clean)) {
+        fprintf(stderr, "qvsweep: cannot read %s\n", options.Source.c_str());
+        return kExitInput;
+    }
+    Sweep sweep;
+    int32_t start = 0, end = 0;
+    stop = PrepareSweep(options, clean, &sweep, &start, &end);
+    if (stop >= 0) return stop;
+    if (options.Mode == "corrupt")
+        SweepCorruptions(options, clean, start, end, &sweep);
+    else
+        stop = SweepSignatures(options, clean, &sweep);
     RemoveTree(sweep.Root);
+    if (stop >= 0) return stop;
     return sweep.Wrong + sweep.Crashes + sweep.Hangs == 0 ? kExitOk : kExitWrongVerdict;
 }
