@@ -3,6 +3,7 @@
 
 #include "archive/checksum.h"
 #include "base/context.h"
+#include "support/testdata.h"
 
 namespace {
 
@@ -40,9 +41,8 @@ TEST_F(ChecksumTest, CrcRunsWithoutInversionAndChainsOverPieces) {
 TEST_F(ChecksumTest, LongPiecesGiveTheByteByByteCrc) {
     // Lengths around the eight-byte slices and the 16- and 64-byte blocks
     // of the folding path, from every alignment.
-    uint8_t data[5000];
-    uint32_t seed = 12345;
-    for (uint8_t& b : data) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+    qvtest::Bytes bytes = qvtest::Noise(5000, 12345);
+    const uint8_t* data = bytes.data();
     for (uint32_t start : {0u, 1u, 3u, 7u, 8u, 13u}) {
         for (uint32_t length : {0u, 7u, 8u, 9u, 15u, 16u, 17u, 63u, 64u, 65u, 79u, 80u, 127u, 128u, 129u, 191u,
                                 192u, 255u, 256u, 990u, 4096u, 4984u}) {

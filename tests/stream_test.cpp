@@ -8,20 +8,15 @@
 
 #include "base/stream.h"
 #include "support/archive_builder.h"
+#include "support/testdata.h"
 
 namespace {
 
 using qvtest::Bytes;
 
-Bytes Pattern(size_t size) {
-    Bytes data(size);
-    for (size_t i = 0; i < size; i++) data[i] = static_cast<uint8_t>(i * 131 + (i >> 9));
-    return data;
-}
-
 struct StreamTest : ::testing::Test {
     std::string path;
-    Bytes data = Pattern(20000);
+    Bytes data = qvtest::Noise(20000, 7);
     void SetUp() override { path = qvtest::WriteTempFile(data, "stream.bin"); }
 };
 

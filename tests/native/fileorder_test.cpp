@@ -9,20 +9,12 @@
 #include <vector>
 
 #include "pack/fileorder.h"
+#include "support/testdata.h"
 #include "support/archive_builder.h"
 
 namespace {
 
 using qvtest::Bytes;
-
-Bytes Noise(size_t n, uint32_t seed) {
-    Bytes b(n);
-    for (size_t i = 0; i < n; i++) {
-        seed = seed * 1103515245u + 12345u;
-        b[i] = static_cast<uint8_t>(seed >> 16);
-    }
-    return b;
-}
 
 ContentSketch SketchOf(const Bytes& data, size_t pieces = 1) {
     ContentSketch s;
@@ -36,18 +28,18 @@ ContentSketch SketchOf(const Bytes& data, size_t pieces = 1) {
 
 // A family of files: one base with a few bytes changed per member.
 Bytes Member(uint32_t family, uint32_t member) {
-    Bytes b = Noise(6000, family * 977 + 1);
+    Bytes b = qvtest::Noise(6000, family * 977 + 1);
     for (uint32_t k = 0; k < 4; k++) b[(member * 131 + k * 1499) % b.size()] ^= static_cast<uint8_t>(member + 1);
     return b;
 }
 
 TEST(FileOrder, AlikeMeasuresSharedContent) {
-    Bytes a = Noise(20000, 1);
+    Bytes a = qvtest::Noise(20000, 1);
     EXPECT_EQ(Alike(SketchOf(a), SketchOf(a, 7)), uint32_t(kAlikeScale));
-    EXPECT_LT(Alike(SketchOf(a), SketchOf(Noise(20000, 2))), uint32_t(kAlikeScale) / 20);
+    EXPECT_LT(Alike(SketchOf(a), SketchOf(qvtest::Noise(20000, 2))), uint32_t(kAlikeScale) / 20);
     // Half the content shared: about half the measure.
     Bytes half(a.begin(), a.begin() + 10000);
-    Bytes other = Noise(10000, 3);
+    Bytes other = qvtest::Noise(10000, 3);
     half.insert(half.end(), other.begin(), other.end());
     uint32_t h = Alike(SketchOf(a), SketchOf(half));
     EXPECT_GT(h, uint32_t(kAlikeScale) / 5);
@@ -66,7 +58,7 @@ TEST(FileOrder, FamiliesEndUpTogether) {
             sketches.push_back(SketchOf(Member(f, m)));
             family.push_back(static_cast<int>(f));
             if (m % 2 == 0) {
-                sketches.push_back(SketchOf(Noise(3000, 1000 + m * 3 + f)));
+                sketches.push_back(SketchOf(qvtest::Noise(3000, 1000 + m * 3 + f)));
                 family.push_back(-1);
             }
         }

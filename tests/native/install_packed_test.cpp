@@ -13,6 +13,7 @@
 #include "install/platform.h"
 #include "pack/archivewriter.h"
 #include "pack/stubcheck.h"
+#include "support/testdata.h"
 #include "support/archive_builder.h"
 #include "support/install_fixtures.h"
 
@@ -30,21 +31,11 @@ void Put(const std::string& path, const Bytes& data) {
     fclose(f);
 }
 
-Bytes Mixed(size_t n, uint32_t seed) {
-    Bytes b(n);
-    for (size_t i = 0; i < n; i++) {
-        seed = seed * 1103515245u + 12345u;
-        // Runs of structure with noise between, like code and tables.
-        b[i] = (i / 4096) % 3 == 0 ? static_cast<uint8_t>(seed >> 24) : static_cast<uint8_t>((i * 7) ^ (i >> 9));
-    }
-    return b;
-}
-
 TEST(PackedInstaller, InstallsTheIdenticalTree) {
     std::string source = qvtest::MakeTempDir("source");
     mkdir((source + "/Docs").c_str(), 0755);
     mkdir((source + "/Docs/Deep").c_str(), 0755);
-    Put(source + "/QRVNL.EXE", Mixed(1200000, 3));  // more than the window
+    Put(source + "/QRVNL.EXE", qvtest::Mixed(1200000, 3));  // more than the window
     Put(source + "/QUORZIP.SET", qvtest::ToBytes("[Options]\nView=1\n"));
     Put(source + "/Docs/empty.txt", Bytes());
     for (int i = 0; i < 300; i++) {

@@ -8,36 +8,12 @@
 
 #include "pack/lzencoder.h"
 #include "support/bytes.h"
+#include "support/testdata.h"
 #include "support/unpack_harness.h"
 
 namespace {
 
 using qvtest::Bytes;
-
-Bytes Noise(size_t n, uint32_t seed, int alphabet = 256) {
-    Bytes b(n);
-    for (size_t i = 0; i < n; i++) {
-        seed = seed * 1103515245u + 12345u;
-        b[i] = static_cast<uint8_t>((seed >> 16) % static_cast<uint32_t>(alphabet));
-    }
-    return b;
-}
-
-// Words and numbers with plenty of repeats near and far.
-Bytes Text(size_t n, uint32_t seed) {
-    static const char* words[] = {"install", "window", "the", "archive", "Quorvanel", "directory", "of", "file",
-                                  "\n", "  ", "return 0;", "if (", ") {", "}\n", "size_t", "uint32_t"};
-    Bytes b;
-    while (b.size() < n) {
-        seed = seed * 1103515245u + 12345u;
-        const char* w = words[(seed >> 16) % 16];
-        b.insert(b.end(), w, w + strlen(w));
-        if ((seed >> 8) % 7 == 0) b.push_back(static_cast<uint8_t>('0' + (seed >> 20) % 10));
-        b.push_back(' ');
-    }
-    b.resize(n);
-    return b;
-}
 
 // The start of the test program itself: real machine code and tables.
 Bytes OwnBinary(size_t n) {
@@ -82,8 +58,8 @@ size_t ExpectRoundTrip(const std::vector<Bytes>& entries, int level, PackCensus*
 class EveryLevel : public ::testing::TestWithParam<int> {};
 
 TEST_P(EveryLevel, MixedKindsOfData) {
-    std::vector<Bytes> entries = {Text(30000, 1), Bytes(), Noise(5000, 2), Bytes(300, 'a'), Noise(20000, 3, 4),
-                                  OwnBinary(60000), Text(20000, 1), Bytes(1, 'z')};
+    std::vector<Bytes> entries = {qvtest::WordText(30000, 1), Bytes(), qvtest::Noise(5000, 2), Bytes(300, 'a'), qvtest::Noise(20000, 3, 4),
+                                  OwnBinary(60000), qvtest::WordText(20000, 1), Bytes(1, 'z')};
     size_t packed = ExpectRoundTrip(entries, GetParam());
     EXPECT_LT(packed, TotalSize(entries) * 7 / 10);
 }
@@ -91,22 +67,22 @@ TEST_P(EveryLevel, MixedKindsOfData) {
 // More than the window: matches that cross the window's end, flushes in
 // the middle of an entry, a later entry continuing after the wrap.
 TEST_P(EveryLevel, EntryLargerThanTheWindow) {
-    Bytes block = Noise(0x40000, 7);
+    Bytes block = qvtest::Noise(0x40000, 7);
     Bytes big;
     for (int i = 0; i < 5; i++) {
         big.insert(big.end(), block.begin(), block.end());
         big.push_back(static_cast<uint8_t>(i));  // keeps repeats just off the window size
     }
-    Bytes text = Text(0x18000, 9);
+    Bytes text = qvtest::WordText(0x18000, 9);
     big.insert(big.end(), text.begin(), text.end());
-    size_t packed = ExpectRoundTrip({big, Noise(1000, 8), block}, GetParam());
+    size_t packed = ExpectRoundTrip({big, qvtest::Noise(1000, 8), block}, GetParam());
     EXPECT_LT(packed, big.size() / 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, EveryLevel, ::testing::Range(1, 6));
 
 TEST(LzEncoder, IncompressibleDataGrowsOnlySlightly) {
-    Bytes noise = Noise(200000, 11);
+    Bytes noise = qvtest::Noise(200000, 11);
     for (int level : {1, 5}) {
         size_t packed = ExpectRoundTrip({noise}, level);
         EXPECT_LT(packed, noise.size() + noise.size() / 50);
@@ -119,7 +95,7 @@ TEST(LzEncoder, IncompressibleDataGrowsOnlySlightly) {
 TEST(LzEncoder, ThousandsOfSmallSolidEntries) {
     std::vector<Bytes> entries;
     for (int i = 0; i < 3000; i++) {
-        Bytes e = Text(static_cast<size_t>(i % 37), static_cast<uint32_t>(i % 5));
+        Bytes e = qvtest::WordText(static_cast<size_t>(i % 37), static_cast<uint32_t>(i % 5));
         if (i % 11 == 0) e = Bytes(static_cast<size_t>(i % 7), static_cast<uint8_t>(i));
         entries.push_back(e);
     }
@@ -129,9 +105,9 @@ TEST(LzEncoder, ThousandsOfSmallSolidEntries) {
 TEST(LzEncoder, EmptyEntriesFirstAndOnly) {
     EXPECT_EQ(ExpectRoundTrip({Bytes()}, 3), PackBuffers({Bytes()}, 3)[0].size());
     EXPECT_FALSE(PackBuffers({Bytes()}, 3)[0].empty());  // the first entry always carries tables
-    ExpectRoundTrip({Bytes(), Bytes(), Text(5000, 4), Bytes(), Text(5000, 4)}, 3);
+    ExpectRoundTrip({Bytes(), Bytes(), qvtest::WordText(5000, 4), Bytes(), qvtest::WordText(5000, 4)}, 3);
     // Later empty entries take no bytes at all.
-    std::vector<Bytes> packed = PackBuffers({Text(100, 1), Bytes(), Bytes()}, 3);
+    std::vector<Bytes> packed = PackBuffers({qvtest::WordText(100, 1), Bytes(), Bytes()}, 3);
     EXPECT_TRUE(packed[1].empty() && packed[2].empty());
 }
 
@@ -140,13 +116,13 @@ TEST(LzEncoder, EmptyEntriesFirstAndOnly) {
 // and 0x40000.
 TEST(LzEncoder, RepeatsAtTheDistanceSteps) {
     Bytes data;
-    Bytes far = Noise(0x40010, 21);
+    Bytes far = qvtest::Noise(0x40010, 21);
     data.insert(data.end(), far.begin(), far.end());
     for (uint32_t distance : {0x100u, 0x101u, 0x1FFFu, 0x2000u, 0x3FFFFu, 0x40000u, 0x40001u}) {
         for (uint32_t length : {2u, 3u, 4u, 5u, 6u, 9u}) {
             size_t from = data.size() - distance;
             for (uint32_t k = 0; k < length; k++) data.push_back(data[from + k]);
-            Bytes gap = Noise(3, distance + length);
+            Bytes gap = qvtest::Noise(3, distance + length);
             data.insert(data.end(), gap.begin(), gap.end());
             for (uint32_t k = 0; k < length; k++) data.push_back(data[from + k]);  // the same distance again
         }
@@ -157,7 +133,7 @@ TEST(LzEncoder, RepeatsAtTheDistanceSteps) {
 // Records of one size, each the one before with its first byte changed:
 // a literal, then the same match again and again.
 Bytes Records(size_t count, size_t size, uint32_t seed) {
-    Bytes b = Noise(size, seed);
+    Bytes b = qvtest::Noise(size, seed);
     for (size_t r = 1; r < count; r++) {
         Bytes rest(b.end() - static_cast<long>(size) + 1, b.end());
         b.push_back(static_cast<uint8_t>(r * 37));
@@ -172,15 +148,15 @@ Bytes Records(size_t count, size_t size, uint32_t seed) {
 // window and into earlier entries, empty entries between. Each must reach
 // the installer's decoder intact, and each must really have been taken.
 TEST(LzEncoder, EveryCodingDecisionDecodes) {
-    Bytes near = Noise(0x8000, 31);
+    Bytes near = qvtest::Noise(0x8000, 31);
     Bytes far;
     far.insert(far.end(), near.begin(), near.end());
-    Bytes filler = Noise(0x100000 - 0x8000 - 16, 32, 16);
+    Bytes filler = qvtest::Noise(0x100000 - 0x8000 - 16, 32, 16);
     far.insert(far.end(), filler.begin(), filler.end());
     far.insert(far.end(), near.begin(), near.end());  // 0x100000 - 16 back
 
     Bytes alternating;  // two sources, taken by turns: recent distances
-    Bytes a = Noise(400, 33), b = Noise(400, 34);
+    Bytes a = qvtest::Noise(400, 33), b = qvtest::Noise(400, 34);
     alternating.insert(alternating.end(), a.begin(), a.end());
     alternating.insert(alternating.end(), b.begin(), b.end());
     for (int i = 0; i < 200; i++) {
@@ -188,8 +164,8 @@ TEST(LzEncoder, EveryCodingDecisionDecodes) {
         alternating.insert(alternating.end(), from.begin() + i, from.begin() + i + 20);
         alternating.push_back(static_cast<uint8_t>(i));
     }
-    std::vector<Bytes> entries = {Text(60000, 5), Bytes(), Records(300, 64, 35), OwnBinary(120000), Bytes(),
-                                  Text(60000, 5), alternating, Noise(30000, 36, 4), far, Bytes()};
+    std::vector<Bytes> entries = {qvtest::WordText(60000, 5), Bytes(), Records(300, 64, 35), OwnBinary(120000), Bytes(),
+                                  qvtest::WordText(60000, 5), alternating, qvtest::Noise(30000, 36, 4), far, Bytes()};
     for (int level : {2, 3, 5}) {
         PackCensus census;
         std::vector<Bytes> packed;
@@ -210,7 +186,7 @@ TEST(LzEncoder, EveryCodingDecisionDecodes) {
 // positions the matches grow longer the farther back they lie, more of them
 // than the optimal parse keeps room for, so its segments end early.
 TEST(LzEncoder, PositionsWithManyMatchesDecode) {
-    Bytes base = Noise(0x8800, 41);
+    Bytes base = qvtest::Noise(0x8800, 41);
     Bytes data;
     for (uint32_t spacing = 200; spacing >= 5; spacing = spacing * 7 / 8) {
         Bytes copy = base;
@@ -246,8 +222,8 @@ void WatchHeap(void* user, uint64_t) {
 // it codes a large poorly compressible entry (packed bytes waiting in it),
 // many small entries and a long repetitive one stays below the figure.
 TEST(LzEncoder, MemoryStaysWithinWhatItStates) {
-    Bytes noise = Noise(3u << 19, 21);
-    Bytes text = Text(1u << 20, 22);
+    Bytes noise = qvtest::Noise(3u << 19, 21);
+    Bytes text = qvtest::WordText(1u << 20, 22);
     Bytes runs(1u << 20, 'x');
     for (int level = 1; level <= 5; level++) {
         HeapWatch watch = {HeapInUse(), 0, 0};
@@ -287,7 +263,7 @@ TEST(LzEncoder, MemoryStaysWithinWhatItStates) {
 }
 
 TEST(LzEncoder, SameOutputForSameInput) {
-    std::vector<Bytes> entries = {Text(40000, 3), OwnBinary(30000), Noise(100, 1)};
+    std::vector<Bytes> entries = {qvtest::WordText(40000, 3), OwnBinary(30000), qvtest::Noise(100, 1)};
     for (int level = 1; level <= 5; level++) EXPECT_EQ(PackBuffers(entries, level), PackBuffers(entries, level));
 }
 

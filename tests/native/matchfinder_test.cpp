@@ -9,41 +9,9 @@
 
 #include "pack/lzformat.h"
 #include "pack/matchfinder.h"
+#include "support/testdata.h"
 
 namespace {
-
-// Text-like records, copies of earlier stretches (some farther back than
-// the near-distance bonus), runs and noise.
-std::vector<uint8_t> Material(size_t n) {
-    std::vector<uint8_t> b;
-    uint32_t seed = 12345;
-    auto next = [&seed]() {
-        seed = seed * 1103515245u + 12345u;
-        return seed >> 16;
-    };
-    static const char* words[] = {"match", "finder", "tree", " ", "window", "\n", "0x", "distance"};
-    while (b.size() < n) {
-        uint32_t kind = next() % 8;
-        if (kind < 3) {
-            for (int i = 0; i < 12; i++) {
-                const char* w = words[next() % 8];
-                b.insert(b.end(), w, w + strlen(w));
-            }
-        } else if (kind < 6 && b.size() > 64) {
-            size_t back = 1 + next() % (b.size() - 1);
-            if (next() % 3 == 0 && b.size() > 0x2400) back = 0x2000 + next() % (b.size() - 0x2000);
-            size_t from = b.size() - back, length = 4 + next() % 300;
-            for (size_t i = 0; i < length; i++) b.push_back(b[from + i]);
-            if (next() % 2) b.back() ^= 0x20;
-        } else if (kind == 6) {
-            b.insert(b.end(), 3 + next() % 40, static_cast<uint8_t>(next()));
-        } else {
-            for (int i = 0; i < 20; i++) b.push_back(static_cast<uint8_t>(next()));
-        }
-    }
-    b.resize(n);
-    return b;
-}
 
 // The longest match at pos of at least four bytes that a symbol can code,
 // over every distance up to reach, each length capped at limit.
@@ -60,7 +28,7 @@ uint32_t LongestByHand(const std::vector<uint8_t>& b, uint32_t pos, uint32_t rea
 // bytes, so only that much of the longest is owed.
 void CheckPositions(uint32_t reachCap, uint32_t nice) {
     const uint32_t kSize = 12 * 1024, kFirstSearched = 9 * 1024, kLimit = 200;
-    std::vector<uint8_t> data = Material(kSize);
+    std::vector<uint8_t> data = qvtest::MatchMaterial(kSize);
     data.resize(kSize + 16, 0);  // room for the finder's word-wise compares past the end
     TreeFinder finder;
     ASSERT_TRUE(CreateTreeFinder(&finder, 1u << 20, nice));
@@ -120,7 +88,7 @@ TEST(TreeFinder, ShortNiceLengthKeepsTheTreeOrdered) { CheckPositions(kWindowSiz
 // Depth bounds the work: with one node per search only the newest
 // position of the same hash is looked at, and what is found is still real.
 TEST(TreeFinder, ShallowSearchStaysCorrect) {
-    std::vector<uint8_t> data = Material(4096);
+    std::vector<uint8_t> data = qvtest::MatchMaterial(4096);
     data.resize(4096 + 16, 0);
     TreeFinder finder;
     ASSERT_TRUE(CreateTreeFinder(&finder, 1, 32));
