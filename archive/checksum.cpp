@@ -2,6 +2,7 @@
 
 #include "archive/crcfold.h"
 #include "base/context.h"
+#include "base/littleendian.h"
 
 void BuildCrc32Table(UnpackContext* ctx) {
     for (uint32_t i = 0; i < 256; i++) {
@@ -35,9 +36,13 @@ uint32_t Crc32Update(const UnpackContext* ctx, uint32_t crc, const void* data, u
 uint16_t HeaderChecksum(const UnpackContext* ctx, const uint8_t* header, uint32_t size, const uint8_t* more,
                         uint32_t moreSize) {
     uint32_t crc = 0xFFFFFFFFu;
-    if (size > 2) crc = Crc32Update(ctx, crc, header + 2, size - 2);
+    if (size > kChecksumFrom) crc = Crc32Update(ctx, crc, header + kChecksumFrom, size - kChecksumFrom);
     crc = Crc32Update(ctx, crc, more, moreSize);
     return static_cast<uint16_t>(~crc);
+}
+
+void StampHeaderChecksum(const UnpackContext* ctx, uint8_t* header, uint32_t size) {
+    StoreU16(header + kFieldHeaderCrc, HeaderChecksum(ctx, header, size, NULL, 0));
 }
 
 uint16_t RotSum16Update(uint32_t sum, const void* data, uint32_t length) {

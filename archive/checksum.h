@@ -27,6 +27,9 @@ void BuildCrc32Table(UnpackContext* ctx);
 // header[2..size) followed by more[0..moreSize).
 uint16_t HeaderChecksum(const UnpackContext* ctx, const uint8_t* header, uint32_t size, const uint8_t* more,
                         uint32_t moreSize);
+// Computes the HeaderCrc of a whole header (name included) and stores it in
+// the header's first two bytes, where the format keeps it.
+void StampHeaderChecksum(const UnpackContext* ctx, uint8_t* header, uint32_t size);
 // No inversion at start or end: call it repeatedly over consecutive pieces.
 uint32_t Crc32Update(const UnpackContext* ctx, uint32_t crc, const void* data, uint32_t length);
 uint16_t RotSum16Update(uint32_t sum, const void* data, uint32_t length);

@@ -13,20 +13,13 @@
 #include <algorithm>
 
 #include "archive/checksum.h"
+#include "base/dostime.h"
+#include "base/littleendian.h"
 #include "base/stream.h"
 #include "install/walk.h"
 #include "pack/lzencoder.h"
 
 namespace {
-
-void PutU16(std::vector<uint8_t>& out, uint32_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-void PutU32(std::vector<uint8_t>& out, uint32_t v) {
-    PutU16(out, v & 0xFFFF);
-    PutU16(out, v >> 16);
-}
 
 // Only the CRC table of this context is used.
 const UnpackContext* CrcContext() {
@@ -36,11 +29,17 @@ const UnpackContext* CrcContext() {
     return ctx;
 }
 
-void SetHeaderCrc(std::vector<uint8_t>& header) {
-    uint16_t crc = HeaderChecksum(CrcContext(), header.data(), static_cast<uint32_t>(header.size()), NULL, 0);
-    header[0] = static_cast<uint8_t>(crc);
-    header[1] = static_cast<uint8_t>(crc >> 8);
+}  // namespace
+
+void ComposeMainHeader(uint8_t* header) {
+    memset(header, 0, kMainHeaderSize);
+    header[kFieldBlockType] = kBlockMain;
+    StoreU16(header + kFieldBlockFlags, kMainFlagSolid);
+    StoreU16(header + kFieldHeaderSize, kMainHeaderSize);
+    StampHeaderChecksum(CrcContext(), header, kMainHeaderSize);
 }
+
+namespace {
 
 std::string Describe(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + strerror(errno);
@@ -117,8 +116,8 @@ bool AddSource(const std::string& path, const std::string& name, int64_t clampTi
     return true;
 }
 
-bool Walk(const std::string& dir, const std::string& prefix, int64_t clampTime, std::vector<PackSource>* out,
-          std::string* error) {
+bool CollectDirectory(const std::string& dir, const std::string& prefix, int64_t clampTime,
+                      std::vector<PackSource>* out, std::string* error) {
     DIR* d = opendir(dir.c_str());
     if (!d) {
         *error = Describe("cannot read directory", dir);
@@ -142,7 +141,7 @@ bool Walk(const std::string& dir, const std::string& prefix, int64_t clampTime, 
             return false;
         }
         if (S_ISDIR(st.st_mode)) {
-            if (!Walk(path, prefix + n + "\\", clampTime, out, error)) return false;
+            if (!CollectDirectory(path, prefix + n + "\\", clampTime, out, error)) return false;
         } else if (!AddSource(path, prefix + n, clampTime, out, error)) {
             return false;
         }
@@ -155,13 +154,15 @@ bool Walk(const std::string& dir, const std::string& prefix, int64_t clampTime, 
 uint32_t DosDateTimeOf(int64_t unixTime, bool utc) {
     time_t t = static_cast<time_t>(unixTime);
     struct tm parts;
-    if (!(utc ? gmtime_r(&t, &parts) : localtime_r(&t, &parts))) return (1u << 5 | 1u) << 16;
+    static const DosTimeFields kFirst = {1980, 1, 1, 0, 0, 0}, kLast = {2107, 12, 31, 23, 59, 58};
+    if (!(utc ? gmtime_r(&t, &parts) : localtime_r(&t, &parts))) return PackDosDateTime(&kFirst);
     int year = parts.tm_year + 1900;
-    if (year < 1980) return (1u << 5 | 1u) << 16;  // 1980-01-01 00:00:00
-    if (year > 2107) return (127u << 9 | 12u << 5 | 31u) << 16 | (23u << 11 | 59u << 5 | 29u);
-    uint32_t date = static_cast<uint32_t>((year - 1980) << 9 | (parts.tm_mon + 1) << 5 | parts.tm_mday);
-    uint32_t time = static_cast<uint32_t>(parts.tm_hour << 11 | parts.tm_min << 5 | parts.tm_sec / 2);
-    return date << 16 | time;
+    if (year < 1980) return PackDosDateTime(&kFirst);
+    if (year > 2107) return PackDosDateTime(&kLast);
+    DosTimeFields f = {static_cast<uint32_t>(year),          static_cast<uint32_t>(parts.tm_mon + 1),
+                       static_cast<uint32_t>(parts.tm_mday), static_cast<uint32_t>(parts.tm_hour),
+                       static_cast<uint32_t>(parts.tm_min),  static_cast<uint32_t>(parts.tm_sec)};
+    return PackDosDateTime(&f);
 }
 
 bool CollectSources(const std::string& dir, const std::string& listFile, int64_t clampTime,
@@ -173,7 +174,7 @@ bool CollectSources(const std::string& dir, const std::string& listFile, int64_t
         return false;
     }
     if (listFile.empty()) {
-        if (!Walk(dir, "", clampTime, sources, error)) return false;
+        if (!CollectDirectory(dir, "", clampTime, sources, error)) return false;
         std::sort(sources->begin(), sources->end(),
                   [](const PackSource& a, const PackSource& b) { return a.Name < b.Name; });
     } else {
@@ -264,22 +265,23 @@ void WriteBytesOut(WriteState* w, const uint8_t* data, size_t size) {
 
 std::vector<uint8_t> FileHeader(const WriteState* w, uint32_t index, uint64_t packedSize) {
     const PackSource& s = (*w->Sources)[index];
-    std::vector<uint8_t> h;
-    PutU16(h, 0);
-    h.push_back(kBlockFile);
-    PutU16(h, kBlockFlagAddSize | kFileDictionary1M | (index > 0 ? uint32_t(kFileFlagSolid) : 0u));
-    PutU16(h, static_cast<uint32_t>(kFileHeaderSize + s.Name.size()));
-    PutU32(h, static_cast<uint32_t>(packedSize));
-    PutU32(h, static_cast<uint32_t>(s.Size));
-    h.push_back(kHostWin32);
-    PutU32(h, s.DataCrc);
-    PutU32(h, s.DosDateTime);
-    h.push_back(kMaxVersionNeeded);  // the decoder reads what version 2.0 writes
-    h.push_back(w->Method);
-    PutU16(h, static_cast<uint32_t>(s.Name.size()));
-    PutU32(h, s.Attributes);
-    h.insert(h.end(), s.Name.begin(), s.Name.end());
-    SetHeaderCrc(h);
+    std::vector<uint8_t> h(kFileHeaderSize + s.Name.size());
+    uint8_t* b = h.data();
+    b[kFieldBlockType] = kBlockFile;
+    StoreU16(b + kFieldBlockFlags,
+             static_cast<uint16_t>(kBlockFlagAddSize | kFileDictionary1M | (index > 0 ? kFileFlagSolid : 0)));
+    StoreU16(b + kFieldHeaderSize, static_cast<uint16_t>(h.size()));
+    StoreU32(b + kFileFieldPackedSize, static_cast<uint32_t>(packedSize));
+    StoreU32(b + kFileFieldUnpackedSize, static_cast<uint32_t>(s.Size));
+    b[kFileFieldHostSystem] = kHostWin32;
+    StoreU32(b + kFileFieldDataCrc, s.DataCrc);
+    StoreU32(b + kFileFieldDosDateTime, s.DosDateTime);
+    b[kFileFieldVersionNeeded] = kMaxVersionNeeded;  // the decoder reads what version 2.0 writes
+    b[kFileFieldMethodCode] = w->Method;
+    StoreU16(b + kFileFieldNameLength, static_cast<uint16_t>(s.Name.size()));
+    StoreU32(b + kFileFieldAttributes, s.Attributes);
+    memcpy(b + kFileFieldName, s.Name.data(), s.Name.size());
+    StampHeaderChecksum(CrcContext(), b, static_cast<uint32_t>(h.size()));
     return h;
 }
 
@@ -347,15 +349,9 @@ bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackPr
         return false;
     }
     WriteBytesOut(&w, kMarker, sizeof kMarker);
-    std::vector<uint8_t> main;
-    PutU16(main, 0);
-    main.push_back(kBlockMain);
-    PutU16(main, kMainFlagSolid);
-    PutU16(main, kMainHeaderSize);
-    PutU16(main, 0);
-    PutU32(main, 0);
-    SetHeaderCrc(main);
-    WriteBytesOut(&w, main.data(), main.size());
+    uint8_t main[kMainHeaderSize];
+    ComposeMainHeader(main);
+    WriteBytesOut(&w, main, sizeof main);
 
     LzEncoderSetup setup;
     setup.Level = level;

@@ -38,6 +38,10 @@ struct PackSource {
 // time or UTC; clamped to 1980-01-01 .. 2107-12-31.
 uint32_t DosDateTimeOf(int64_t unixTime, bool utc);
 
+// The main header every archive of ours starts with (behind the marker):
+// solid, nothing beyond its kMainHeaderSize fixed bytes, checksum stamped.
+void ComposeMainHeader(uint8_t* header);
+
 // The regular files under dir, byte-wise sorted by stored name, or the files
 // a list names (one path relative to dir per line, '/' or '\', blank lines
 // and lines starting with '#' ignored), in the list's order. With

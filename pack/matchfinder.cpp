@@ -122,11 +122,11 @@ inline void FindNear(TreeFinder* f, const FinderSpot& spot, uint32_t reportLimit
     }
 }
 
-// The search and insertion both: walks the tree from the newest position
+// The search and insertion both: descends the tree from the newest position
 // with the same four-byte hash, hanging the position in as the new root and
 // splitting the visited nodes into its smaller and larger subtrees. With
 // out null nothing is reported.
-uint32_t Walk(TreeFinder* f, const FinderSpot& spot, Found* out) {
+uint32_t InsertAsRoot(TreeFinder* f, const FinderSpot& spot, Found* out) {
     const uint8_t* here = spot.Here;
     const uint32_t pos = spot.Pos;
     if (spot.Avail < 4) return 0;  // too near the end of the input to hash; nothing links to it
@@ -206,6 +206,6 @@ void DestroyTreeFinder(TreeFinder* f) {
     f->Tree = f->Head4 = f->Head3 = f->Head2 = nullptr;
 }
 
-uint32_t TreeFindMatches(TreeFinder* f, const FinderSpot& spot, Found* out) { return Walk(f, spot, out); }
+uint32_t TreeFindMatches(TreeFinder* f, const FinderSpot& spot, Found* out) { return InsertAsRoot(f, spot, out); }
 
-void TreeSkipPosition(TreeFinder* f, const FinderSpot& spot) { Walk(f, spot, nullptr); }
+void TreeSkipPosition(TreeFinder* f, const FinderSpot& spot) { InsertAsRoot(f, spot, nullptr); }

@@ -10,6 +10,7 @@
 #include "archive/peimage.h"
 #include "base/stream_posix.h"
 #include "install/walk.h"
+#include "pack/archivewriter.h"
 
 namespace {
 
@@ -58,16 +59,8 @@ bool CheckStubImage(const uint8_t* image, size_t size, std::string* error) {
     // The image followed by the start of an archive: marker and main header.
     std::vector<uint8_t> file(image, image + size);
     file.insert(file.end(), kMarker, kMarker + kMarkerSize);
-    uint8_t mainHeader[kMainHeaderSize] = {0, 0, kBlockMain, kMainFlagSolid, 0, kMainHeaderSize, 0};
-    UnpackContext* ctx = CreateUnpackContext();
-    if (!ctx) {
-        *error = "out of memory";
-        return false;
-    }
-    uint16_t crc = HeaderChecksum(ctx, mainHeader, kMainHeaderSize, NULL, 0);
-    FreeAndClear(&ctx);
-    mainHeader[0] = static_cast<uint8_t>(crc);
-    mainHeader[1] = static_cast<uint8_t>(crc >> 8);
+    uint8_t mainHeader[kMainHeaderSize];
+    ComposeMainHeader(mainHeader);
     file.insert(file.end(), mainHeader, mainHeader + kMainHeaderSize);
     FileStream* stream = AdoptFile(fmemopen(file.data(), file.size(), "rb"));
     if (!stream) {
