@@ -62,12 +62,18 @@ int32_t FindArchiveEnd(FileStream* stream) {
     return end;
 }
 
-// Decodes the 13 fixed bytes of a main header from raw.
-void DecodeMainHeader(const uint8_t* b, MainBlockHeader* h) {
+// Decodes the 7 bytes every block starts with.
+template <typename Header>
+void DecodeBlockStart(const uint8_t* b, Header* h) {
     h->HeaderCrc = LoadU16(b + kFieldHeaderCrc);
     h->BlockType = b[kFieldBlockType];
     h->BlockFlags = LoadU16(b + kFieldBlockFlags);
     h->HeaderSize = LoadU16(b + kFieldHeaderSize);
+}
+
+// Decodes the 13 fixed bytes of a main header from raw.
+void DecodeMainHeader(const uint8_t* b, MainBlockHeader* h) {
+    DecodeBlockStart(b, h);
     h->Reserved16 = LoadU16(b + kMainFieldReserved16);
     h->Reserved32 = LoadU32(b + kMainFieldReserved32);
 }
@@ -90,10 +96,7 @@ int ReadFileHeader(UnpackContext* ctx, uint8_t* raw) {
     memset(raw, 0, kFileHeaderSize);  // bytes past the end decode as zero
     int n = static_cast<int>(ReadArchiveBytes(ctx, raw, kFileHeaderSize));
     FileBlockHeader* h = &ctx->EntryHeader;
-    h->HeaderCrc = LoadU16(raw + kFieldHeaderCrc);
-    h->BlockType = raw[kFieldBlockType];
-    h->BlockFlags = LoadU16(raw + kFieldBlockFlags);
-    h->HeaderSize = LoadU16(raw + kFieldHeaderSize);
+    DecodeBlockStart(raw, h);
     h->PackedSize = LoadU32(raw + kFileFieldPackedSize);
     h->UnpackedSize = LoadU32(raw + kFileFieldUnpackedSize);
     h->HostSystem = raw[kFileFieldHostSystem];

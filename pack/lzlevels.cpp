@@ -58,15 +58,14 @@ constexpr LevelParams Level4() {
     return p;
 }
 
-// Level 5: optimal parsing, a deeper search and a second pass.
+// Level 5: level 4 with a deeper search and a second pass. Its segments and
+// chunks as level 4's: 1 << 14 bytes a segment made it -0.20% size, +1.0%
+// time; 1 << 11 steps a chunk +0.05% size, +0.0% time.
 constexpr LevelParams Level5() {
-    LevelParams p{};
-    p.Optimal = true;
-    p.Depth = 64;               // -> 32: +0.02% size, -0.9% time
-    p.TreeNice = 260;           // -> 128: +0.26% size, -45.1% time
-    p.Passes = 2;               // -> 1: +0.49% size, -39.6% time
-    p.SegmentBytes = 1u << 15;  // -> 1 << 14: -0.20% size, +1.0% time
-    p.ChunkTokens = 1u << 10;   // -> 1 << 11: +0.05% size, +0.0% time
+    LevelParams p = Level4();
+    p.Depth = 64;      // -> 32: +0.02% size, -0.9% time
+    p.TreeNice = 260;  // -> 128: +0.26% size, -45.1% time
+    p.Passes = 2;      // -> 1: +0.49% size, -39.6% time
     return p;
 }
 

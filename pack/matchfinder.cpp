@@ -8,22 +8,39 @@
 
 // --- Hash chains -----------------------------------------------------------
 
+namespace {
+
+// Zero-filled tables of words[i] 32-bit words each; false when one of them
+// cannot be had (those that could stay, for FreeTables).
+bool AllocateTables(uint32_t** const tables[], const size_t words[], size_t count) {
+    bool all = true;
+    for (size_t i = 0; i < count; i++) {
+        *tables[i] = static_cast<uint32_t*>(calloc(words[i], sizeof(uint32_t)));
+        all = all && *tables[i] != nullptr;
+    }
+    return all;
+}
+
+void FreeTables(uint32_t** const tables[], size_t count) {
+    for (size_t i = 0; i < count; i++) {
+        free(*tables[i]);
+        *tables[i] = nullptr;
+    }
+}
+
+}  // namespace
+
 bool CreateChainFinder(ChainFinder* f, uint32_t nice) {
     f->Nice = nice;
     f->Inserted = 0;
-    f->Head = static_cast<uint32_t*>(calloc(1u << kChainHashBits, sizeof(uint32_t)));
-    f->Chain = static_cast<uint32_t*>(calloc(kWindowSize, sizeof(uint32_t)));
-    f->Head2 = static_cast<uint32_t*>(calloc(1 << 16, sizeof(uint32_t)));
-    f->Head3 = static_cast<uint32_t*>(calloc(1u << kChainHashBits, sizeof(uint32_t)));
-    return f->Head && f->Chain && f->Head2 && f->Head3;
+    uint32_t** tables[] = {&f->Head, &f->Chain, &f->Head2, &f->Head3};
+    const size_t words[] = {1u << kChainHashBits, kWindowSize, 1u << 16, 1u << kChainHashBits};
+    return AllocateTables(tables, words, 4);
 }
 
 void DestroyChainFinder(ChainFinder* f) {
-    free(f->Head);
-    free(f->Chain);
-    free(f->Head2);
-    free(f->Head3);
-    f->Head = f->Chain = f->Head2 = f->Head3 = nullptr;
+    uint32_t** tables[] = {&f->Head, &f->Chain, &f->Head2, &f->Head3};
+    FreeTables(tables, 4);
 }
 
 void ChainFindMatches(ChainFinder* f, const FinderSpot& spot, uint32_t chainLimit, std::vector<Found>* out) {
@@ -191,19 +208,14 @@ uint32_t InsertAsRoot(TreeFinder* f, const FinderSpot& spot, Found* out) {
 bool CreateTreeFinder(TreeFinder* f, uint32_t depth, uint32_t nice) {
     f->Depth = depth;
     f->Nice = nice < kMaxMatchLength ? nice : uint32_t(kMaxMatchLength);
-    f->Tree = static_cast<uint32_t*>(calloc(2 * kWindowSize, sizeof(uint32_t)));
-    f->Head4 = static_cast<uint32_t*>(calloc(1u << kTreeHashBits, sizeof(uint32_t)));
-    f->Head3 = static_cast<uint32_t*>(calloc(1u << 16, sizeof(uint32_t)));
-    f->Head2 = static_cast<uint32_t*>(calloc(1u << 16, sizeof(uint32_t)));
-    return f->Tree && f->Head4 && f->Head3 && f->Head2;
+    uint32_t** tables[] = {&f->Tree, &f->Head4, &f->Head3, &f->Head2};
+    const size_t words[] = {2 * kWindowSize, 1u << kTreeHashBits, 1u << 16, 1u << 16};
+    return AllocateTables(tables, words, 4);
 }
 
 void DestroyTreeFinder(TreeFinder* f) {
-    free(f->Tree);
-    free(f->Head4);
-    free(f->Head3);
-    free(f->Head2);
-    f->Tree = f->Head4 = f->Head3 = f->Head2 = nullptr;
+    uint32_t** tables[] = {&f->Tree, &f->Head4, &f->Head3, &f->Head2};
+    FreeTables(tables, 4);
 }
 
 uint32_t TreeFindMatches(TreeFinder* f, const FinderSpot& spot, Found* out) { return InsertAsRoot(f, spot, out); }

@@ -1,5 +1,7 @@
 // Packed-byte input, bit reading and Huffman decode tables.
 #include <gtest/gtest.h>
+
+#include <string>
 #include <string.h>
 
 #include <random>
@@ -164,6 +166,13 @@ uint32_t DecodeFrom(UnpackContext* ctx, const HuffTable* table, const char* code
     return symbol;
 }
 
+// "symbol/bits": what DecodeFrom gives and how many bits it took.
+std::string Decoded(UnpackContext* ctx, const HuffTable* table, const char* code, bool fillOnes) {
+    uint32_t consumed;
+    uint32_t symbol = DecodeFrom(ctx, table, code, fillOnes, &consumed);
+    return std::to_string(symbol) + "/" + std::to_string(consumed);
+}
+
 TEST_F(BitInputTest, CanonicalTableOfTwoOneThreeThree) {
     const uint8_t lengths[4] = {2, 1, 3, 3};
     HuffTable table;
@@ -182,15 +191,10 @@ TEST_F(BitInputTest, CanonicalTableOfTwoOneThreeThree) {
     EXPECT_EQ(0x8000u, table.CodeLimit[1]);
     EXPECT_EQ(0xC000u, table.CodeLimit[2]);
     EXPECT_EQ(0xFFFFu, table.CodeLimit[3]);  // capped from 0x10000
-    uint32_t consumed;
-    EXPECT_EQ(0u, DecodeFrom(ctx, &table, "10", true, &consumed));
-    EXPECT_EQ(2u, consumed);
-    EXPECT_EQ(1u, DecodeFrom(ctx, &table, "0", true, &consumed));
-    EXPECT_EQ(1u, consumed);
-    EXPECT_EQ(2u, DecodeFrom(ctx, &table, "110", true, &consumed));
-    EXPECT_EQ(3u, consumed);
-    EXPECT_EQ(3u, DecodeFrom(ctx, &table, "111", true, &consumed));
-    EXPECT_EQ(3u, consumed);
+    EXPECT_EQ("0/2", Decoded(ctx, &table, "10", true));
+    EXPECT_EQ("1/1", Decoded(ctx, &table, "0", true));
+    EXPECT_EQ("2/3", Decoded(ctx, &table, "110", true));
+    EXPECT_EQ("3/3", Decoded(ctx, &table, "111", true));
 }
 
 TEST_F(BitInputTest, TwoOneBitCodesHoldUnderAllOnesAfterThem) {
@@ -198,12 +202,9 @@ TEST_F(BitInputTest, TwoOneBitCodesHoldUnderAllOnesAfterThem) {
     HuffTable table;
     BuildHuffTable(lengths, &table, 2);
     EXPECT_EQ(0xFFFFu, table.CodeLimit[1]);
-    uint32_t consumed;
-    EXPECT_EQ(0u, DecodeFrom(ctx, &table, "0", true, &consumed));
-    EXPECT_EQ(1u, consumed);
-    EXPECT_EQ(1u, DecodeFrom(ctx, &table, "1", true, &consumed));
-    EXPECT_EQ(1u, consumed);
-    EXPECT_EQ(1u, DecodeFrom(ctx, &table, "1", false, &consumed));
+    EXPECT_EQ("0/1", Decoded(ctx, &table, "0", true));
+    EXPECT_EQ("1/1", Decoded(ctx, &table, "1", true));
+    EXPECT_EQ("1/1", Decoded(ctx, &table, "1", false));
 }
 
 TEST_F(BitInputTest, AllZeroTableTakesFifteenBitsAndFallsBackToPositionZero) {
@@ -214,8 +215,7 @@ TEST_F(BitInputTest, AllZeroTableTakesFifteenBitsAndFallsBackToPositionZero) {
     for (int l = 0; l < 16; l++) EXPECT_EQ(0u, table.CodeLimit[l]);
     uint32_t consumed;
     // w >> 1 = 3: below the symbol count, that slot is used as it stands.
-    EXPECT_EQ(103u, DecodeFrom(ctx, &table, "0000000000000110", false, &consumed));
-    EXPECT_EQ(15u, consumed);
+    EXPECT_EQ("103/15", Decoded(ctx, &table, "0000000000000110", false));
     // w >> 1 = 5: not below the count, slot 0.
     EXPECT_EQ(100u, DecodeFrom(ctx, &table, "000000000000101", false, &consumed));
     EXPECT_EQ(100u, DecodeFrom(ctx, &table, "1", true, &consumed));
@@ -232,8 +232,7 @@ TEST_F(BitInputTest, OverfullSetBuildsAndOutOfRangePositionsGiveSlotZero) {
 
     const uint8_t sparse[2] = {15, 15};  // only the two smallest 15-bit codes exist
     BuildHuffTable(sparse, &table, 2);
-    EXPECT_EQ(0u, DecodeFrom(ctx, &table, "000000000000000", false, &consumed));
-    EXPECT_EQ(15u, consumed);
+    EXPECT_EQ("0/15", Decoded(ctx, &table, "000000000000000", false));
     EXPECT_EQ(1u, DecodeFrom(ctx, &table, "000000000000001", false, &consumed));
     // Any other 15 bits lie past the two codes: position 0, symbol 0.
     EXPECT_EQ(0u, DecodeFrom(ctx, &table, "000000000000010", false, &consumed));
