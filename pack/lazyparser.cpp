@@ -27,7 +27,7 @@ Choice Search(LzEncoder* e, uint32_t pos, uint32_t entryEnd, uint32_t chainLimit
     if (limit >= 2) {
         // Recent distances first: they are the cheapest to name.
         for (uint32_t k = 0; k < kRecentDistances; k++) {
-            uint32_t d = e->Match.Recent[k];
+            uint32_t d = e->Match.RecentDistances[k];
             if (d == 0 || d > spot.Reach) continue;
             uint32_t longest = MaxRecentLengthFor(d);
             uint32_t n = CommonLength(here, here - d, limit < longest ? limit : longest);

@@ -82,12 +82,12 @@ uint32_t AverageLiteralPrice(const Prices& p, const Stats& s) {
 uint32_t ChooseSymbol(const Prices& p, const MatchState& m, uint32_t length, uint32_t distance, Token* token) {
     uint32_t best = 0;
     Token t = {0, 0, 0, 0, 0};
-    if (length == m.PrevLength && distance == m.Recent[0] && length > 0) {
+    if (length == m.PrevLength && distance == m.RecentDistances[0] && length > 0) {
         best = p.Symbol[kSymbolRepeatLast];
         t.Symbol = kSymbolRepeatLast;
     }
     for (uint32_t k = 0; k < kRecentDistances; k++) {
-        if (m.Recent[k] != distance) continue;
+        if (m.RecentDistances[k] != distance) continue;
         uint32_t bonus = RecentLengthBonus(distance);
         if (length < kRecentMinLength + bonus || length - kRecentMinLength - bonus > 255) break;
         uint32_t value = length - kRecentMinLength - bonus;

@@ -41,16 +41,16 @@ struct Prices {
 // The decoder's match state: recent distances, newest first, and the
 // length of the last match (whose distance is the newest).
 struct MatchState {
-    uint32_t Recent[kRecentDistances];
+    uint32_t RecentDistances[kRecentDistances];
     uint32_t PrevLength;
 };
 
 // The state after a match of this length and distance.
 inline void Record(MatchState* m, uint32_t length, uint32_t distance) {
-    m->Recent[3] = m->Recent[2];
-    m->Recent[2] = m->Recent[1];
-    m->Recent[1] = m->Recent[0];
-    m->Recent[0] = distance;
+    m->RecentDistances[3] = m->RecentDistances[2];
+    m->RecentDistances[2] = m->RecentDistances[1];
+    m->RecentDistances[1] = m->RecentDistances[0];
+    m->RecentDistances[0] = distance;
     m->PrevLength = length;
 }
 

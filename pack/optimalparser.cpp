@@ -120,10 +120,10 @@ inline void Relax(Arrival* arrivals, const Arrival& from, uint32_t to, uint32_t 
     b.First = 0;
     b.Distance = distance;
     b.PrevLength = static_cast<uint16_t>(length);
-    b.Recent[0] = distance;
-    b.Recent[1] = from.Recent[0];
-    b.Recent[2] = from.Recent[1];
-    b.Recent[3] = from.Recent[2];
+    b.RecentDistances[0] = distance;
+    b.RecentDistances[1] = from.RecentDistances[0];
+    b.RecentDistances[2] = from.RecentDistances[1];
+    b.RecentDistances[3] = from.RecentDistances[2];
 }
 
 // A match from position i (cost the price up to its end), one literal and
@@ -150,10 +150,10 @@ inline void RelaxThenRepeat(const uint8_t* segment, Arrival* arrivals, const Arr
     b.First = length;
     b.Distance = distance;
     b.PrevLength = static_cast<uint16_t>(m);
-    b.Recent[0] = distance;
-    b.Recent[1] = distance;
-    b.Recent[2] = from.Recent[0];
-    b.Recent[3] = from.Recent[1];
+    b.RecentDistances[0] = distance;
+    b.RecentDistances[1] = distance;
+    b.RecentDistances[2] = from.RecentDistances[0];
+    b.RecentDistances[3] = from.RecentDistances[1];
 }
 
 // The steps from position i (reached as cur, limit bytes left for a match)
@@ -168,10 +168,10 @@ inline uint32_t RelaxRecent(const LzEncoder* e, const Pass& s, const Arrival& cu
     uint32_t longest = 0;
     uint32_t reach = pos - OldestReachable(e, pos);
     for (uint32_t k = 0; k < kRecentDistances; k++) {
-        uint32_t d = cur.Recent[k];
+        uint32_t d = cur.RecentDistances[k];
         if (d == 0 || d > reach) continue;
         bool seen = false;
-        for (uint32_t j = 0; j < k; j++) seen |= cur.Recent[j] == d;
+        for (uint32_t j = 0; j < k; j++) seen |= cur.RecentDistances[j] == d;
         if (seen) continue;  // the newer slot names it no dearer
         uint32_t bonus = RecentLengthBonus(d);
         uint32_t cap = MaxRecentLengthFor(d) < limit ? MaxRecentLengthFor(d) : limit;
@@ -233,7 +233,7 @@ void ForwardPass(LzEncoder* e, uint32_t start, uint32_t end, const Prices& p) {
     arrivals[0].Cost = 0;
     arrivals[0].Length = 0;
     arrivals[0].PrevLength = static_cast<uint16_t>(e->Match.PrevLength);
-    memcpy(arrivals[0].Recent, e->Match.Recent, sizeof arrivals[0].Recent);
+    memcpy(arrivals[0].RecentDistances, e->Match.RecentDistances, sizeof arrivals[0].RecentDistances);
     arrivals[0].First = 0;
     const uint32_t nice = o.Tree.Nice;
     uint32_t skipTo = 0;

@@ -28,7 +28,7 @@ struct Arrival {
     uint32_t Distance;
     uint16_t Length;  // of the step that ends here; 1: literal
     uint16_t PrevLength;
-    uint32_t Recent[kRecentDistances];
+    uint32_t RecentDistances[kRecentDistances];
     // Non-zero: the step is a match of this length, a literal and the same
     // distance again for the rest of Length.
     uint32_t First;
