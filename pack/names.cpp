@@ -3,6 +3,7 @@
 #include <locale.h>
 #include <stdio.h>
 #include <string.h>
+#include <strings.h>
 #include <wctype.h>
 
 #include <set>
@@ -59,6 +60,13 @@ const char* WindowsNameProblem(const std::string& component) {
     }
     if (!component.empty() && (component.back() == '.' || component.back() == ' '))
         return "Windows drops a dot or a space at the end of a name and would create another";
+    // Beside the device names the installer refuses, Windows takes COM and
+    // LPT with a superscript 1, 2 or 3 for devices too.
+    std::string base = component.substr(0, component.find('.'));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    if (base.size() == 5 && (strncasecmp(base.c_str(), "COM", 3) == 0 || strncasecmp(base.c_str(), "LPT", 3) == 0) &&
+        (base.compare(3, 2, "\xC2\xB9") == 0 || base.compare(3, 2, "\xC2\xB2") == 0 || base.compare(3, 2, "\xC2\xB3") == 0))
+        return "Windows opens a device for this name";
     return nullptr;
 }
 

@@ -20,8 +20,9 @@ enum {
 
 // Why Windows could not create a file or directory named component (one
 // name between separators, in the locale's character set), or none: the
-// characters < > : " | ? * and control characters, or a dot or a space at
-// its end (Windows drops them: "trail." would be created as "trail").
+// characters < > : " | ? * and control characters, a dot or a space at its
+// end (Windows drops them: "trail." would be created as "trail"), or COM
+// and LPT with a superscript digit, which Windows takes for devices.
 const char* WindowsNameProblem(const std::string& component);
 
 // The stored form of name (in the locale's character set, '\' between

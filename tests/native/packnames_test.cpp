@@ -60,6 +60,10 @@ TEST(PackNames, WhatWindowsCannotCreateIsRefusedWithTheNameAndWhy) {
     }
     // A control character is shown, not sent to the terminal.
     EXPECT_NE(std::string::npos, Stored("tab\tname").find("tab\\x09name"));
+    // Devices the installer's own rule does not know.
+    EXPECT_NE(std::string::npos, Stored("COM\xC2\xB9.txt").find("device")) << Stored("COM\xC2\xB9.txt");
+    EXPECT_NE(std::string::npos, Stored("dir\\lpt\xC2\xB3").find("device"));
+    EXPECT_EQ("COM\xB9x.txt", Stored("COM\xC2\xB9x.txt"));
     // What the installer refuses already: devices, dots only, empty parts.
     for (const char* bad : {"CON", "dir\\lpt1.txt", "a\\\\b", ""})
         EXPECT_NE(std::string::npos, Stored(bad).find("installer refuses")) << bad;
