@@ -20,19 +20,17 @@
 #include "install/driver.h"
 #include "pack/archivewriter.h"
 #include "pack/lzencoder.h"
+#include "support/unpack_harness.h"
 
 namespace {
 
 std::string gRoot;
 
 std::vector<uint8_t> ReadAllOf(const std::string& path) {
-    std::vector<uint8_t> data;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return data;
-    uint8_t chunk[65536];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) data.insert(data.end(), chunk, chunk + got);
-    fclose(f);
+    FileStream* f = OpenStream(path.c_str(), "rb", kStreamShareAll);
+    if (!f) return std::vector<uint8_t>();
+    std::vector<uint8_t> data = qvtest::ReadAll(f);
+    CloseFile(f);
     return data;
 }
 

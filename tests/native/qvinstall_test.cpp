@@ -188,27 +188,20 @@ TEST_F(QvinstallTest, MistakesGetAMessageAndTheirOwnExitCode) {
     EXPECT_NE(std::string::npos, bad.err.find("qvinstall: QUORZIP.SET: Cannot install file.")) << bad.err;
 }
 
-// The lines of text, without their line ends.
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
+// The parts of text between separators: lines without their line ends
+// (a text ending in one has nothing after it), or the fields of a line.
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
     size_t start = 0, end;
-    while ((end = text.find('\n', start)) != std::string::npos) {
-        lines.push_back(text.substr(start, end - start));
+    while ((end = text.find(separator, start)) != std::string::npos) {
+        parts.push_back(text.substr(start, end - start));
         start = end + 1;
     }
-    return lines;
+    if (separator != '\n' || start < text.size()) parts.push_back(text.substr(start));
+    return parts;
 }
-
-std::vector<std::string> Fields(const std::string& line) {
-    std::vector<std::string> fields;
-    size_t start = 0, end;
-    while ((end = line.find('\t', start)) != std::string::npos) {
-        fields.push_back(line.substr(start, end - start));
-        start = end + 1;
-    }
-    fields.push_back(line.substr(start));
-    return fields;
-}
+std::vector<std::string> Lines(const std::string& text) { return Split(text, '\n'); }
+std::vector<std::string> Fields(const std::string& line) { return Split(line, '\t'); }
 
 TEST_F(QvinstallTest, MachineReadableListingsHoldEveryField) {
     std::string installer = qvtest::WriteTempFile(SampleInstaller(), "sample-setup.exe");
