@@ -1,11 +1,18 @@
 // The whole install path on arbitrary bytes as the installer file: locate,
 // walk, decide, decode, verify and replace, into a scratch target
-// directory. Nothing may appear beside the target directory.
+// directory. Whatever the result, nothing may appear beside the target
+// directory, and every file in it must be an entry of the archive with the
+// bytes its stored checksum names: a success wrote only checked files, and
+// a failure left no temporary file behind.
 #include <dirent.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <sys/stat.h>
 
+#include <map>
+#include <vector>
+
+#include "archive/checksum.h"
 #include "fuzz_common.h"
 #include "install/driver.h"
 
@@ -25,6 +32,80 @@ void CheckNothingEscaped() {
         fprintf(stderr, "an entry was written outside the target: %s/%s\n", gRoot.c_str(),
                 name.c_str());
         abort();
+    }
+    closedir(d);
+}
+
+// The stored checksums of the file entries the installer may write, by
+// stored name, and the archive's format.
+struct ArchiveEntries {
+    std::map<std::string, std::vector<uint32_t>> Checksums;
+    uint32_t Format = kFormatNone;
+};
+
+ArchiveEntries ListEntries(const std::string& corePath) {
+    ArchiveEntries entries;
+    UnpackContext* ctx = CreateUnpackContext();
+    if (!ctx) abort();
+    ctx->ArchivePath = corePath.c_str();
+    ArchiveWalk walk;
+    if (OpenArchiveWalk(&walk, ctx) == kWalkOpened) {
+        entries.Format = ctx->ArchiveFormat;
+        WalkStep step;
+        while ((step = NextArchiveEntry(&walk)) == kWalkFile || step == kWalkDirectory) {
+            const FileBlockHeader* h = &ctx->EntryHeader;
+            if (step == kWalkFile && IsSupportedVersion(h) && IsSafeStoredName(h->Name))
+                entries.Checksums[h->Name].push_back(h->DataCrc);
+        }
+        CloseArchiveWalk(&walk);
+    }
+    FreeAndClear(&ctx);
+    return entries;
+}
+
+// The checksum the driver compares with the stored one, over a file's bytes.
+uint32_t FileChecksum(const UnpackContext* crc, const std::string& path, uint32_t format, bool* read) {
+    FILE* f = fopen(path.c_str(), "rb");
+    *read = f != nullptr;
+    uint32_t value = InitialDataChecksum(format);
+    if (!f) return value;
+    uint8_t chunk[65536];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, f)) > 0)
+        value = ChecksumUpdate(crc, value, chunk, static_cast<uint32_t>(got), DataChecksumMode(format));
+    fclose(f);
+    return format == kFormatMarker ? ~value : value;
+}
+
+// Every file below dir (relative name rel, '\\' between parts as stored)
+// is an entry whose stored checksum its bytes match.
+void CheckInstalledFiles(const UnpackContext* crc, const ArchiveEntries& entries, const std::string& dir,
+                         const std::string& rel) {
+    DIR* d = opendir(dir.c_str());
+    if (!d) return;
+    while (struct dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        std::string path = dir + "/" + name, stored = rel + name;
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0) abort();
+        if (S_ISDIR(st.st_mode)) {
+            CheckInstalledFiles(crc, entries, path, stored + "\\");
+            continue;
+        }
+        auto found = entries.Checksums.find(stored);
+        if (found == entries.Checksums.end()) {
+            fprintf(stderr, "%s: a file no entry names (a temporary file left behind?)\n", path.c_str());
+            abort();
+        }
+        bool read;
+        uint32_t value = FileChecksum(crc, path, entries.Format, &read);
+        bool matches = false;
+        for (uint32_t stored : found->second) matches = matches || stored == value;
+        if (!read || !matches) {
+            fprintf(stderr, "%s: its bytes do not match the stored checksum\n", path.c_str());
+            abort();
+        }
     }
     closedir(d);
 }
@@ -51,6 +132,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t result = InstallFromArchive(nullptr, archive.c_str(), target);
     if (result != 0 && result != 1 && result != 2 && result != 3) abort();
     CheckNothingEscaped();
+    static UnpackContext* crc = CreateUnpackContext();
+    if (!crc) abort();
+    CheckInstalledFiles(crc, ListEntries(archive), gTarget, "");
     qvfuzz::RemoveTree(gTarget);
     return 0;
 }

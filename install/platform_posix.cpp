@@ -9,24 +9,52 @@
 #include <unistd.h>
 
 #include "base/dostime.h"
+#include "install/charset.h"
 #include "install/platform.h"
+#include "install/platform_posix.h"
 
 namespace {
 
 enum { kNativePathSize = 4096 };
 
+// Names below this root (a core path, '\' at its end) are converted from
+// the code page to the locale's character set; none when empty.
+char gConvertedRoot[kNativePathSize];
+uint32_t gStoredCodePage = kDefaultCodePage;
+
+// The native form of a core path: '/' for '\', and the part below the
+// converted root in the locale's character set. Returns out, or none when
+// the path does not fit or a name does not convert (the operation then
+// fails, as it does for a name the system refuses).
 const char* ToNative(const char* path, char* out) {
-    size_t i = 0;
-    for (; path[i] && i < kNativePathSize - 1; i++) out[i] = path[i] == '\\' ? '/' : path[i];
-    out[i] = '\0';
+    size_t root = strlen(gConvertedRoot), length = strlen(path);
+    if (length >= kNativePathSize) return NULL;
+    if (root == 0 || strncmp(path, gConvertedRoot, root) != 0) {
+        memcpy(out, path, length + 1);
+    } else {
+        memcpy(out, path, root);
+        size_t converted;
+        if (ConvertCharset(gStoredCodePage, kCharsetLocale, path + root, length - root, out + root,
+                           kNativePathSize - root, &converted, NULL) != kCharsetDone)
+            return NULL;
+    }
+    for (char* p = out; *p; p++)
+        if (*p == '\\') *p = '/';
     return out;
 }
 
 }  // namespace
 
+void PlatformConvertNamesBelow(const char* root, uint32_t codePage) {
+    gConvertedRoot[0] = '\0';
+    gStoredCodePage = codePage;
+    if (root && strlen(root) < kNativePathSize) memcpy(gConvertedRoot, root, strlen(root) + 1);
+}
+
 CreateDirResult PlatformCreateDirectory(const char* path) {
     char native[kNativePathSize];
-    if (mkdir(ToNative(path, native), 0777) == 0) return kCreateDirOk;
+    if (!ToNative(path, native)) return kCreateDirFailed;
+    if (mkdir(native, 0777) == 0) return kCreateDirOk;
     return errno == ENOENT ? kCreateDirParentMissing : kCreateDirFailed;
 }
 
@@ -35,8 +63,7 @@ bool PlatformIsLegacyFamily(void) { return false; }
 static PlatformResult RemoveFileOnly(const char* path) {
     char native[kNativePathSize];
     struct stat st;
-    ToNative(path, native);
-    if (lstat(native, &st) != 0 || S_ISDIR(st.st_mode)) return kPlatformFailed;
+    if (!ToNative(path, native) || lstat(native, &st) != 0 || S_ISDIR(st.st_mode)) return kPlatformFailed;
     return unlink(native) == 0 ? kPlatformDone : kPlatformFailed;
 }
 
@@ -49,7 +76,7 @@ PlatformResult PlatformShellDeleteFile(void*, const char* path) { return RemoveF
 PlatformResult PlatformGetAttributes(const char* path, uint32_t* attributes) {
     char native[kNativePathSize];
     struct stat st;
-    if (stat(ToNative(path, native), &st) != 0) return kPlatformFailed;
+    if (!ToNative(path, native) || stat(native, &st) != 0) return kPlatformFailed;
     *attributes = S_ISDIR(st.st_mode) ? 0x10u : (st.st_mode & S_IWUSR) ? 0u : 0x01u;
     return kPlatformDone;
 }
@@ -57,15 +84,14 @@ PlatformResult PlatformGetAttributes(const char* path, uint32_t* attributes) {
 PlatformResult PlatformClearReadOnly(const char* path) {
     char native[kNativePathSize];
     struct stat st;
-    ToNative(path, native);
-    if (stat(native, &st) != 0) return kPlatformFailed;
+    if (!ToNative(path, native) || stat(native, &st) != 0) return kPlatformFailed;
     if (st.st_mode & S_IWUSR) return kPlatformDone;
     return chmod(native, (st.st_mode & 07777) | S_IWUSR) == 0 ? kPlatformDone : kPlatformFailed;
 }
 
 FileStream* PlatformOpenStream(const char* path, const char* mode, StreamShare share) {
     char native[kNativePathSize];
-    return OpenStream(ToNative(path, native), mode, share);
+    return ToNative(path, native) ? OpenStream(native, mode, share) : NULL;
 }
 
 namespace {
@@ -98,7 +124,8 @@ PlatformResult PlatformSetFileTime(const char* path, uint32_t dosDateTime) {
     char native[kNativePathSize];
     struct timespec times[2];
     if (!DosWriteTimes(dosDateTime, times)) return kPlatformFailed;
-    return utimensat(AT_FDCWD, ToNative(path, native), times, 0) == 0 ? kPlatformDone : kPlatformFailed;
+    if (!ToNative(path, native)) return kPlatformFailed;
+    return utimensat(AT_FDCWD, native, times, 0) == 0 ? kPlatformDone : kPlatformFailed;
 }
 
 PlatformResult PlatformSetStreamTime(FileStream* stream, uint32_t dosDateTime) {
@@ -111,8 +138,7 @@ PlatformResult PlatformSetStreamTime(FileStream* stream, uint32_t dosDateTime) {
 PlatformResult PlatformSetAttributes(const char* path, uint32_t attributes) {
     char native[kNativePathSize];
     struct stat st;
-    ToNative(path, native);
-    if (stat(native, &st) != 0) return kPlatformFailed;
+    if (!ToNative(path, native) || stat(native, &st) != 0) return kPlatformFailed;
     mode_t mode = st.st_mode & 07777;
     if (attributes & 0x01)
         mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
@@ -124,16 +150,17 @@ PlatformResult PlatformSetAttributes(const char* path, uint32_t attributes) {
 PlatformResult PlatformMoveReplacing(const char* from, const char* to) {
     char nativeFrom[kNativePathSize], nativeTo[kNativePathSize];
     struct stat st;
-    ToNative(to, nativeTo);
+    if (!ToNative(to, nativeTo) || !ToNative(from, nativeFrom)) return kPlatformFailed;
     if (lstat(nativeTo, &st) == 0 && S_ISDIR(st.st_mode)) return kPlatformFailed;
-    return rename(ToNative(from, nativeFrom), nativeTo) == 0 ? kPlatformDone : kPlatformFailed;
+    return rename(nativeFrom, nativeTo) == 0 ? kPlatformDone : kPlatformFailed;
 }
 
 PlatformResult PlatformMoveFile(const char* from, const char* to) {
     char nativeFrom[kNativePathSize], nativeTo[kNativePathSize];
     struct stat st;
-    if (lstat(ToNative(to, nativeTo), &st) == 0) return kPlatformFailed;  // something stands there
-    return rename(ToNative(from, nativeFrom), nativeTo) == 0 ? kPlatformDone : kPlatformFailed;
+    if (!ToNative(to, nativeTo) || !ToNative(from, nativeFrom)) return kPlatformFailed;
+    if (lstat(nativeTo, &st) == 0) return kPlatformFailed;  // something stands there
+    return rename(nativeFrom, nativeTo) == 0 ? kPlatformDone : kPlatformFailed;
 }
 
 void PlatformShowStatusDefault(void*, const char*) {}

@@ -8,8 +8,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <ctype.h>
-
 #include <algorithm>
 
 #include "archive/checksum.h"
@@ -18,6 +16,7 @@
 #include "base/stream.h"
 #include "install/walk.h"
 #include "pack/lzencoder.h"
+#include "pack/names.h"
 
 namespace {
 
@@ -79,7 +78,15 @@ bool PackFile(LzEncoder* encoder, PackSource* s, std::string* error) {
     return true;
 }
 
-bool AddSource(const std::string& path, const std::string& name, int64_t clampTime, std::vector<PackSource>* out,
+// One walk or list over the input: how names are stored, what is told, and
+// the directories being walked (a link back to one of them is a loop).
+struct Collecting {
+    int64_t ClampTime;
+    CollectOptions Options;
+    std::vector<std::pair<dev_t, ino_t>> OpenDirectories;
+};
+
+bool AddSource(Collecting* run, const std::string& path, const std::string& name, std::vector<PackSource>* out,
                std::string* error) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0) {
@@ -94,30 +101,30 @@ bool AddSource(const std::string& path, const std::string& name, int64_t clampTi
         *error = path + ": larger than the 2 GB an installer entry can hold";
         return false;
     }
-    if (name.empty() || name.size() > kMaxStoredName) {
-        *error = name + ": stored name longer than " + std::to_string(kMaxStoredName) + " bytes";
-        return false;
-    }
-    // The installer refuses to install under such a name (a device such as
-    // CON, an empty component, a component of dots and spaces).
-    if (!IsSafeStoredName(name.c_str())) {
-        *error = name + ": a name the installer refuses (a device name, an empty or dots-only component)";
-        return false;
-    }
     PackSource s;
+    if (!StoredNameOf(name, run->Options.CodePage, &s.Name, error)) return false;
     s.Path = path;
-    s.Name = name;
     s.Size = static_cast<uint64_t>(st.st_size);
     int64_t mtime = st.st_mtime;
-    if (clampTime >= 0 && mtime > clampTime) mtime = clampTime;
-    s.DosDateTime = DosDateTimeOf(mtime, clampTime >= 0);
+    if (run->ClampTime >= 0 && mtime > run->ClampTime) mtime = run->ClampTime;
+    s.DosDateTime = DosDateTimeOf(mtime, run->ClampTime >= 0);
     s.Attributes = (st.st_mode & S_IWUSR) ? kAttrArchive : kAttrReadOnly;
     out->push_back(s);
     return true;
 }
 
-bool CollectDirectory(const std::string& dir, const std::string& prefix, int64_t clampTime,
-                      std::vector<PackSource>* out, std::string* error) {
+void Warn(Collecting* run, const std::string& text) {
+    if (run->Options.Warnings) run->Options.Warnings->push_back(text);
+}
+
+// The directory dir (already stat'ed as st), its files stored under prefix.
+bool CollectDirectory(Collecting* run, const std::string& dir, const struct stat& st, const std::string& prefix,
+          std::vector<PackSource>* out, std::string* error) {
+    for (const auto& open : run->OpenDirectories)
+        if (open.first == st.st_dev && open.second == st.st_ino) {
+            *error = dir + ": a symbolic link back to a directory that holds it (a loop)";
+            return false;
+        }
     DIR* d = opendir(dir.c_str());
     if (!d) {
         *error = Describe("cannot read directory", dir);
@@ -129,23 +136,31 @@ bool CollectDirectory(const std::string& dir, const std::string& prefix, int64_t
         if (n != "." && n != "..") names.push_back(n);
     }
     closedir(d);
+    std::sort(names.begin(), names.end());  // warnings in a steady order
+    if (names.empty() && !prefix.empty()) {
+        Warn(run, ShownName(dir) + ": an empty directory is not delivered (the installer makes directories only "
+                                   "for the files in them)");
+        return true;
+    }
+    run->OpenDirectories.push_back(std::make_pair(st.st_dev, st.st_ino));
     for (const std::string& n : names) {
         std::string path = dir + "/" + n;
         if (n.find('\\') != std::string::npos) {
             *error = path + ": a name with '\\' cannot be stored (the installer reads it as a separator)";
             return false;
         }
-        struct stat st;
-        if (stat(path.c_str(), &st) != 0) {
+        struct stat entry;
+        if (stat(path.c_str(), &entry) != 0) {
             *error = Describe("cannot read", path);
             return false;
         }
-        if (S_ISDIR(st.st_mode)) {
-            if (!CollectDirectory(path, prefix + n + "\\", clampTime, out, error)) return false;
-        } else if (!AddSource(path, prefix + n, clampTime, out, error)) {
+        if (S_ISDIR(entry.st_mode)) {
+            if (!CollectDirectory(run, path, entry, prefix + n + "\\", out, error)) return false;
+        } else if (!AddSource(run, path, prefix + n, out, error)) {
             return false;
         }
     }
+    run->OpenDirectories.pop_back();
     return true;
 }
 
@@ -166,15 +181,21 @@ uint32_t DosDateTimeOf(int64_t unixTime, bool utc) {
 }
 
 bool CollectSources(const std::string& dir, const std::string& listFile, int64_t clampTime,
-                    std::vector<PackSource>* sources, std::string* error) {
+                    std::vector<PackSource>* sources, std::string* error, const CollectOptions& options) {
     sources->clear();
+    Collecting run = {clampTime, options, {}};
+    if (!IsSingleByteCodePage(options.CodePage)) {
+        *error = "code page " + std::to_string(options.CodePage) +
+                 " is not a single-byte code page this system's converter knows";
+        return false;
+    }
     struct stat st;
     if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         *error = dir + ": not a directory";
         return false;
     }
     if (listFile.empty()) {
-        if (!CollectDirectory(dir, "", clampTime, sources, error)) return false;
+        if (!CollectDirectory(&run, dir, st, "", sources, error)) return false;
         std::sort(sources->begin(), sources->end(),
                   [](const PackSource& a, const PackSource& b) { return a.Name < b.Name; });
     } else {
@@ -201,7 +222,7 @@ bool CollectSources(const std::string& dir, const std::string& listFile, int64_t
             }
             std::string path = item;
             std::replace(path.begin(), path.end(), '\\', '/');
-            if (!AddSource(dir + "/" + path, item, clampTime, sources, error)) {
+            if (!AddSource(&run, dir + "/" + path, item, sources, error)) {
                 fclose(f);
                 *error = where + *error;
                 return false;
@@ -211,18 +232,19 @@ bool CollectSources(const std::string& dir, const std::string& listFile, int64_t
     }
     // Windows names ignore case: two names that differ only in case would
     // land on one file.
-    std::vector<std::string> folded;
+    std::vector<std::pair<std::string, std::string>> folded;
+    std::vector<std::string> stored;
     for (const PackSource& s : *sources) {
-        std::string n = s.Name;
-        for (char& c : n) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-        folded.push_back(n);
+        folded.push_back(std::make_pair(FoldedStoredName(s.Name, options.CodePage), s.Path));
+        stored.push_back(s.Name);
     }
     std::sort(folded.begin(), folded.end());
     for (size_t i = 1; i < folded.size(); i++)
-        if (folded[i] == folded[i - 1]) {
-            *error = folded[i] + ": named twice (names are compared ignoring case)";
+        if (folded[i].first == folded[i - 1].first) {
+            *error = folded[i - 1].second + ", " + folded[i].second + ": named twice (names are compared ignoring case)";
             return false;
         }
+    if (options.Warnings) WarnLongStoredPaths(stored, options.Warnings);
     if (sources->empty()) {
         *error = dir + ": no files to pack";
         return false;

@@ -8,6 +8,7 @@
 #include <stdio.h>
 
 #include "base/format.h"
+#include "install/charset.h"
 
 #include <string>
 #include <vector>
@@ -27,7 +28,7 @@ enum PackFailure {
 
 struct PackSource {
     std::string Path;  // where the file is read from
-    std::string Name;  // stored name: relative, '\' between directories
+    std::string Name;  // stored name: relative, '\' between directories, in the code page
     uint64_t Size = 0;
     uint32_t DosDateTime = 0;
     uint32_t Attributes = kAttrArchive;
@@ -42,14 +43,28 @@ uint32_t DosDateTimeOf(int64_t unixTime, bool utc);
 // solid, nothing beyond its kMainHeaderSize fixed bytes, checksum stamped.
 void ComposeMainHeader(uint8_t* header);
 
+// How CollectSources stores names, and where it tells what the installer
+// will not deliver as it stands.
+struct CollectOptions {
+    uint32_t CodePage = kDefaultCodePage;          // of the stored names (install/charset.h)
+    std::vector<std::string>* Warnings = nullptr;  // when given: empty directories, paths too long
+};
+
 // The regular files under dir, byte-wise sorted by stored name, or the files
 // a list names (one path relative to dir per line, '/' or '\', blank lines
-// and lines starting with '#' ignored), in the list's order. With
-// clampTime >= 0 (SOURCE_DATE_EPOCH), later modification times are clamped
-// to it and times are stored in UTC so the result does not depend on the
-// time zone. False with a message on a problem.
+// and lines starting with '#' ignored), in the list's order. Names are taken
+// in the locale's character set and stored in the options' code page; a
+// name Windows could not create as named, or that the code page cannot
+// hold, is refused (pack/names.h). Symbolic links are followed (what a link
+// names is packed under the link's name); a link that leads back to a
+// directory it lies in is refused. An empty directory is not delivered (the
+// installer makes directories only for the files in them) and is named in
+// a warning. With clampTime >= 0 (SOURCE_DATE_EPOCH), later modification
+// times are clamped to it and times are stored in UTC so the result does
+// not depend on the time zone. False with a message on a problem.
 bool CollectSources(const std::string& dir, const std::string& listFile, int64_t clampTime,
-                    std::vector<PackSource>* sources, std::string* error);
+                    std::vector<PackSource>* sources, std::string* error,
+                    const CollectOptions& options = CollectOptions());
 
 typedef void (*PackProgressFn)(void* user, uint64_t done, uint64_t total);
 

@@ -15,6 +15,7 @@
 `backdrop` prints one line per check, "ok NAME" or "FAIL NAME: why", and
 exits 1 when any failed.
 """
+import json
 import os
 import subprocess
 import sys
@@ -109,15 +110,14 @@ def backdrop(shot, dx, dy, dw, dh):
 
 
 def entry_data(qvinstall, installer, name):
-    """(data offset, packed size) of the entry NAME, as `qvinstall list`
-    shows it: packed size first, the data offset in the column before the
-    name."""
-    listing = subprocess.run([qvinstall, "list", installer], check=True, stdout=subprocess.PIPE,
-                             universal_newlines=True).stdout
+    """(data offset, packed size) of the entry NAME, from the JSON lines of
+    `qvinstall list --format json`."""
+    listing = subprocess.run([qvinstall, "list", "--format", "json", installer], check=True,
+                             stdout=subprocess.PIPE).stdout.decode("utf-8")
     for line in listing.splitlines():
-        fields = line.split()
-        if len(fields) >= 11 and fields[0].isdigit() and fields[10] == name:
-            return int(fields[9]), int(fields[0])
+        entry = json.loads(line)
+        if entry["name"] == name:
+            return entry["data_offset"], entry["packed"]
     raise ValueError(f"{name}: no such entry")
 
 

@@ -337,6 +337,60 @@ TEST_F(DriverTest, SignedInstallerEndsItsArchiveWhereTheSignatureBegins) {
     EXPECT_EQ("beta", Content("DIR/B.TXT"));
 }
 
+// Where the archive ends: at the file's end, at a legal last block however
+// short, or where the signature of the image it lies in begins; and never
+// where something that only looks like a signature would put it.
+TEST_F(DriverTest, WhereTheArchiveEnds) {
+    // A last block of the 7 bytes every block has is a block, not damage.
+    auto files = std::vector<Bytes>{qvtest::FileBlock(Entry("A.TXT", "alpha")),
+                                    qvtest::FileBlock(Entry("B.TXT", "beta", true))};
+    std::vector<Bytes> shortEnd = files;
+    shortEnd.push_back(qvtest::EndBlock(7));
+    EXPECT_EQ(0u, Install(Archive(shortEnd)));
+    EXPECT_TRUE(gErrorCaptions.empty());
+    EXPECT_EQ("beta", Content("B.TXT"));
+
+    // A signed 64-bit (PE32+) installer ends its archive at its signature
+    // as the 32-bit one does.
+    for (bool pe32Plus : {false, true}) {
+        Bytes installer = qvtest::PeImagePrefix(0x1000, pe32Plus);
+        qvtest::Append(installer, Archive(files));
+        for (uint32_t seed = 1; seed <= 20; seed++) {
+            Bytes signedInstaller = installer;
+            qvtest::AppendSignature(signedInstaller, 1200 + seed * 37 % 8000, seed);
+            gErrorCaptions.clear();
+            ASSERT_EQ(0u, Install(signedInstaller)) << "PE32+ " << pe32Plus << " seed " << seed;
+            ASSERT_EQ((std::vector<std::string>{"A.TXT", "B.TXT"}), ListTree(target)) << "seed " << seed;
+        }
+    }
+
+    // An archive appended behind an image that was signed already: the
+    // table does not reach the end of the file, so it does not end the
+    // archive, which lies behind it.
+    Bytes stub = qvtest::PeImagePrefix(0x1000);
+    qvtest::AppendSignature(stub, 1500, 3);
+    Bytes appended = stub;
+    qvtest::Append(appended, Archive(files));
+    gErrorCaptions.clear();
+    EXPECT_EQ(0u, Install(appended));
+    EXPECT_TRUE(gErrorCaptions.empty());
+
+    // An image that declares 4 data directories has no certificate table,
+    // whatever the bytes where a fifth entry would stand say: here they name
+    // the archive's last block up to the end of the file.
+    auto others = std::vector<Bytes>{qvtest::FileBlock(Entry("C.TXT", "gamma")),
+                                     qvtest::FileBlock(Entry("D.TXT", "delta", true))};
+    Bytes fewer = qvtest::PeImagePrefix(0x1000);
+    qvtest::Append(fewer, Archive(others));
+    uint32_t lastBlock = static_cast<uint32_t>(fewer.size() - others.back().size());
+    qvtest::SetCertificateTable(fewer, lastBlock, static_cast<uint32_t>(fewer.size()) - lastBlock);
+    EXPECT_EQ(0u, Install(fewer));
+    EXPECT_FALSE(Exists("D.TXT"));  // with 16 directories the table is taken, and D.TXT cut off
+    qvtest::SetDirectoryCount(fewer, 4);
+    EXPECT_EQ(0u, Install(fewer));
+    EXPECT_EQ("delta", Content("D.TXT"));
+}
+
 TEST_F(DriverTest, ChecksumConventionFollowsTheSignature) {
     // With the "Rar!" marker the stored value is the complemented CRC-32:
     // the running value itself does not match.

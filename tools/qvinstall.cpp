@@ -1,6 +1,7 @@
 // qvinstall: the installer without its dialog. Lists, tests or installs the
 // archive carried by an installer file (or a bare archive), on the same core
 // as the graphical installer.
+#include <locale.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -23,6 +24,10 @@
 #include "install/fileops.h"
 #include "install/platform.h"
 #include "install/walk.h"
+#include "tools/listing.h"
+#ifndef _WIN32
+#include "install/platform_posix.h"
+#endif
 
 namespace {
 
@@ -32,7 +37,7 @@ enum {
 };
 
 const char kUsage[] =
-    "Usage: qvinstall COMMAND ARGS...\n"
+    "Usage: qvinstall COMMAND [OPTIONS] ARGS...\n"
     "\n"
     "Installs ZT Quorvanel Lite from an installer file without its dialog, or\n"
     "looks into the archive the installer carries.\n"
@@ -46,17 +51,43 @@ const char kUsage[] =
     "                       the settings file QUORZIP.SET is kept when present\n"
     "  --help               show this text\n"
     "\n"
+    "Options:\n"
+    "  --format FORMAT      list only: text (default); json, one object a line per\n"
+    "                       entry (name in UTF-8 or null, stored name bytes in hex,\n"
+    "                       host, codepage, packed, unpacked, time in ISO 8601 and\n"
+    "                       dos_time, attributes, crc, flags, version, method byte,\n"
+    "                       data_offset, directory, installable); or tsv, the same\n"
+    "                       fields tab-separated under a header line\n"
+    "  --codepage N         the code page of names made on Win32 (default 1252)\n"
+    "  --oem-codepage N     the code page of names made on MS-DOS or OS/2\n"
+    "                       (default 850)\n"
+    "\n"
+    "Stored names are 8-bit names in the code page of the system that made the\n"
+    "archive: the host system of its first entry tells which (qvpack stores Win32\n"
+    "names in the code page it was given). They are shown, and installed on this\n"
+    "system, in the locale's character set (UTF-8 in the C locale); names made on\n"
+    "Unix are taken as they are. The Windows installer itself creates the stored\n"
+    "bytes with the system's ANSI code page.\n"
+    "\n"
     "Progress and errors go to standard error.\n"
     "\n"
     "Exit status:\n"
     "  0   success\n"
     "  1   an entry needs an unsupported version, or a file could not be written\n"
+    "      (on this system also: a name that does not convert to the locale's\n"
+    "      character set)\n"
     "  2   FILE cannot be opened, holds no archive, or lacks another volume\n"
     "  3   an entry's data or header does not match its checksum, or the\n"
     "      archive is damaged\n"
     "  9   out of memory\n"
     "  64  bad command line\n"
     "  73  TARGET cannot be created or is not a directory\n";
+
+// What the command line chose besides the command and its files.
+struct Options {
+    ListFormat Format = kListText;
+    NameCharsets Charsets;
+};
 
 // Paths on the command line may use '/'; the core works with '\'.
 bool ToCorePath(const char* arg, char* out, size_t room) {
@@ -83,8 +114,9 @@ struct Session {
     char path[kPathSize];
 };
 
-// Opens the archive of FILE for a walk; prints why not and returns false.
-bool OpenSession(Session& s, const char* file) {
+// Opens the archive of FILE for a walk; prints why not (unless quiet) and
+// returns false.
+bool OpenSession(Session& s, const char* file, bool quiet = false) {
     if (!ToCorePath(file, s.path, sizeof s.path)) {
         fprintf(stderr, "qvinstall: %s: path too long\n", file);
         return false;
@@ -97,7 +129,9 @@ bool OpenSession(Session& s, const char* file) {
     s.ctx->ArchivePath = s.path;
     WalkOpenResult opened = OpenArchiveWalk(&s.walk, s.ctx);
     if (opened == kWalkOpened) return true;
-    if (opened == kWalkCannotOpen)
+    if (quiet)
+        ;
+    else if (opened == kWalkCannotOpen)
         fprintf(stderr, "qvinstall: cannot open %s\n", file);
     else if (opened == kWalkNoArchive)
         fprintf(stderr, "qvinstall: %s: no archive found\n", file);
@@ -113,20 +147,17 @@ void CloseSession(Session& s) {
     FreeAndClear(&s.ctx);
 }
 
-// A stored name as it may be shown on a terminal: bytes outside printable
-// ASCII (controls, escapes, anything of another code page) as \xHH.
-std::string Printable(const char* name) {
-    std::string out;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; p++) {
-        if (*p >= 0x20 && *p < 0x7F) {
-            out += static_cast<char>(*p);
-        } else {
-            char hex[8];
-            snprintf(hex, sizeof hex, "\\x%02X", *p);
-            out += hex;
-        }
-    }
-    return out;
+// The character set of the archive's stored names: by the host system of
+// its first file or directory entry (a packer writes one for all).
+uint32_t ArchiveNameCharset(const char* file, const NameCharsets& sets) {
+    Session s;
+    uint32_t charset = sets.CodePage;
+    if (!OpenSession(s, file, true)) return charset;
+    WalkStep step = NextArchiveEntry(&s.walk);
+    if (step == kWalkFile || step == kWalkDirectory || step == kWalkContinuedEntry)
+        charset = StoredNameCharset(s.ctx->EntryHeader.HostSystem, sets);
+    CloseSession(s);
+    return charset;
 }
 
 // Why the walk ended before the end of the archive, for list and test;
@@ -175,15 +206,25 @@ void FormatRatio(uint64_t packed, uint64_t unpacked, char* out, size_t size) {
         snprintf(out, size, "%4u%%", static_cast<unsigned>(packed * 100 / unpacked));
 }
 
-int CommandList(const char* file) {
+int CommandList(const char* file, const Options& options) {
+    uint32_t charset = ArchiveNameCharset(file, options.Charsets);
     Session s;
     if (!OpenSession(s, file)) return kInstallNoArchive;
     UnpackContext* ctx = s.ctx;
-    printf("Archive %s (%s signature at offset %d, main header flags %04X)\n", file,
-           ctx->ArchiveFormat == kFormatOldSignature ? "old" : "Rar!", s.walk.ArchiveStart,
-           ctx->ArchiveHeader.BlockFlags);
-    printf("%10s %10s %5s %-19s %-6s %-8s %-5s %-4s %10s %s\n", "Packed", "Unpacked", "Ratio",
-           "Date and time", "Attr", "Checksum", "Flags", "Ver", "Data at", "Name");
+    bool text = options.Format == kListText;
+    // The machine-readable listings hold entries alone; what ends them early
+    // goes to the error stream.
+    FILE* told = text ? stdout : stderr;
+    const char* prefix = text ? "" : "qvinstall: ";
+    if (text) {
+        printf("Archive %s (%s signature at offset %d, main header flags %04X)\n", file,
+               ctx->ArchiveFormat == kFormatOldSignature ? "old" : "Rar!", s.walk.ArchiveStart,
+               ctx->ArchiveHeader.BlockFlags);
+        printf("%10s %10s %5s %-19s %-6s %-8s %-5s %-4s %10s %s\n", "Packed", "Unpacked", "Ratio",
+               "Date and time", "Attr", "Checksum", "Flags", "Ver", "Data at", "Name");
+    } else if (options.Format == kListTsv) {
+        PrintTsvHeader(stdout);
+    }
     uint64_t packed = 0, unpacked = 0;
     uint32_t files = 0;
     int result = kInstallOk;
@@ -193,11 +234,20 @@ int CommandList(const char* file) {
         if (step == kWalkMissingVolume || step == kWalkDamagedEntry || step == kWalkDamagedArchive) {
             std::string problem = WalkProblem(ctx, step, &result);
             if (step == kWalkDamagedEntry)
-                printf("damaged: the entry at offset %d (%s): %s\n", ctx->BlockStart, Printable(h->Name).c_str(),
-                       problem.c_str());
+                fprintf(told, "%sdamaged: the entry at offset %d (%s): %s\n", prefix, ctx->BlockStart,
+                        ShownStoredName(h->Name, charset).c_str(), problem.c_str());
             else
-                printf("%s%s\n", step == kWalkMissingVolume ? "incomplete: " : "", problem.c_str());
+                fprintf(told, "%s%s%s\n", prefix, step == kWalkMissingVolume ? "incomplete: " : "", problem.c_str());
             break;
+        }
+        if (!text) {
+            PrintEntryRecord(stdout, options.Format, h, charset, EntryDataOffset(ctx));
+            if (step == kWalkContinuedEntry) {
+                fprintf(stderr, "qvinstall: incomplete: continued from a previous volume\n");
+                result = kInstallNoArchive;
+                break;
+            }
+            continue;
         }
         char attrs[8], when[32], ratio[16];
         FormatAttributes(h->Attributes, attrs);
@@ -207,7 +257,7 @@ int CommandList(const char* file) {
         if (step == kWalkContinuedEntry) note = "  (incomplete: continued from a previous volume)";
         printf("%10u %10u %s %s %s %08X %04X  %u.%u  %10u %s%s\n", h->PackedSize, h->UnpackedSize,
                ratio, when, attrs, h->DataCrc, h->BlockFlags, h->VersionNeeded / 10,
-               h->VersionNeeded % 10, EntryDataOffset(ctx), Printable(h->Name).c_str(), note);
+               h->VersionNeeded % 10, EntryDataOffset(ctx), ShownStoredName(h->Name, charset).c_str(), note);
         packed += h->PackedSize;
         unpacked += h->UnpackedSize;
         files++;
@@ -215,6 +265,10 @@ int CommandList(const char* file) {
             result = kInstallNoArchive;
             break;
         }
+    }
+    if (!text) {
+        CloseSession(s);
+        return result;
     }
     char ratio[16];
     FormatRatio(packed, unpacked, ratio, sizeof ratio);
@@ -228,7 +282,8 @@ int CommandList(const char* file) {
 
 // Decodes every entry as the installer would, into a null sink, so that
 // the checksum runs over every byte without anything being written.
-int CommandTest(const char* file) {
+int CommandTest(const char* file, const Options& options) {
+    uint32_t charset = ArchiveNameCharset(file, options.Charsets);
     Session s;
     if (!OpenSession(s, file)) return kInstallNoArchive;
     UnpackContext* ctx = s.ctx;
@@ -241,7 +296,7 @@ int CommandTest(const char* file) {
             int code;
             std::string problem = WalkProblem(ctx, step, &code);
             if (step == kWalkContinuedEntry || step == kWalkDamagedEntry) {
-                printf("FAILED  %s (%s)\n", Printable(h->Name).c_str(), problem.c_str());
+                printf("FAILED  %s (%s)\n", ShownStoredName(h->Name, charset).c_str(), problem.c_str());
                 bad++;
             } else {
                 printf("FAILED  %s\n", problem.c_str());
@@ -268,11 +323,11 @@ int CommandTest(const char* file) {
             }
         }
         if (problem) {
-            printf("FAILED  %s (%s)\n", Printable(h->Name).c_str(), problem);
+            printf("FAILED  %s (%s)\n", ShownStoredName(h->Name, charset).c_str(), problem);
             if (result == kInstallOk) result = code;
             bad++;
         } else {
-            printf("OK      %s\n", Printable(h->Name).c_str());
+            printf("OK      %s\n", ShownStoredName(h->Name, charset).c_str());
             good++;
         }
     }
@@ -289,8 +344,25 @@ struct Progress {
     uint64_t done = 0;
     size_t shown = 0;
     bool lineOpen = false;
+    // How names are shown: the stored names' character set, and the paths
+    // whose start is shown as the command line gave it.
+    uint32_t charset = kDefaultCodePage;
+    std::string targetCore;  // with its '\'
+    std::string archiveCore;
 };
 Progress gProgress;
+
+// A status or error caption: a stored name, a path below the target (the
+// target as given, the rest converted) or the archive's path.
+std::string ShownCaption(const char* caption) {
+    const Progress& p = gProgress;
+    std::string text = caption;
+    if (text == p.archiveCore) return ShownStoredName(caption, kCharsetLocale);
+    if (!p.targetCore.empty() && text.compare(0, p.targetCore.size(), p.targetCore) == 0)
+        return ShownStoredName(p.targetCore.c_str(), kCharsetLocale) +
+               ShownStoredName(caption + p.targetCore.size(), p.charset);
+    return ShownStoredName(caption, p.charset);
+}
 
 void EndProgressLine() {
     if (gProgress.lineOpen) fputs("\r\033[K", stderr);
@@ -302,18 +374,18 @@ void ShowStatusLine(void*, const char* name) {
     if (p.shown > 0 && p.shown <= p.sizes.size()) p.done += p.sizes[p.shown - 1];
     p.shown++;
     if (!p.terminal) {
-        fprintf(stderr, "installing %s\n", Printable(name).c_str());
+        fprintf(stderr, "installing %s\n", ShownCaption(name).c_str());
         return;
     }
     unsigned percent = p.total ? static_cast<unsigned>(p.done * 100 / p.total) : 0;
-    fprintf(stderr, "\r\033[K[%3u%%] %zu/%zu %s", percent, p.shown, p.sizes.size(), Printable(name).c_str());
+    fprintf(stderr, "\r\033[K[%3u%%] %zu/%zu %s", percent, p.shown, p.sizes.size(), ShownCaption(name).c_str());
     fflush(stderr);
     p.lineOpen = true;
 }
 
 void ShowErrorLine(void*, const char* text, const char* caption) {
     EndProgressLine();
-    fprintf(stderr, "qvinstall: %s: %s\n", Printable(caption).c_str(), text);
+    fprintf(stderr, "qvinstall: %s: %s\n", ShownCaption(caption).c_str(), text);
 }
 
 // Reads the entry sizes ahead of the installation for the progress display.
@@ -340,7 +412,7 @@ const char* DescribeResult(uint32_t result) {
     }
 }
 
-int CommandInstall(const char* file, const char* targetArg) {
+int CommandInstall(const char* file, const char* targetArg, const Options& options) {
     char archive[kPathSize];
     char target[kPathSize];
     if (!ToCorePath(file, archive, sizeof archive)) {
@@ -373,6 +445,18 @@ int CommandInstall(const char* file, const char* targetArg) {
 
     gProgress.terminal = QV_ISATTY(QV_FILENO(stderr)) != 0;
     if (gProgress.terminal) MeasureEntries(file);
+    // The stored names below the target become names of this system's
+    // character set (the Windows installer hands them to the system as
+    // they are).
+    gProgress.charset = ArchiveNameCharset(file, options.Charsets);
+    gProgress.archiveCore = archive;
+    char root[kPathSize];
+    memcpy(root, target, sizeof root);
+    AddTrailingBackslash(root);
+    gProgress.targetCore = root;
+#ifndef _WIN32
+    PlatformConvertNamesBelow(gProgress.charset == kCharsetLocale ? nullptr : root, gProgress.charset);
+#endif
     HostUiHooks hooks = {ShowStatusLine, ShowErrorLine};
     SetHostUiHooks(&hooks);
     uint32_t result = InstallFromArchive(nullptr, archive, target);
@@ -386,9 +470,53 @@ int CommandInstall(const char* file, const char* targetArg) {
     return static_cast<int>(result);
 }
 
+// Reads a code page number; false when it is none or not one the names
+// can be converted from.
+bool ParseCodePage(const char* text, uint32_t* codePage) {
+    char* end = nullptr;
+    unsigned long v = strtoul(text, &end, 10);
+    if (!*text || *end || v == 0 || v > kLargestCodePage || !IsSingleByteCodePage(static_cast<uint32_t>(v)))
+        return false;
+    *codePage = static_cast<uint32_t>(v);
+    return true;
+}
+
+// Takes the options among args (after the command) into options and the
+// rest, in order, into files; false with a message on a mistake.
+bool ParseArguments(int argc, char** argv, Options* options, std::vector<const char*>* files) {
+    for (int i = 2; i < argc; i++) {
+        std::string a = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (a == "--format") {
+            std::string f = hasValue ? argv[++i] : "";
+            if (f == "text") options->Format = kListText;
+            else if (f == "json") options->Format = kListJson;
+            else if (f == "tsv") options->Format = kListTsv;
+            else {
+                fprintf(stderr, "qvinstall: --format takes text, json or tsv\n");
+                return false;
+            }
+        } else if (a == "--codepage" || a == "--oem-codepage") {
+            uint32_t* into = a == "--codepage" ? &options->Charsets.CodePage : &options->Charsets.OemCodePage;
+            if (!hasValue || !ParseCodePage(argv[++i], into)) {
+                fprintf(stderr, "qvinstall: %s needs a single-byte code page this system knows, such as 1252\n",
+                        a.c_str());
+                return false;
+            }
+        } else if (a.size() > 2 && a[0] == '-' && a[1] == '-') {
+            fprintf(stderr, "qvinstall: unknown option %s\n", a.c_str());
+            return false;
+        } else {
+            files->push_back(argv[i]);
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    setlocale(LC_CTYPE, "");
     if (argc < 2) {
         fputs(kUsage, stderr);
         return kExitUsage;
@@ -398,13 +526,26 @@ int main(int argc, char** argv) {
         fputs(kUsage, stdout);
         return 0;
     }
-    if (command == "list" && argc == 3) return CommandList(argv[2]);
-    if (command == "test" && argc == 3) return CommandTest(argv[2]);
-    if (command == "install" && argc == 4) return CommandInstall(argv[2], argv[3]);
-    if (command == "list" || command == "test" || command == "install")
+    Options options;
+    std::vector<const char*> files;
+    bool known = command == "list" || command == "test" || command == "install";
+    if (known && !ParseArguments(argc, argv, &options, &files)) {
+        fputs("Try 'qvinstall --help'.\n", stderr);
+        return kExitUsage;
+    }
+    if (options.Format != kListText && command != "list") {
+        fprintf(stderr, "qvinstall: --format is for list\n");
+    } else if (command == "list" && files.size() == 1) {
+        return CommandList(files[0], options);
+    } else if (command == "test" && files.size() == 1) {
+        return CommandTest(files[0], options);
+    } else if (command == "install" && files.size() == 2) {
+        return CommandInstall(files[0], files[1], options);
+    } else if (known) {
         fprintf(stderr, "qvinstall: wrong number of arguments for %s\n", command.c_str());
-    else
+    } else {
         fprintf(stderr, "qvinstall: unknown command '%s'\n", command.c_str());
+    }
     fputs("Try 'qvinstall --help'.\n", stderr);
     return kExitUsage;
 }

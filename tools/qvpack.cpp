@@ -3,15 +3,19 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <locale.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
 
+#include "install/charset.h"
 #include "pack/archivewriter.h"
 #include "pack/fileorder.h"
-#include "pack/stubcheck.h"
 #include "pack/lzencoder.h"
+#include "pack/names.h"
+#include "pack/progressline.h"
+#include "pack/stubcheck.h"
 #include "tools/host.h"
 
 namespace {
@@ -25,7 +29,8 @@ enum {
 };
 
 const char kUsage[] =
-    "usage: qvpack [-1..-5] [-o OUT] (--stub IMAGE | --archive-only) [--list FILE] [options] DIR\n"
+    "usage: qvpack [-1..-5] [-o OUT] (--stub IMAGE | --archive-only) [--list FILE]\n"
+    "              [--codepage N] [options] DIR\n"
     "\n"
     "Packs the files under DIR into a solid archive and, with --stub, appends it\n"
     "to the installer program IMAGE to make a single-file installer.\n"
@@ -38,9 +43,27 @@ const char kUsage[] =
     "  --list FILE       pack only the files FILE names (paths relative to DIR,\n"
     "                    one a line), in that order; default: every file, in an\n"
     "                    order that keeps files of alike content together\n"
+    "  --codepage N      the Windows code page names are stored in: the ANSI code\n"
+    "                    page of the systems the installer is for (default 1252,\n"
+    "                    Western European; 1250 Central European, 1251 Cyrillic,\n"
+    "                    1253 Greek, ...); one byte a character\n"
     "  --no-verify       skip decoding the result again to check it\n"
-    "  -q                no progress and no summary\n"
+    "  -q                no progress and no summary (warnings are still shown)\n"
     "  -h, --help        this text\n"
+    "\n"
+    "What is delivered: every regular file, under its path below DIR. Names are\n"
+    "read in the locale's character set (UTF-8 in the C locale) and stored in the\n"
+    "code page, since the installer creates them with the 8-bit Windows file\n"
+    "calls. Refused, with exit 2 and the name: a name the code page cannot hold;\n"
+    "the characters < > : \" | ? * \\ and control characters; a name ending in a\n"
+    "dot or a space (Windows would create another); a device name such as CON or\n"
+    "LPT1 as any part; two names that differ only in case.\n"
+    "Not delivered: empty directories (the installer makes directories only for\n"
+    "the files in them): each is named in a warning. Symbolic links are followed:\n"
+    "what a link names is packed as a copy under the link's name; a link back to\n"
+    "a directory it lies in is a loop and refused. A warning also names each\n"
+    "directory whose path under the installer's default target would pass the\n"
+    "247 characters Windows creates, and each longer path it could not open.\n"
     "\n"
     "Files are stored with their modification time; when SOURCE_DATE_EPOCH is set,\n"
     "later times are clamped to it and stored as UTC, so that the same input gives\n"
@@ -48,31 +71,6 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 done, 2 unusable input, 3 cannot write the output,\n"
     "4 verification failed (nothing is left behind), 64 bad command line.\n";
-
-struct Progress {
-    bool Shown;
-    const char* Phase;
-    int LastPermille;
-};
-
-void ShowProgress(void* user, uint64_t done, uint64_t total) {
-    Progress* p = static_cast<Progress*>(user);
-    if (!p->Shown) return;
-    int permille = total ? static_cast<int>(done * 1000 / total) : 1000;
-    if (permille == p->LastPermille) return;
-    p->LastPermille = permille;
-    char bar[31];
-    int filled = permille * 30 / 1000;
-    for (int i = 0; i < 30; i++) bar[i] = i < filled ? '#' : '.';
-    bar[30] = 0;
-    fprintf(stderr, "\r%-9s [%s] %3d%%  %.1f MB", p->Phase, bar, permille / 10, static_cast<double>(done) / 1e6);
-    fflush(stderr);
-}
-
-void EndProgress(Progress* p) {
-    if (p->Shown) fprintf(stderr, "\r%60s\r", "");
-    p->LastPermille = -1;
-}
 
 std::string BaseName(std::string dir) {
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
@@ -88,8 +86,27 @@ int Fail(int code, const std::string& message) {
 
 }  // namespace
 
+// Reads a code page number for --codepage: one of one byte a character
+// that the converter knows.
+bool ParseCodePage(const std::string& text, uint32_t* codePage) {
+    char* end = nullptr;
+    unsigned long v = strtoul(text.c_str(), &end, 10);
+    if (text.empty() || *end || v == 0 || v > kLargestCodePage || !IsSingleByteCodePage(static_cast<uint32_t>(v)))
+        return false;
+    *codePage = static_cast<uint32_t>(v);
+    return true;
+}
+
+void ShowWarnings(const std::vector<std::string>& warnings) {
+    for (const std::string& w : warnings) fprintf(stderr, "qvpack: warning: %s\n", w.c_str());
+}
+
 int main(int argc, char** argv) {
+    setlocale(LC_CTYPE, "");
     int level = kDefaultLevel;
+    CollectOptions collect;
+    std::vector<std::string> warnings;
+    collect.Warnings = &warnings;
     std::string out, stub, list, dir;
     bool archiveOnly = false, verify = true, quiet = false;
     for (int i = 1; i < argc; i++) {
@@ -114,6 +131,10 @@ int main(int argc, char** argv) {
             if (!value(&stub)) return Fail(kExitUsage, "--stub needs the installer program's file");
         } else if (a == "--list") {
             if (!value(&list)) return Fail(kExitUsage, "--list needs a file");
+        } else if (a == "--codepage") {
+            std::string number;
+            if (!value(&number) || !ParseCodePage(number, &collect.CodePage))
+                return Fail(kExitUsage, "--codepage needs a single-byte code page this system knows, such as 1252");
         } else if (a == "--archive-only") {
             archiveOnly = true;
         } else if (a == "--no-verify") {
@@ -147,23 +168,25 @@ int main(int argc, char** argv) {
         clampTime = v;
     }
     std::vector<PackSource> sources;
-    if (!CollectSources(dir, list, clampTime, &sources, &error)) return Fail(kExitInput, error);
+    bool collected = CollectSources(dir, list, clampTime, &sources, &error, collect);
+    ShowWarnings(warnings);
+    if (!collected) return Fail(kExitInput, error);
     if (list.empty() && !OrderForPacking(&sources, &error)) return Fail(kExitInput, error);
 
     std::string temp = out + ".tmp" + std::to_string(getpid());
     FILE* f = fopen(temp.c_str(), "wb");
     if (!f) return Fail(kExitOutput, "cannot write " + out + ": " + strerror(errno));
-    Progress progress = {!quiet && isatty(2) != 0, "packing", -1};
+    ProgressLine progress = StartProgressLine(!quiet && isatty(2) != 0 ? stderr : nullptr, "packing");
     bool written = image.empty() || fwrite(image.data(), 1, image.size(), f) == image.size();
     ArchiveSummary summary;
     PackFailure failure = kPackFailedInput;
-    if (written && !WriteArchive(f, &sources, level, ShowProgress, &progress, &summary, &error, &failure)) {
-        EndProgress(&progress);
+    if (written && !WriteArchive(f, &sources, level, UpdateProgressLine, &progress, &summary, &error, &failure)) {
+        EndProgressLine(&progress);
         fclose(f);
         remove(temp.c_str());
         return Fail(failure == kPackFailedInput ? kExitInput : kExitOutput, error);
     }
-    EndProgress(&progress);
+    EndProgressLine(&progress);
     if (fclose(f) != 0 || !written) {
         remove(temp.c_str());
         return Fail(kExitOutput, "cannot write " + out);
@@ -174,8 +197,8 @@ int main(int argc, char** argv) {
     }
     if (verify) {
         progress.Phase = "verifying";
-        bool ok = VerifyArchiveFile(temp, sources, ShowProgress, &progress, &error);
-        EndProgress(&progress);
+        bool ok = VerifyArchiveFile(temp, sources, UpdateProgressLine, &progress, &error);
+        EndProgressLine(&progress);
         if (!ok) {
             remove(temp.c_str());
             return Fail(kExitVerify, "verification failed, nothing written: " + error);

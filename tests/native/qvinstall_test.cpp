@@ -1,13 +1,13 @@
 // qvinstall used as a person would: list, test and install a sample
 // installer, and the messages and exit codes of the usual mistakes.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "base/format.h"
+#include "native/program_run.h"
 #include "support/archive_builder.h"
 #include "support/install_fixtures.h"
 
@@ -21,15 +21,8 @@ using qvtest::Bytes;
 
 using qvtest::ToBytes;
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string ReadText(const std::string& path) {
-    Bytes b = qvtest::ReadFileBytes(path);
-    return std::string(b.begin(), b.end());
-}
+using qvtest::Outcome;
+using qvtest::ReadText;
 
 struct QvinstallTest : ::testing::Test {
     std::string root;
@@ -38,15 +31,7 @@ struct QvinstallTest : ::testing::Test {
         root = qvtest::MakeTempDir(std::string("qvinstall_") + info->name());
     }
     Outcome Qvinstall(const std::string& args) {
-        Outcome r;
-        std::string out = root + "/stdout.txt", err = root + "/stderr.txt";
-        std::string cmd = std::string(QV_QVINSTALL_PATH) + " " + args + " >'" + out + "' 2>'" +
-                          err + "' </dev/null";
-        int raw = system(cmd.c_str());
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = ReadText(out);
-        r.err = ReadText(err);
-        return r;
+        return qvtest::RunProgram(std::string(QV_QVINSTALL_PATH) + " " + args, root);
     }
 };
 
@@ -133,12 +118,14 @@ TEST_F(QvinstallTest, ListAndTestLookWithoutWriting) {
 }
 
 TEST_F(QvinstallTest, StoredNamesAreShownEscapedAndDamageIsTold) {
-    // A name that would clear the terminal and one in another code page.
+    // A name that would clear the terminal, one in the Western European code
+    // page and one with a byte that code page does not define.
     Bytes out = qvtest::ImagePrefix(1024);
     qvtest::Append(out, qvtest::Marker());
     qvtest::Append(out, qvtest::MainHeader());
     qvtest::Append(out, qvtest::FileBlock(qvtest::LiteralEntry("EVIL\x1b[2J\x07.TXT", "x", false)));
     qvtest::Append(out, qvtest::FileBlock(qvtest::LiteralEntry("M\xe4RZ.TXT", "y", true)));
+    qvtest::Append(out, qvtest::FileBlock(qvtest::LiteralEntry("ODD\x81.TXT", "z", true)));
     std::string installer = qvtest::WriteTempFile(out, "names-setup.exe");
     for (const char* command : {"list", "test"}) {
         Outcome r = Qvinstall(std::string(command) + " '" + installer + "'");
@@ -146,11 +133,16 @@ TEST_F(QvinstallTest, StoredNamesAreShownEscapedAndDamageIsTold) {
         EXPECT_EQ(std::string::npos, r.out.find('\x1b')) << command;
         EXPECT_EQ(std::string::npos, r.out.find('\x07')) << command;
         EXPECT_NE(std::string::npos, r.out.find("EVIL\\x1B[2J\\x07.TXT")) << command << r.out;
-        EXPECT_NE(std::string::npos, r.out.find("M\\xE4RZ.TXT")) << command << r.out;
+        EXPECT_NE(std::string::npos, r.out.find("M\xC3\xA4RZ.TXT")) << command << r.out;
+        EXPECT_NE(std::string::npos, r.out.find("ODD\\x81.TXT")) << command << r.out;
     }
+    // No name of this system's character set holds the undefined byte: the
+    // installation stops there, as at a name the system refuses.
     Outcome install = Qvinstall("install '" + installer + "' '" + root + "/t'");
-    EXPECT_EQ(0, install.status) << install.err;
+    EXPECT_EQ(1, install.status) << install.err;
     EXPECT_EQ(std::string::npos, install.err.find('\x1b')) << install.err;
+    EXPECT_NE(std::string::npos, install.err.find("ODD\\x81.TXT: Cannot install file.")) << install.err;
+    EXPECT_EQ("y", ReadText(root + "/t/M\xC3\xA4RZ.TXT"));
 
     // A damaged header: list and test say where, and end with 3.
     Bytes damaged = SampleInstaller();
@@ -194,6 +186,115 @@ TEST_F(QvinstallTest, MistakesGetAMessageAndTheirOwnExitCode) {
     Outcome bad = Qvinstall("install '" + damaged + "' '" + root + "/t'");
     EXPECT_EQ(3, bad.status);
     EXPECT_NE(std::string::npos, bad.err.find("qvinstall: QUORZIP.SET: Cannot install file.")) << bad.err;
+}
+
+// The parts of text between separators: lines without their line ends
+// (a text ending in one has nothing after it), or the fields of a line.
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t start = 0, end;
+    while ((end = text.find(separator, start)) != std::string::npos) {
+        parts.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    if (separator != '\n' || start < text.size()) parts.push_back(text.substr(start));
+    return parts;
+}
+std::vector<std::string> Lines(const std::string& text) { return Split(text, '\n'); }
+std::vector<std::string> Fields(const std::string& line) { return Split(line, '\t'); }
+
+TEST_F(QvinstallTest, MachineReadableListingsHoldEveryField) {
+    std::string installer = qvtest::WriteTempFile(SampleInstaller(), "sample-setup.exe");
+    Outcome text = Qvinstall("list '" + installer + "'");
+    Outcome json = Qvinstall("list --format json '" + installer + "'");
+    ASSERT_EQ(0, json.status) << json.err;
+    std::vector<std::string> objects = Lines(json.out);
+    ASSERT_EQ(kSample.size(), objects.size()) << json.out;  // entries alone, one a line
+    // HELP\DE\QRVNL.HLP: its data offset as the text listing shows it.
+    const std::string& help = objects[3];
+    EXPECT_EQ(0u, help.find("{\"name\":\"HELP\\\\DE\\\\QRVNL.HLP\",\"stored\":\"48454c505c44455c5152564e4c2e484c50\","))
+        << help;
+    for (const char* field : {"\"host\":2,", "\"codepage\":1252,", "\"unpacked\":9,", "\"time\":\"1998-11-16T22:03:04\",",
+                              "\"dos_time\":628142178,", "\"attributes\":32,", "\"flags\":32784,", "\"version\":20,",
+                              "\"method\":53,", "\"directory\":false,", "\"installable\":true}"})
+        EXPECT_NE(std::string::npos, help.find(field)) << field << " in " << help;
+    size_t at = help.find("\"data_offset\":");
+    ASSERT_NE(std::string::npos, at);
+    std::string offset = help.substr(at + 14, help.find(',', at) - at - 14);
+    EXPECT_NE(std::string::npos, text.out.find(" " + offset + " HELP\\DE\\QRVNL.HLP")) << offset << text.out;
+
+    Outcome tsv = Qvinstall("list --format tsv '" + installer + "'");
+    ASSERT_EQ(0, tsv.status) << tsv.err;
+    std::vector<std::string> lines = Lines(tsv.out);
+    ASSERT_EQ(kSample.size() + 1, lines.size());
+    std::vector<std::string> header = Fields(lines[0]);
+    EXPECT_EQ((std::vector<std::string>{"name", "stored", "host", "codepage", "packed", "unpacked", "time", "dos_time",
+                                        "attributes", "crc", "flags", "version", "method", "data_offset", "directory",
+                                        "installable"}),
+              header);
+    std::vector<std::string> fields = Fields(lines[4]);
+    ASSERT_EQ(header.size(), fields.size());
+    EXPECT_EQ("HELP\\DE\\QRVNL.HLP", fields[0]);
+    EXPECT_EQ(offset, fields[13]);
+    EXPECT_EQ("1998-11-16T22:03:04", fields[6]);
+
+    // What ends the walk early goes to the error stream, with the exit code.
+    Bytes cut = SampleInstaller();
+    cut[4096 + 7 + 13 + 2] ^= 0x20;
+    std::string bad = qvtest::WriteTempFile(cut, "damaged-header.exe");
+    Outcome broken = Qvinstall("list --format json '" + bad + "'");
+    EXPECT_EQ(3, broken.status);
+    EXPECT_EQ("", broken.out);
+    EXPECT_NE(std::string::npos, broken.err.find("the archive is damaged at offset 4116")) << broken.err;
+
+    EXPECT_EQ(64, Qvinstall("list --format xml '" + installer + "'").status);
+    EXPECT_EQ(64, Qvinstall("test --format json '" + installer + "'").status);
+}
+
+// An archive of one entry made on hostSystem under name.
+std::string OneEntryArchive(const std::string& name, uint8_t hostSystem, const std::string& file) {
+    qvtest::FileSpec e = qvtest::LiteralEntry(name, "content", false);
+    e.hostSystem = hostSystem;
+    return qvtest::WriteTempFile(qvtest::ArchiveOf({qvtest::FileBlock(e)}), file);
+}
+
+std::string JsonName(const std::string& json) {
+    size_t start = json.find("\"name\":");
+    if (start == std::string::npos) return "?";
+    start += 7;
+    return json.substr(start, json.find(",\"stored\"") - start);
+}
+
+TEST_F(QvinstallTest, NamesAreReadInTheCodePageOfTheSystemThatMadeThem) {
+    // 0x9B: o-slash in the OEM code page 850, a cent sign in 437; 0xA3: a
+    // pound sign in 1252, L-stroke in 1250.
+    std::string dos = OneEntryArchive("K\x9B.TXT", kHostMsDos, "dos.rar");
+    std::string os2 = OneEntryArchive("K\x9B.TXT", kHostOs2, "os2.rar");
+    std::string win = OneEntryArchive("K\xA3.TXT", kHostWin32, "win.rar");
+    std::string unix = OneEntryArchive("K\xC3\xA4.TXT", kHostUnix, "unix.rar");
+    EXPECT_EQ("\"K\xC3\xB8.TXT\"", JsonName(Qvinstall("list --format json '" + dos + "'").out));
+    EXPECT_EQ("\"K\xC3\xB8.TXT\"", JsonName(Qvinstall("list --format json '" + os2 + "'").out));
+    EXPECT_EQ("\"K\xC2\xA2.TXT\"", JsonName(Qvinstall("list --format json --oem-codepage 437 '" + dos + "'").out));
+    EXPECT_EQ("\"K\xC2\xA3.TXT\"", JsonName(Qvinstall("list --format json '" + win + "'").out));
+    EXPECT_EQ("\"K\xC5\x81.TXT\"", JsonName(Qvinstall("list --codepage 1250 --format json '" + win + "'").out));
+    EXPECT_EQ("\"K\xC3\xA4.TXT\"", JsonName(Qvinstall("list --format json '" + unix + "'").out));
+    EXPECT_NE(std::string::npos, Qvinstall("list --format json '" + unix + "'").out.find("\"codepage\":null"));
+    // The text listing and the installation name them alike.
+    EXPECT_NE(std::string::npos, Qvinstall("list --codepage 1250 '" + win + "'").out.find(" K\xC5\x81.TXT\n"));
+    struct Case {
+        std::string archive, options, installed;
+    } cases[] = {{dos, "", "K\xC3\xB8.TXT"}, {win, "--codepage 1250 ", "K\xC5\x81.TXT"}, {unix, "", "K\xC3\xA4.TXT"}};
+    int n = 0;
+    for (const Case& c : cases) {
+        std::string target = root + "/t" + std::to_string(n++) + "/\xC3\x9C" "ber";  // the target as typed
+        Outcome r = Qvinstall("install " + c.options + "'" + c.archive + "' '" + target + "'");
+        EXPECT_EQ(0, r.status) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find("installing " + c.installed)) << r.err;
+        EXPECT_EQ((std::vector<std::string>{c.installed}), ListFiles(target)) << c.archive;
+    }
+    EXPECT_EQ(64, Qvinstall("list --codepage 932 '" + win + "'").status);
+    EXPECT_EQ(64, Qvinstall("list --oem-codepage '" + win + "'").status);
+    EXPECT_EQ(64, Qvinstall("list --colour '" + win + "'").status);
 }
 
 }  // namespace

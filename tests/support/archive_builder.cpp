@@ -202,27 +202,34 @@ namespace {
 
 const size_t kPeHeader = 0x80;                      // e_lfanew
 const size_t kOptionalHeader = kPeHeader + 4 + 20;  // behind "PE\0\0" and the COFF header
-const size_t kCertificateEntry = kOptionalHeader + 96 + 4 * 8;
+
+// Where the data directories and their count stand in each layout.
+bool IsPe32Plus(const Bytes& file) { return file[kOptionalHeader] == 0x0B && file[kOptionalHeader + 1] == 0x02; }
+size_t DirectoryCountAt(const Bytes& file) { return kOptionalHeader + (IsPe32Plus(file) ? 108 : 92); }
+size_t CertificateEntryAt(const Bytes& file) { return kOptionalHeader + (IsPe32Plus(file) ? 112 : 96) + 4 * 8; }
 
 }  // namespace
 
-Bytes PeImagePrefix(size_t size) {
+Bytes PeImagePrefix(size_t size, bool pe32Plus) {
     Bytes image(size < 0x200 ? 0x200 : size, 0);
     image[0] = 'M';
     image[1] = 'Z';
     SetU16(image, 0x3C, kPeHeader);
     memcpy(image.data() + kPeHeader, "PE\0\0", 4);
-    SetU16(image, kPeHeader + 4, 0x014C);       // i386
-    SetU16(image, kPeHeader + 4 + 16, 224);     // size of the optional header
-    SetU16(image, kOptionalHeader, 0x010B);     // PE32
-    SetU16(image, kOptionalHeader + 92, 16);    // data directories
+    SetU16(image, kPeHeader + 4, pe32Plus ? 0x8664 : 0x014C);    // x86-64 or i386
+    SetU16(image, kPeHeader + 4 + 16, pe32Plus ? 240 : 224);      // size of the optional header
+    SetU16(image, kOptionalHeader, pe32Plus ? 0x020B : 0x010B);  // PE32+ or PE32
+    SetU16(image, DirectoryCountAt(image), 16);                   // data directories
     return image;
 }
 
+void SetDirectoryCount(Bytes& file, uint32_t count) { SetU16(file, DirectoryCountAt(file), static_cast<uint16_t>(count)); }
+
 void SetCertificateTable(Bytes& file, uint32_t offset, uint32_t size) {
+    size_t entry = CertificateEntryAt(file);
     for (int i = 0; i < 4; i++) {
-        file[kCertificateEntry + i] = static_cast<uint8_t>(offset >> (8 * i));
-        file[kCertificateEntry + 4 + i] = static_cast<uint8_t>(size >> (8 * i));
+        file[entry + i] = static_cast<uint8_t>(offset >> (8 * i));
+        file[entry + 4 + i] = static_cast<uint8_t>(size >> (8 * i));
     }
 }
 

@@ -68,11 +68,14 @@ Bytes EndBlock(uint16_t headerSize = 94);
 // bytes "RSFX" stand at offset 28.
 Bytes ImagePrefix(size_t size, bool rsfx = false);
 
-// A PE32 image stand-in: DOS header, "PE\0\0", a COFF header and an
-// optional header with 16 data directories, all empty, zeros up to size.
-Bytes PeImagePrefix(size_t size);
+// A PE32 (or, for 64-bit Windows, PE32+) image stand-in: DOS header,
+// "PE\0\0", a COFF header and an optional header with 16 data directories,
+// all empty, zeros up to size.
+Bytes PeImagePrefix(size_t size, bool pe32Plus = false);
+// Sets the number of data directories such an image declares.
+void SetDirectoryCount(Bytes& file, uint32_t count);
 // Sets the certificate table entry (data directory 4) of such an image at
-// the start of file.
+// the start of file, where its layout has it.
 void SetCertificateTable(Bytes& file, uint32_t offset, uint32_t size);
 // Signs file the way signing tools do, as far as the layout goes: pads it
 // to 8 bytes, appends a certificate table (a WIN_CERTIFICATE header and

@@ -1,0 +1,166 @@
+// qvpack used as a person would on a real tree: names in UTF-8 packed for
+// a Western or Central European Windows, the names it refuses and the
+// warnings it gives, each with its exit code; and qvinstall shows and
+// installs what it packed under the right names.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "native/program_run.h"
+#include "support/archive_builder.h"
+#include "support/install_fixtures.h"
+
+#if !defined(QV_QVPACK_PATH) || !defined(QV_QVINSTALL_PATH)
+#error "QV_QVPACK_PATH and QV_QVINSTALL_PATH name the programs under test"
+#endif
+
+namespace {
+
+using qvtest::Outcome;
+
+void Put(const std::string& path, const std::string& content) {
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(nullptr, f) << path;
+    fputs(content.c_str(), f);
+    fclose(f);
+}
+
+struct QvpackTest : ::testing::Test {
+    std::string root, tree;
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        root = qvtest::MakeTempDir(std::string("qvpack_") + info->name());
+        tree = root + "/tree";
+        mkdir(tree.c_str(), 0755);
+    }
+    Outcome Qvpack(const std::string& args) {
+        return qvtest::RunProgram(std::string(QV_QVPACK_PATH) + " -q --archive-only -o '" + root + "/out.rar' " +
+                                      args + " '" + tree + "'",
+                                  root);
+    }
+    Outcome Qvinstall(const std::string& args) {
+        return qvtest::RunProgram(std::string(QV_QVINSTALL_PATH) + " " + args, root);
+    }
+    void Dir(const std::string& rel) { ASSERT_EQ(0, mkdir((tree + "/" + rel).c_str(), 0755)) << rel; }
+};
+
+TEST_F(QvpackTest, AccentedNamesArePackedForTheCodePageOrRefused) {
+    Dir("Fran\xC3\xA7" "ais");
+    Dir("Deutsch");
+    Dir("Polski");
+    Put(tree + "/\xC3\x9Cn\xC3\xAF" "code.txt", "unicode");
+    Put(tree + "/Fran\xC3\xA7" "ais/\xC3\x89l\xC3\xA8ve.txt", "eleve");
+    Put(tree + "/Deutsch/Gr\xC3\xB6\xC3\x9F" "e.txt", "groesse");
+    Put(tree + "/Polski/W\xC3\xB3zek.txt", "wozek");
+    Put(tree + "/Polski/\xC5\x81\xC3\xB3" "d\xC5\xBA.txt", "lodz");
+
+    // L-stroke is no letter of Western European Windows: refused, with its name.
+    Outcome refused = Qvpack("");
+    EXPECT_EQ(2, refused.status);
+    EXPECT_NE(std::string::npos,
+              refused.err.find("Polski\\\xC5\x81\xC3\xB3" "d\xC5\xBA.txt: code page 1252 has no character for '\xC5\x81'"))
+        << refused.err;
+    EXPECT_NE(0, access((root + "/out.rar").c_str(), F_OK));
+
+    // Without it the tree packs; the stored bytes are those of code page 1252.
+    std::string lodz = tree + "/Polski/\xC5\x81\xC3\xB3" "d\xC5\xBA.txt";
+    ASSERT_EQ(0, rename(lodz.c_str(), (root + "/lodz.txt").c_str()));
+    Outcome packed = Qvpack("");
+    ASSERT_EQ(0, packed.status) << packed.err;
+    std::string archive = root + "/out.rar";
+    Outcome json = Qvinstall("list --format json '" + archive + "'");
+    ASSERT_EQ(0, json.status) << json.err;
+    for (const char* expected :
+         {"{\"name\":\"\xC3\x9Cn\xC3\xAF" "code.txt\",\"stored\":\"dc6eef636f64652e747874\"",
+          "{\"name\":\"Polski\\\\W\xC3\xB3zek.txt\",\"stored\":\"506f6c736b695c57f37a656b2e747874\"",
+          "{\"name\":\"Deutsch\\\\Gr\xC3\xB6\xC3\x9F" "e.txt\"", "{\"name\":\"Fran\xC3\xA7" "ais\\\\\xC3\x89l\xC3\xA8ve.txt\""})
+        EXPECT_NE(std::string::npos, json.out.find(expected)) << expected << "\n" << json.out;
+    Outcome text = Qvinstall("list '" + archive + "'");
+    EXPECT_NE(std::string::npos, text.out.find(" Fran\xC3\xA7" "ais\\\xC3\x89l\xC3\xA8ve.txt\n")) << text.out;
+
+    // Installed here, every name and every byte comes back.
+    Outcome install = Qvinstall("install '" + archive + "' '" + root + "/installed'");
+    ASSERT_EQ(0, install.status) << install.err;
+    EXPECT_EQ(qvtest::ListTree(tree), qvtest::ListTree(root + "/installed"));
+    EXPECT_EQ("eleve", qvtest::ReadText(root + "/installed/Fran\xC3\xA7" "ais/\xC3\x89l\xC3\xA8ve.txt"));
+
+    // For Central European Windows the Polish name packs, the French one not.
+    ASSERT_EQ(0, rename((root + "/lodz.txt").c_str(), lodz.c_str()));
+    Outcome central = Qvpack("--codepage 1250");
+    EXPECT_EQ(2, central.status);
+    EXPECT_NE(std::string::npos, central.err.find("code page 1250 has no character for '\xC3\xA8'")) << central.err;
+    ASSERT_EQ(0, unlink((tree + "/Fran\xC3\xA7" "ais/\xC3\x89l\xC3\xA8ve.txt").c_str()));
+    rmdir((tree + "/Fran\xC3\xA7" "ais").c_str());
+    ASSERT_EQ(0, unlink((tree + "/\xC3\x9Cn\xC3\xAF" "code.txt").c_str()));  // i-diaeresis neither
+    central = Qvpack("--codepage 1250");
+    ASSERT_EQ(0, central.status) << central.err;
+    Outcome polish = Qvinstall("list --codepage 1250 --format json '" + archive + "'");
+    EXPECT_NE(std::string::npos, polish.out.find("\"name\":\"Polski\\\\\xC5\x81\xC3\xB3" "d\xC5\xBA.txt\",\"stored\":"
+                                                 "\"506f6c736b695ca3f3649f2e747874\""))
+        << polish.out;
+
+    EXPECT_EQ(64, Qvpack("--codepage").status);
+    EXPECT_EQ(64, Qvpack("--codepage latin1").status);
+    EXPECT_EQ(64, Qvpack("--codepage 932").status);
+}
+
+TEST_F(QvpackTest, NamesWindowsCannotCreateAreRefusedAtPackingTime) {
+    Put(tree + "/fine.txt", "fine");
+    struct Case {
+        const char* name;
+        const char* why;
+    } cases[] = {{"what?.txt", "Windows cannot create a name with any of"},
+                 {"pipe|d", "Windows cannot create a name with any of"},
+                 {"tab\there", "control character"},
+                 {"trail.", "Windows drops a dot or a space at the end"},
+                 {"space ", "Windows drops a dot or a space at the end"},
+                 {"COM1.log", "installer refuses"}};
+    for (const Case& c : cases) {
+        std::string path = tree + "/" + c.name;
+        Put(path, "x");
+        Outcome r = Qvpack("");
+        EXPECT_EQ(2, r.status) << c.name;
+        EXPECT_NE(std::string::npos, r.err.find(c.why)) << c.name << ": " << r.err;
+        unlink(path.c_str());
+    }
+    // In a directory's name as in a file's.
+    Dir("dir.");
+    Put(tree + "/dir./inside.txt", "x");
+    Outcome r = Qvpack("");
+    EXPECT_EQ(2, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("dir.\\inside.txt: Windows drops a dot")) << r.err;
+}
+
+TEST_F(QvpackTest, WhatIsNotDeliveredIsSaid) {
+    Put(tree + "/file.txt", "file");
+    Dir("empty");
+    Dir("docs");
+    Put(tree + "/docs/read.me", "doc");
+    ASSERT_EQ(0, symlink("docs", (tree + "/manual").c_str()));
+    Outcome r = Qvpack("");
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("qvpack: warning: " + tree + "/empty: an empty directory is not delivered"))
+        << r.err;
+    Outcome json = Qvinstall("list --format json '" + root + "/out.rar'");
+    EXPECT_NE(std::string::npos, json.out.find("\"name\":\"manual\\\\read.me\"")) << json.out;  // followed
+
+    ASSERT_EQ(0, symlink("..", (tree + "/docs/parent").c_str()));
+    Outcome loop = Qvpack("");
+    EXPECT_EQ(2, loop.status);
+    EXPECT_NE(std::string::npos, loop.err.find("/docs/parent: a symbolic link back to a directory that holds it"))
+        << loop.err;
+
+    Outcome help = qvtest::RunProgram(std::string(QV_QVPACK_PATH) + " --help", root);
+    EXPECT_EQ(0, help.status);
+    for (const char* said : {"--codepage N", "What is delivered: every regular file",
+                             "Not delivered: empty directories", "Symbolic links are followed", "a loop and refused",
+                             "< > : \" | ? *", "ending in a\ndot or a space"})
+        EXPECT_NE(std::string::npos, help.out.find(said)) << said;
+}
+
+}  // namespace

@@ -1,0 +1,43 @@
+// How qvinstall shows entries: stored names in the character set they were
+// made in, and the machine-readable listings (JSON lines, tab-separated).
+#ifndef QUORVANEL_TOOLS_LISTING_H
+#define QUORVANEL_TOOLS_LISTING_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include <string>
+
+#include "base/format.h"
+#include "install/charset.h"
+
+struct NameCharsets {
+    uint32_t CodePage = kDefaultCodePage;        // names made on Win32 (what qvpack stores)
+    uint32_t OemCodePage = kDefaultOemCodePage;  // names made on MS-DOS and OS/2
+};
+
+// The character set of names made on hostSystem: the OEM code page on
+// MS-DOS and OS/2, the ANSI code page on Win32, and on Unix (and anything
+// else) the bytes as the making system wrote them, taken in the locale's
+// own character set (kCharsetLocale).
+uint32_t StoredNameCharset(uint8_t hostSystem, const NameCharsets& sets);
+
+// A stored name in charset, for a terminal: converted to the locale's
+// character set with control characters (C0, DEL, and C1 in UTF-8) as
+// \xHH; where it does not convert, every byte outside printable ASCII as
+// \xHH.
+std::string ShownStoredName(const char* stored, uint32_t charset);
+
+enum ListFormat {
+    kListText,
+    kListJson,  // one object a line
+    kListTsv    // a header line, then one line of tab-separated fields an entry
+};
+
+// The header line of the tab-separated listing.
+void PrintTsvHeader(FILE* out);
+// One entry (its header as delivered by the walk, its names in charset) as
+// a JSON line or a tab-separated line.
+void PrintEntryRecord(FILE* out, ListFormat format, const FileBlockHeader* h, uint32_t charset, uint32_t dataOffset);
+
+#endif
