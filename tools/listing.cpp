@@ -1,3 +1,4 @@
+#include "base/dostime.h"
 #include "tools/listing.h"
 
 #include <string.h>
@@ -78,10 +79,9 @@ std::string JsonString(const std::string& text) {
 
 // The MS-DOS date and time as ISO 8601 local time, fields as stored.
 std::string IsoTime(uint32_t dos) {
-    uint32_t date = dos >> 16, time = dos & 0xFFFF;
+    DosTimeFields f = UnpackDosDateTime(dos);
     char text[32];
-    snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", ((date >> 9) & 0x7F) + 1980, (date >> 5) & 0x0F,
-             date & 0x1F, (time >> 11) & 0x1F, (time >> 5) & 0x3F, (time & 0x1F) * 2);
+    snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", f.Year, f.Month, f.Day, f.Hour, f.Minute, f.Second);
     return text;
 }
 

@@ -20,6 +20,7 @@
 #define QV_FILENO fileno
 #endif
 
+#include "base/dostime.h"
 #include "install/driver.h"
 #include "install/fileops.h"
 #include "install/platform.h"
@@ -193,10 +194,8 @@ void FormatAttributes(uint32_t a, char* out) {
 }
 
 void FormatDosTime(uint32_t dos, char* out, size_t size) {
-    uint32_t date = dos >> 16, time = dos & 0xFFFF;
-    snprintf(out, size, "%04u-%02u-%02u %02u:%02u:%02u", ((date >> 9) & 0x7F) + 1980,
-             (date >> 5) & 0x0F, date & 0x1F, (time >> 11) & 0x1F, (time >> 5) & 0x3F,
-             (time & 0x1F) * 2);
+    DosTimeFields f = UnpackDosDateTime(dos);
+    snprintf(out, size, "%04u-%02u-%02u %02u:%02u:%02u", f.Year, f.Month, f.Day, f.Hour, f.Minute, f.Second);
 }
 
 void FormatRatio(uint64_t packed, uint64_t unpacked, char* out, size_t size) {

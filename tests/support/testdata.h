@@ -7,6 +7,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <vector>
+
 #include "support/bytes.h"
 
 namespace qvtest {
@@ -22,6 +24,10 @@ Bytes Mixed(size_t n, uint32_t seed);
 // What a match finder meets: text-like records, copies of earlier stretches
 // (some farther back than 8 KB), runs and noise.
 Bytes MatchMaterial(size_t n);
+// The packer's fixed mixed data set, 373,000 bytes in six entries: prose,
+// program records, an edited copy of each (long matches far back), noise
+// and a run of one byte.
+std::vector<Bytes> PackingDataSet();
 
 }  // namespace qvtest
 
