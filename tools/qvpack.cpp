@@ -101,14 +101,29 @@ void ShowWarnings(const std::vector<std::string>& warnings) {
     for (const std::string& w : warnings) fprintf(stderr, "qvpack: warning: %s\n", w.c_str());
 }
 
-int main(int argc, char** argv) {
-    setlocale(LC_CTYPE, "");
-    int level = kDefaultLevel;
-    CollectOptions collect;
-    std::vector<std::string> warnings;
-    collect.Warnings = &warnings;
-    std::string out, stub, list, dir;
-    bool archiveOnly = false, verify = true, quiet = false;
+namespace {
+
+// What the command line asks for.
+struct PackRequest {
+    int Level = kDefaultLevel;
+    CollectOptions Collect;
+    std::vector<std::string> Warnings;
+    std::string Out, Stub, List, Dir;
+    bool ArchiveOnly = false, Verify = true, Quiet = false;
+};
+
+void ShowHelp(void) {
+    fputs(kUsage, stdout);
+    printf("\nMemory, whatever the size of the files: the compressor takes at most %.1f MB\n"
+           "at levels 1-3 and %.1f MB at 4-5; ordering the files by content (without\n"
+           "--list) takes up to 4 MB more, and a few hundred bytes per file are kept.\n",
+           static_cast<double>(LzEncoderMemory(3)) / 1e6, static_cast<double>(LzEncoderMemory(5)) / 1e6);
+}
+
+// Reads the command line into r; returns an exit status to stop with, or
+// -1 to go on.
+int ParseRequest(int argc, char** argv, PackRequest* r) {
+    r->Collect.Warnings = &r->Warnings;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         auto value = [&](std::string* into) {
@@ -117,49 +132,54 @@ int main(int argc, char** argv) {
             return true;
         };
         if (a == "-h" || a == "--help") {
-            fputs(kUsage, stdout);
-            printf("\nMemory, whatever the size of the files: the compressor takes at most %.1f MB\n"
-                   "at levels 1-3 and %.1f MB at 4-5; ordering the files by content (without\n"
-                   "--list) takes up to 4 MB more, and a few hundred bytes per file are kept.\n",
-                   static_cast<double>(LzEncoderMemory(3)) / 1e6, static_cast<double>(LzEncoderMemory(5)) / 1e6);
+            ShowHelp();
             return kExitOk;
         } else if (a.size() == 2 && a[0] == '-' && a[1] >= '1' && a[1] <= '5') {
-            level = a[1] - '0';
+            r->Level = a[1] - '0';
         } else if (a == "-o") {
-            if (!value(&out)) return Fail(kExitUsage, "-o needs a file name");
+            if (!value(&r->Out)) return Fail(kExitUsage, "-o needs a file name");
         } else if (a == "--stub") {
-            if (!value(&stub)) return Fail(kExitUsage, "--stub needs the installer program's file");
+            if (!value(&r->Stub)) return Fail(kExitUsage, "--stub needs the installer program's file");
         } else if (a == "--list") {
-            if (!value(&list)) return Fail(kExitUsage, "--list needs a file");
+            if (!value(&r->List)) return Fail(kExitUsage, "--list needs a file");
         } else if (a == "--codepage") {
             std::string number;
-            if (!value(&number) || !ParseCodePage(number, &collect.CodePage))
+            if (!value(&number) || !ParseCodePage(number, &r->Collect.CodePage))
                 return Fail(kExitUsage, "--codepage needs a single-byte code page this system knows, such as 1252");
         } else if (a == "--archive-only") {
-            archiveOnly = true;
+            r->ArchiveOnly = true;
         } else if (a == "--no-verify") {
-            verify = false;
+            r->Verify = false;
         } else if (a == "-q") {
-            quiet = true;
+            r->Quiet = true;
         } else if (a.size() > 1 && a[0] == '-') {
             return Fail(kExitUsage, "unknown option " + a + " (see --help)");
-        } else if (dir.empty()) {
-            dir = a;
+        } else if (r->Dir.empty()) {
+            r->Dir = a;
         } else {
             return Fail(kExitUsage, "only one directory can be packed (see --help)");
         }
     }
-    if (dir.empty()) return Fail(kExitUsage, "no directory given (see --help)");
-    if (archiveOnly == !stub.empty())
+    if (r->Dir.empty()) return Fail(kExitUsage, "no directory given (see --help)");
+    if (r->ArchiveOnly == !r->Stub.empty())
         return Fail(kExitUsage, "give either --stub IMAGE (to build an installer) or --archive-only");
-    if (out.empty()) out = BaseName(dir) + (archiveOnly ? ".rar" : ".exe");
+    if (r->Out.empty()) r->Out = BaseName(r->Dir) + (r->ArchiveOnly ? ".rar" : ".exe");
+    return -1;
+}
 
-    std::vector<uint8_t> image;
+// The installer program the archive goes behind (none with
+// --archive-only), checked; returns an exit status to stop with, or -1.
+int ReadStub(const PackRequest& r, std::vector<uint8_t>* image) {
     std::string error;
-    if (!stub.empty()) {
-        if (!ReadWholeFile(stub, &image)) return Fail(kExitInput, "cannot read the installer program " + stub);
-        if (!CheckStubImage(image.data(), image.size(), &error)) return Fail(kExitInput, stub + ": " + error);
-    }
+    if (r.Stub.empty()) return -1;
+    if (!ReadWholeFile(r.Stub, image)) return Fail(kExitInput, "cannot read the installer program " + r.Stub);
+    if (!CheckStubImage(image->data(), image->size(), &error)) return Fail(kExitInput, r.Stub + ": " + error);
+    return -1;
+}
+
+// The files to pack, in their order, with what will not be delivered said;
+// returns an exit status to stop with, or -1.
+int CollectFiles(PackRequest* r, std::vector<PackSource>* sources) {
     int64_t clampTime = -1;
     if (const char* epoch = getenv("SOURCE_DATE_EPOCH")) {
         char* end = nullptr;
@@ -167,56 +187,90 @@ int main(int argc, char** argv) {
         if (!*epoch || *end || v < 0) return Fail(kExitUsage, "SOURCE_DATE_EPOCH is not a number of seconds");
         clampTime = v;
     }
-    std::vector<PackSource> sources;
-    bool collected = CollectSources(dir, list, clampTime, &sources, &error, collect);
-    ShowWarnings(warnings);
+    std::string error;
+    bool collected = CollectSources(r->Dir, r->List, clampTime, sources, &error, r->Collect);
+    ShowWarnings(r->Warnings);
     if (!collected) return Fail(kExitInput, error);
-    if (list.empty() && !OrderForPacking(&sources, &error)) return Fail(kExitInput, error);
+    if (r->List.empty() && !OrderForPacking(sources, &error)) return Fail(kExitInput, error);
+    return -1;
+}
 
-    std::string temp = out + ".tmp" + std::to_string(getpid());
+// Writes the image and the archive into temp; returns an exit status to
+// stop with (temp removed), or -1.
+int WriteInstaller(const PackRequest& r, const std::vector<uint8_t>& image, std::vector<PackSource>* sources,
+                   const std::string& temp, ProgressLine* progress, ArchiveSummary* summary) {
     FILE* f = fopen(temp.c_str(), "wb");
-    if (!f) return Fail(kExitOutput, "cannot write " + out + ": " + strerror(errno));
-    ProgressLine progress = StartProgressLine(!quiet && isatty(2) != 0 ? stderr : nullptr, "packing");
+    if (!f) return Fail(kExitOutput, "cannot write " + r.Out + ": " + strerror(errno));
     bool written = image.empty() || fwrite(image.data(), 1, image.size(), f) == image.size();
-    ArchiveSummary summary;
+    std::string error;
     PackFailure failure = kPackFailedInput;
-    if (written && !WriteArchive(f, &sources, level, UpdateProgressLine, &progress, &summary, &error, &failure)) {
-        EndProgressLine(&progress);
+    if (written && !WriteArchive(f, sources, r.Level, UpdateProgressLine, progress, summary, &error, &failure)) {
+        EndProgressLine(progress);
         fclose(f);
         remove(temp.c_str());
         return Fail(failure == kPackFailedInput ? kExitInput : kExitOutput, error);
     }
-    EndProgressLine(&progress);
+    EndProgressLine(progress);
     if (fclose(f) != 0 || !written) {
         remove(temp.c_str());
-        return Fail(kExitOutput, "cannot write " + out);
+        return Fail(kExitOutput, "cannot write " + r.Out);
     }
-    if (!CheckArchiveLocated(temp, image.size(), &error)) {
+    return -1;
+}
+
+// The installer finds the archive where it was put, and (unless
+// --no-verify) it decodes to the input; returns an exit status to stop with
+// (temp removed), or -1.
+int CheckWritten(const PackRequest& r, size_t imageSize, const std::vector<PackSource>& sources,
+                 const std::string& temp, ProgressLine* progress) {
+    std::string error;
+    if (!CheckArchiveLocated(temp, imageSize, &error)) {
         remove(temp.c_str());
         return Fail(kExitVerify, error);
     }
-    if (verify) {
-        progress.Phase = "verifying";
-        bool ok = VerifyArchiveFile(temp, sources, UpdateProgressLine, &progress, &error);
-        EndProgressLine(&progress);
-        if (!ok) {
-            remove(temp.c_str());
-            return Fail(kExitVerify, "verification failed, nothing written: " + error);
-        }
-    }
-    if (rename(temp.c_str(), out.c_str()) != 0) {
+    if (!r.Verify) return -1;
+    progress->Phase = "verifying";
+    bool ok = VerifyArchiveFile(temp, sources, UpdateProgressLine, progress, &error);
+    EndProgressLine(progress);
+    if (ok) return -1;
+    remove(temp.c_str());
+    return Fail(kExitVerify, "verification failed, nothing written: " + error);
+}
+
+void ShowSummary(const PackRequest& r, size_t files, const ArchiveSummary& summary, size_t imageSize) {
+    uint64_t total = summary.ArchiveBytes + imageSize;
+    printf("%s: %zu files, %llu bytes packed into %llu (%.1f%%)%s\n", r.Out.c_str(), files,
+           static_cast<unsigned long long>(summary.UnpackedBytes), static_cast<unsigned long long>(total),
+           summary.UnpackedBytes
+               ? 100.0 * static_cast<double>(summary.ArchiveBytes) / static_cast<double>(summary.UnpackedBytes)
+               : 0.0,
+           r.Verify ? ", verified" : "");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setlocale(LC_CTYPE, "");
+    PackRequest request;
+    std::vector<uint8_t> image;
+    std::vector<PackSource> sources;
+    int stop = ParseRequest(argc, argv, &request);
+    if (stop < 0) stop = ReadStub(request, &image);
+    if (stop < 0) stop = CollectFiles(&request, &sources);
+    if (stop >= 0) return stop;
+
+    // Written beside the output and renamed into place only when it checks out.
+    std::string temp = request.Out + ".tmp" + std::to_string(getpid());
+    ProgressLine progress = StartProgressLine(!request.Quiet && isatty(2) != 0 ? stderr : nullptr, "packing");
+    ArchiveSummary summary;
+    stop = WriteInstaller(request, image, &sources, temp, &progress, &summary);
+    if (stop < 0) stop = CheckWritten(request, image.size(), sources, temp, &progress);
+    if (stop >= 0) return stop;
+    if (rename(temp.c_str(), request.Out.c_str()) != 0) {
         int saved = errno;
         remove(temp.c_str());
-        return Fail(kExitOutput, "cannot write " + out + ": " + strerror(saved));
+        return Fail(kExitOutput, "cannot write " + request.Out + ": " + strerror(saved));
     }
-    if (!quiet) {
-        uint64_t total = summary.ArchiveBytes + image.size();
-        printf("%s: %zu files, %llu bytes packed into %llu (%.1f%%)%s\n", out.c_str(), sources.size(),
-               static_cast<unsigned long long>(summary.UnpackedBytes), static_cast<unsigned long long>(total),
-               summary.UnpackedBytes ? 100.0 * static_cast<double>(summary.ArchiveBytes) /
-                                            static_cast<double>(summary.UnpackedBytes)
-                                     : 0.0,
-               verify ? ", verified" : "");
-    }
+    if (!request.Quiet) ShowSummary(request, sources.size(), summary, image.size());
     return kExitOk;
 }
