@@ -3,7 +3,6 @@
 #include <string.h>
 
 #include "base/littleendian.h"
-
 #include "base/stream.h"
 
 namespace {
@@ -25,7 +24,6 @@ enum {
     kDirectorySize = 8,
     kMaxNewHeader = 0x10000  // where the PE header may begin at the latest
 };
-
 
 bool ReadAt(FileStream* stream, uint32_t offset, uint8_t* buffer, size_t count) {
     return SeekFile(stream, static_cast<int32_t>(offset), kSeekFromStart) == 0 &&

@@ -86,9 +86,11 @@ void ReportCannotInstall(void* owner, const char* caption) {
     HostShowError(owner, kCannotInstall, caption);
 }
 
-// Finishes a written entry: its time is set while the file is still open
-// (on the NT family; Windows 95/98 set it by path afterwards), the file is
-// closed and moved into the target's place. Returns 0, or the result that
+// Finishes a written entry: its time is set while the file is still open,
+// the file is closed and moved into the target's place. NT's file systems
+// keep a last-write time set through a handle when the handle is closed
+// after writing; Windows 95/98 are not relied on for that, and there the
+// time is set by path afterwards. Returns 0, or the result that
 // stops; nothing that stood at the target is lost to a bad entry.
 uint32_t FinishWrittenEntry(void* owner, const FileBlockHeader* header, FileStream* output, bool matches,
                             const char* tempPath, const char* target, bool* timeSet) {

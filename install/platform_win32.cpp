@@ -91,7 +91,8 @@ PlatformResult PlatformClearReadOnly(const char* path) {
     DWORD a = GetFileAttributesA(path);
     if (a == INVALID_FILE_ATTRIBUTES) return kPlatformFailed;
     if (!(a & FILE_ATTRIBUTE_READONLY)) return kPlatformDone;
-    return SetFileAttributesA(path, a & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) ? kPlatformDone : kPlatformFailed;
+    DWORD writable = a & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    return SetFileAttributesA(path, writable) ? kPlatformDone : kPlatformFailed;
 }
 
 FileStream* PlatformOpenStream(const char* path, const char* mode, StreamShare share) {
@@ -106,12 +107,9 @@ PlatformResult PlatformSetFileTime(const char* path, uint32_t dosDateTime) {
     return result;
 }
 
-// NT's file systems keep a last-write time set through a handle when the
-// handle is closed after writing. Windows 95/98 are not relied on for that:
-// there the time is set by path once the file is closed.
 PlatformResult PlatformSetStreamTime(FileStream* stream, uint32_t dosDateTime) {
-    if (PlatformIsLegacyFamily()) return kPlatformFailed;
-    return SetWriteTime(static_cast<HANDLE>(StreamSystemHandle(stream)), dosDateTime) ? kPlatformDone : kPlatformFailed;
+    HANDLE file = static_cast<HANDLE>(StreamSystemHandle(stream));
+    return SetWriteTime(file, dosDateTime) ? kPlatformDone : kPlatformFailed;
 }
 
 PlatformResult PlatformSetAttributes(const char* path, uint32_t attributes) {
@@ -122,7 +120,9 @@ PlatformResult PlatformMoveReplacing(const char* from, const char* to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? kPlatformDone : kPlatformFailed;
 }
 
-PlatformResult PlatformMoveFile(const char* from, const char* to) { return MoveFileA(from, to) ? kPlatformDone : kPlatformFailed; }
+PlatformResult PlatformMoveFile(const char* from, const char* to) {
+    return MoveFileA(from, to) ? kPlatformDone : kPlatformFailed;
+}
 
 void PlatformShowStatusDefault(void*, const char*) {}
 

@@ -57,7 +57,7 @@ void CloseArchiveWalk(ArchiveWalk* walk);
 
 // Where an entry's unpacked bytes go. Every sink counts what it took.
 struct EntrySink {
-    FileStream* File;        // a file sink: the bytes are written to this stream, straight from the window
+    FileStream* File;  // a file sink: the bytes are written to this stream, straight from the window
     uint8_t* Memory;   // a memory sink: up to Capacity bytes are kept here
     size_t Capacity;
     uint64_t Taken;    // bytes taken so far

@@ -205,6 +205,18 @@ compare_tree() {  # compare_tree STAGE DIR [NAME-TO-SKIP]
     [ "$problems" -eq 0 ]
 }
 
+# Checks an installed tree against the staged product (compare_tree) under
+# the result's name CHECK; the first differences are told.
+expect_tree() {  # expect_tree CHECK STAGE DIR [NAME-TO-SKIP]
+    local check=$1 problems
+    shift
+    if problems=$(compare_tree "$@"); then
+        pass "$check"
+    else
+        fail "$check" "$(echo "$problems" | head -n 5 | tr '\n' ';')"
+    fi
+}
+
 # Checks that Program Manager (Wine's shell) made the group Quorvanel with a
 # link to the installed QRVNL.EXE; WHAT qualifies the result's name.
 expect_group() {  # expect_group WHAT
@@ -264,12 +276,7 @@ scenario_happy() {
     expect "program ends with exit code 0 after success" 0 "$exit_code"
     close_group_window
 
-    local problems
-    if problems=$(compare_tree "$stage_happy" "$default_dir"); then
-        pass "installed tree equals the product (bytes, times, attributes)"
-    else
-        fail "installed tree equals the product (bytes, times, attributes)" "$(echo "$problems" | head -n 5 | tr '\n' ';')"
-    fi
+    expect_tree "installed tree equals the product (bytes, times, attributes)" "$stage_happy" "$default_dir"
     expect "registry Dir holds the target" "$default_target" "$(qv_registry_dir)"
     expect_group ""
 }
@@ -351,12 +358,7 @@ scenario_keep_settings() {
     expect "exit code 0 after success" 0 "$exit_code"
     qv_close_window Quorvanel
     expect "existing QUORZIP.SET keeps its content" "The user's own settings" "$(tr -d '\r' <"$dir/QUORZIP.SET")"
-    local problems
-    if problems=$(compare_tree "$stage_x64" "$dir" QUORZIP.SET); then
-        pass "the other files are installed beside the kept settings"
-    else
-        fail "the other files are installed beside the kept settings" "$(echo "$problems" | head -n 5 | tr '\n' ';')"
-    fi
+    expect_tree "the other files are installed beside the kept settings" "$stage_x64" "$dir" QUORZIP.SET
     expect "registry Dir holds the target as typed" "$target" "$(qv_registry_dir)"
 
     # The delivered program runs and names the product and its version.
@@ -440,12 +442,7 @@ install_and_compare() {  # install_and_compare ARCH FILE TARGET DIR WHAT LOG
     local arch=$1 file=$2 target=$3 dir=$4 what=$5 log=$6
     reset_state
     install_once "$arch" "$file" "$target" "$what" "$log" || return
-    local problems
-    if problems=$(compare_tree "$root/build/stage-$arch" "$dir"); then
-        pass "the $what installs the identical tree"
-    else
-        fail "the $what installs the identical tree" "$(echo "$problems" | head -n 5 | tr '\n' ';')"
-    fi
+    expect_tree "the $what installs the identical tree" "$root/build/stage-$arch" "$dir"
 }
 
 # --- A signed installer: the signature behind the archive changes nothing ----
@@ -581,12 +578,7 @@ scenario_planted_dlls() {
         install_once "$arch" "$dir/setup.exe" 'C:\qv-planted' "installer beside planted DLLs $tag" "$dir/run.log"
     popd >/dev/null
     expect "no planted DLL loaded ($names)" "" "$(cd "$dir" && ls ./*.LOADED 2>/dev/null | tr '\n' ' ')"
-    local problems
-    if problems=$(compare_tree "$stage_happy" "$drive_c/qv-planted"); then
-        pass "beside planted DLLs: the identical tree"
-    else
-        fail "beside planted DLLs: the identical tree" "$(echo "$problems" | head -n 5 | tr '\n' ';')"
-    fi
+    expect_tree "beside planted DLLs: the identical tree" "$stage_happy" "$drive_c/qv-planted"
 }
 
 # --- Windows versions: install, then reinstall over a changed tree ----------
@@ -634,12 +626,7 @@ scenario_windows_version() {  # scenario_windows_version LABEL [9x]
     reset_state
     qv_wine_output reg add "HKCU\\Software\\Wine\\AppDefaults\\$name" /v Version /d "$label" /f >/dev/null
     install_once i686 "$exe" "$target" "installation as $tag" "$dir/first.log" || return
-    local problems
-    if problems=$(compare_tree "$stage_happy" "$host"); then
-        pass "installed as $tag: the identical tree"
-    else
-        fail "installed as $tag: the identical tree" "$(echo "$problems" | head -n 5 | tr '\n' ';')"
-    fi
+    expect_tree "installed as $tag: the identical tree" "$stage_happy" "$host"
     expect_group "(as $tag)"
     # The user changes the installation: own settings, an edited and a
     # deleted file, one made read-only.
@@ -649,11 +636,7 @@ scenario_windows_version() {  # scenario_windows_version LABEL [9x]
     chmod a-w "$host/KEYS.CFG"
     fresh_session
     install_once i686 "$exe" "$target" "reinstallation as $tag" "$dir/second.log" || return
-    if problems=$(compare_tree "$stage_happy" "$host" QUORZIP.SET); then
-        pass "reinstalled as $tag: every file as delivered again"
-    else
-        fail "reinstalled as $tag: every file as delivered again" "$(echo "$problems" | head -n 5 | tr '\n' ';')"
-    fi
+    expect_tree "reinstalled as $tag: every file as delivered again" "$stage_happy" "$host" QUORZIP.SET
     expect "reinstalled as $tag: QUORZIP.SET keeps the user's settings" "The user's own settings" \
         "$(tr -d '\r' <"$host/QUORZIP.SET")"
     expect "as $tag: no temporary file left" "" "$(cd "$host" && find . -name '~*' | head -n 3 | tr '\n' ' ')"

@@ -1,8 +1,8 @@
-#include "base/dostime.h"
 #include "tools/listing.h"
 
 #include <string.h>
 
+#include "base/dostime.h"
 #include "install/walk.h"
 
 namespace {

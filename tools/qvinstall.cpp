@@ -130,14 +130,14 @@ bool OpenSession(Session& s, const char* file, bool quiet = false) {
     s.ctx->ArchivePath = s.path;
     WalkOpenResult opened = OpenArchiveWalk(&s.walk, s.ctx);
     if (opened == kWalkOpened) return true;
-    if (quiet)
-        ;
-    else if (opened == kWalkCannotOpen)
-        fprintf(stderr, "qvinstall: cannot open %s\n", file);
-    else if (opened == kWalkNoArchive)
-        fprintf(stderr, "qvinstall: %s: no archive found\n", file);
-    else
-        fprintf(stderr, "qvinstall: out of memory\n");
+    if (!quiet) {
+        if (opened == kWalkCannotOpen)
+            fprintf(stderr, "qvinstall: cannot open %s\n", file);
+        else if (opened == kWalkNoArchive)
+            fprintf(stderr, "qvinstall: %s: no archive found\n", file);
+        else
+            fprintf(stderr, "qvinstall: out of memory\n");
+    }
     FreeAndClear(&s.ctx);
     return false;
 }
