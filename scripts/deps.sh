@@ -27,6 +27,9 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
+# A mirror caught mid-sync fails one index now and then: going on with the
+# lists that did arrive is better than stopping, and the install below
+# says so when a package is really missing.
+$sudo apt-get update -qq || echo "deps: some package lists could not be fetched; going on with those that were"
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 echo "deps: done"
