@@ -158,13 +158,30 @@ bool IsRetypedFileHeader(UnpackContext* ctx, const uint8_t* raw, int n) {
     return ChecksumFurtherBytes(ctx, &crc, h->NameLength) && static_cast<uint16_t>(~crc) == h->HeaderCrc;
 }
 
+// Takes the fields of a sealed archive's closing block from raw (n bytes
+// read at BlockStart). A second closing block is damage like a bad one.
+void NoteClosingBlock(UnpackContext* ctx, const uint8_t* raw, int n) {
+    bool first = ctx->ClosingAt == 0 || ctx->ClosingAt == ctx->BlockStart;
+    ctx->ClosingAt = ctx->BlockStart;
+    ctx->ClosingEntries = LoadU32(raw + kClosingFieldEntries);
+    ctx->ClosingLength = LoadU32(raw + kClosingFieldLength);
+    ctx->ClosingCrc = LoadU32(raw + kClosingFieldArchiveCrc);
+    ctx->ClosingCodePage = LoadU16(raw + kClosingFieldCodePage);
+    const FileBlockHeader* h = &ctx->EntryHeader;
+    ctx->ClosingIntact = first && n >= kClosingHeaderSize && h->HeaderSize == kClosingHeaderSize &&
+                         !(h->BlockFlags & kBlockFlagAddSize) &&
+                         HeaderChecksum(ctx, raw, kClosingHeaderSize, NULL, 0) == h->HeaderCrc;
+}
+
 bool AllZero(const uint8_t* p, int n) {
     for (int i = 0; i < n; i++)
         if (p[i]) return false;
     return true;
 }
 
-ArchiveKindCode KindOfMarkerArchive(const UnpackContext* ctx, ArchiveKindCode plain) {
+ArchiveKindCode KindOfMarkerArchive(UnpackContext* ctx, ArchiveKindCode plain) {
+    const MainBlockHeader* h = &ctx->ArchiveHeader;
+    ctx->Sealed = !(h->BlockFlags & kMainFlagAuthenticity) && h->Reserved32 == kSealedArchiveTag;
     return (ctx->ArchiveHeader.BlockFlags & kMainFlagVolume) ? kArchiveVolume : plain;
 }
 
@@ -246,6 +263,8 @@ int ParseBlockHeader(UnpackContext* ctx, int kind) {
 ArchiveKindCode LocateArchive(UnpackContext* ctx) {
     ctx->ArchiveKind = kArchiveNone;
     ctx->ArchiveFormat = kFormatNone;
+    ctx->Sealed = false;
+    ctx->ClosingAt = 0;
     ctx->ArchiveEnd = FindArchiveEnd(ctx->ArchiveFile);
     if (ReadArchiveBytes(ctx, ctx->Marker, kMarkerSize) < static_cast<size_t>(kMarkerSize)) return kArchiveNone;
     ArchiveKindCode kind;
@@ -306,7 +325,15 @@ int SeekNextBlock(UnpackContext* ctx, int request) {
             ctx->BlockStop = kStopPastEnd;
             return 0;
         }
-        if (strict && !IsKnownBlockType(h->BlockType)) {
+        // A block behind the closing block means the closing block is not
+        // the archive's end.
+        if (strict && ctx->ClosingAt != 0 && ctx->BlockStart > ctx->ClosingAt) {
+            ctx->BlockStop = kStopClosingDamaged;
+            return 0;
+        }
+        bool closing = strict && ctx->Sealed && h->BlockType == kBlockClosing;
+        if (closing) NoteClosingBlock(ctx, raw, n);
+        if (strict && !closing && !IsKnownBlockType(h->BlockType)) {
             ctx->BlockStop = kStopUnknownType;
             return 0;
         }

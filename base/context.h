@@ -45,7 +45,14 @@ enum BlockStopCode {
     kStopNoProgress,     // a block that would not move the walk forward
     kStopPastEnd,        // a block that reaches beyond the archive's end
     kStopUnknownType,    // a block of a type the format does not define
-    kStopRetypedFile     // a file header whose type byte is damaged into another known type
+    kStopRetypedFile,    // a file header whose type byte is damaged into another known type
+    // A sealed archive that does not prove itself whole (the walk checks
+    // these once it has reached the end):
+    kStopNoClosingBlock,   // no closing block: the archive was cut
+    kStopClosingDamaged,   // a closing block whose checksum or size disagrees, or one that is not last
+    kStopEntryCount,       // the closing block counts other entries than the walk found
+    kStopArchiveLength,    // the closing block gives another length
+    kStopArchiveChecksum   // the archive's bytes do not give the closing block's CRC-32
 };
 
 // Huffman decode table built from code lengths of at most 15 bits: the
@@ -86,6 +93,14 @@ struct UnpackContext {
     FileBlockHeader EntryHeader;
     uint8_t LastBlockType;
     bool EntryHeaderIntact;  // the last file header delivered has a matching HeaderCrc
+    // A sealed archive's closing block, as the block walk stepped over it.
+    bool Sealed;             // the main header announces a closing block
+    bool ClosingIntact;      // its checksum and size agree
+    int32_t ClosingAt;       // where it starts (0: none seen)
+    uint32_t ClosingEntries;
+    uint32_t ClosingLength;
+    uint32_t ClosingCrc;     // as stored (complemented)
+    uint16_t ClosingCodePage;
 
     // 2. Paths and window. The strings belong to the caller; the window
     // (kWindowSize bytes) to whoever opened the walk over the archive.

@@ -19,7 +19,8 @@
 //                   | file header ... packed data      |  one block per file, in order;
 //                   | ...                              |  later files continue the decoder
 //                   +----------------------------------+  state of earlier ones (solid)
-//                   | other blocks (0x76 ends ours)    |  stepped over by their sizes
+//                   | other blocks                     |  stepped over by their sizes
+//                   | closing block, type 0x7B         |  only in sealed archives (below)
 //   end of file     +----------------------------------+
 //
 // Every block starts with the same 7 bytes (HeaderCrc u16, BlockType u8,
@@ -28,6 +29,16 @@
 // packed data). Multi-byte fields are little-endian. HeaderCrc is the low 16
 // bits of the complemented CRC-32 of the header from offset 2: the main
 // header's bytes 2..12, a file header's bytes 2..31 and its whole name.
+//
+// A sealed archive (every archive qvpack writes) proves that it is whole:
+// its main header's Reserved32 holds kSealedArchiveTag, and its last block
+// is a closing block (type 0x7B, flags 0x4000 "skip when unknown") with the
+// number of entries, the archive's length from the marker to the closing
+// block's end and the CRC-32 of every byte before the closing block. A
+// reader that does not know the type steps over it by its HeaderSize and
+// delivers the same files; ours refuses a sealed archive whose closing
+// block is missing, damaged or disagrees. Archives without the tag keep
+// the rules they always had, and there 0x7B is no block of the format.
 //
 // A signed installer carries its Authenticode signature (the PE image's
 // certificate table) behind the archive; the archive ends where that table
@@ -75,15 +86,18 @@ enum {
     kBlockEnd = 0x76,       // 'v' authenticity block; it ends the archive we ship
     kBlockSub = 0x77,       // 'w' sub-block
     kBlockRecovery = 0x78,  // 'x' recovery record
+    kBlockClosing = 0x7B,   // '{' closing block of a sealed archive
 
     kBlockHeaderMinimum = 7,   // HeaderCrc, BlockType, BlockFlags, HeaderSize
     kMainHeaderSize = 13,      // fixed bytes of the main header
     kFileHeaderSize = 32,      // fixed bytes of a file header, before the name
     kAddSizeOffset = 7,        // where the 32-bit add-size stands
     kBlockFlagAddSize = 0x8000,  // any block: the add-size follows the 7 bytes
+    kBlockFlagSkipIfUnknown = 0x4000,  // any block: a reader that does not know the type steps over it
 
     kMainFlagVolume = 0x0001,  // main header: one volume of a multi-volume set
     kMainFlagSolid = 0x0008,   // main header: the archive is solid
+    kMainFlagAuthenticity = 0x0020,  // main header: Reserved32 belongs to an authenticity record
 
     kFileFlagContinuedFromPrevious = 0x0001,  // file header: data began in the volume before
     kFileFlagContinuedInNext = 0x0002,        // file header: data goes on in the next volume
@@ -117,8 +131,18 @@ enum {
     kFileFieldMethodCode = 25,              // u8
     kFileFieldNameLength = 26,              // u16
     kFileFieldAttributes = 28,              // u32
-    kFileFieldName = kFileHeaderSize        // NameLength bytes
+    kFileFieldName = kFileHeaderSize,       // NameLength bytes
+    // Closing block (kClosingHeaderSize bytes, no add-size).
+    kClosingFieldEntries = 7,      // u32: file and directory entries
+    kClosingFieldLength = 11,      // u32: bytes from the marker to the end of this block
+    kClosingFieldArchiveCrc = 15,  // u32: complemented CRC-32 of the bytes from the marker to this block
+    kClosingFieldCodePage = 19,    // u16: the code page of the stored names (0: not told)
+    kClosingHeaderSize = 21
 };
+
+// Reserved32 of a sealed archive's main header ("QVE1"); taken only where
+// kMainFlagAuthenticity is clear.
+inline constexpr uint32_t kSealedArchiveTag = 0x31455651u;
 
 // The block types the format defines. In an archive with the marker any
 // other type is damage, not a block to step over.

@@ -42,12 +42,9 @@ Bytes ReadFile(const char* path) {
 // does (checksum over all output, nothing written); returns the unpacked
 // bytes, 0 when the archive cannot be read or an entry does not match.
 uint64_t DecodeArchive(const char* path) {
-    UnpackContext* ctx = CreateUnpackContext();
-    if (!ctx) return 0;
-    ctx->ArchivePath = path;
     ArchiveWalk walk;
     uint64_t total = 0;
-    bool ok = OpenArchiveWalk(&walk, ctx) == kWalkOpened;
+    bool ok = OpenInstallerFile(path, &walk, kWalkAsItGoes) == kWalkOpened;
     if (ok) {
         WalkStep step;
         while (ok && (step = NextArchiveEntry(&walk)) != kWalkEnd) {
@@ -56,9 +53,8 @@ uint64_t DecodeArchive(const char* path) {
             ok = step == kWalkFile && DecodeArchiveEntry(&walk, &sink);
             total += sink.Taken;
         }
-        CloseArchiveWalk(&walk);
+        CloseInstallerFile(&walk);
     }
-    FreeAndClear(&ctx);
     return ok ? total : 0;
 }
 

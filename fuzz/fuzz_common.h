@@ -43,21 +43,17 @@ inline void WriteInput(const std::string& path, const uint8_t* data, size_t size
 
 // What a walk over the archive at corePath would hand the decoder, added up.
 inline int64_t TotalUnpacked(const std::string& corePath) {
-    UnpackContext* ctx = CreateUnpackContext();
-    if (!ctx) abort();
-    ctx->ArchivePath = corePath.c_str();
     ArchiveWalk walk;
     int64_t total = 0;
-    if (OpenArchiveWalk(&walk, ctx) == kWalkOpened) {
+    if (OpenInstallerFile(corePath.c_str(), &walk, kWalkAsItGoes) == kWalkOpened) {
         WalkStep step;
         while ((step = NextArchiveEntry(&walk)) == kWalkFile || step == kWalkDirectory) {
             if (step == kWalkDirectory) continue;
-            int32_t size = static_cast<int32_t>(ctx->EntryHeader.UnpackedSize);
+            int32_t size = static_cast<int32_t>(walk.Context->EntryHeader.UnpackedSize);
             if (size > 0) total += size;
         }
-        CloseArchiveWalk(&walk);
+        CloseInstallerFile(&walk);
     }
-    FreeAndClear(&ctx);
     return total;
 }
 

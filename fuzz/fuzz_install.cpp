@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 #include <sys/stat.h>
 
 #include <map>
@@ -45,11 +46,9 @@ struct ArchiveEntries {
 
 ArchiveEntries ListEntries(const std::string& corePath) {
     ArchiveEntries entries;
-    UnpackContext* ctx = CreateUnpackContext();
-    if (!ctx) abort();
-    ctx->ArchivePath = corePath.c_str();
     ArchiveWalk walk;
-    if (OpenArchiveWalk(&walk, ctx) == kWalkOpened) {
+    if (OpenInstallerFile(corePath.c_str(), &walk, kWalkAsItGoes) == kWalkOpened) {
+        const UnpackContext* ctx = walk.Context;
         entries.Format = ctx->ArchiveFormat;
         WalkStep step;
         while ((step = NextArchiveEntry(&walk)) == kWalkFile || step == kWalkDirectory) {
@@ -57,9 +56,8 @@ ArchiveEntries ListEntries(const std::string& corePath) {
             if (step == kWalkFile && IsSupportedVersion(h) && IsSafeStoredName(h->Name))
                 entries.Checksums[h->Name].push_back(h->DataCrc);
         }
-        CloseArchiveWalk(&walk);
+        CloseInstallerFile(&walk);
     }
-    FreeAndClear(&ctx);
     return entries;
 }
 
@@ -110,6 +108,16 @@ void CheckInstalledFiles(const UnpackContext* crc, const ArchiveEntries& entries
     closedir(d);
 }
 
+bool IsEmptyDirectory(const std::string& dir) {
+    DIR* d = opendir(dir.c_str());
+    if (!d) return true;
+    bool empty = true;
+    while (struct dirent* e = readdir(d))
+        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) empty = false;
+    closedir(d);
+    return empty;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -129,12 +137,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char target[kPathSize];
     snprintf(target, sizeof target - 1, "%s", qvfuzz::CorePath(gTarget).c_str());
     std::string archive = qvfuzz::CorePath(gArchive);
+    // What the check before writing says of this input.
+    ArchiveWalk check;
+    bool whole = OpenInstallerFile(archive.c_str(), &check, kWalkCheckFirst) == kWalkOpened;
+    bool refused = whole && check.Survey.Refused != kEntryAccepted;
+    if (whole) CloseInstallerFile(&check);
+
     uint32_t result = InstallFromArchive(nullptr, archive.c_str(), target);
-    if (result != 0 && result != 1 && result != 2 && result != 3) abort();
+    if (result > 4) abort();
     CheckNothingEscaped();
+    // An installer that does not check out writes nothing; a success
+    // means every file is in place.
+    if ((!whole || refused) && (result == 0 || !IsEmptyDirectory(gTarget))) {
+        fprintf(stderr, "an installer that does not check out wrote into the target (result %u)\n", result);
+        abort();
+    }
     static UnpackContext* crc = CreateUnpackContext();
     if (!crc) abort();
-    CheckInstalledFiles(crc, ListEntries(archive), gTarget, "");
+    ArchiveEntries entries = ListEntries(archive);
+    if (result == 0) {
+        for (const auto& entry : entries.Checksums) {
+            std::string path = gTarget + "/" + entry.first;
+            for (char& c : path) if (c == '\\') c = '/';
+            struct stat st;
+            if (stat(path.c_str(), &st) != 0) {
+                fprintf(stderr, "reported success, but %s is missing\n", path.c_str());
+                abort();
+            }
+        }
+    }
+    CheckInstalledFiles(crc, entries, gTarget, "");
     qvfuzz::RemoveTree(gTarget);
     return 0;
 }

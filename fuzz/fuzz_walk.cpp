@@ -65,11 +65,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qvfuzz::WriteInput(gArchive, data, size);
 
-    UnpackContext* ctx = CreateUnpackContext();
-    if (!ctx) abort();
-    ctx->ArchivePath = gArchive.c_str();
     ArchiveWalk walk;
-    if (OpenArchiveWalk(&walk, ctx) == kWalkOpened) {
+    if (OpenInstallerFile(gArchive.c_str(), &walk, kWalkAsItGoes) == kWalkOpened) {
+        UnpackContext* ctx = walk.Context;
         int32_t previous = -1;
         WalkStep step;
         while ((step = NextArchiveEntry(&walk)) == kWalkFile || step == kWalkDirectory ||
@@ -85,8 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             LastSeparatorPos(ctx->EntryHeader.Name);
             if (step == kWalkContinuedEntry) break;
         }
-        CloseArchiveWalk(&walk);
+        CloseInstallerFile(&walk);
     }
-    FreeAndClear(&ctx);
     return 0;
 }

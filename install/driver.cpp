@@ -21,8 +21,46 @@ namespace {
 // user's settings survive a reinstallation.
 const char kSettingsFile[] = "QUORZIP.SET";
 const char kCannotInstall[] = "Cannot install file.";
+const char kCannotRead[] = "Cannot read the installer.";
+const char kNoMemory[] = "Not enough memory.";
 
-enum { kTempAttempts = 256 };
+enum {
+    kTempAttempts = 256,
+    // CreateDirectoryA takes at most 248 characters with the NUL, leaving
+    // room for an 8.3 name below.
+    kMaxDirectoryPath = 247
+};
+
+// One installation: the walk, and the directory whose stale temporary
+// files were last looked for.
+struct InstallRun {
+    void* Owner;
+    ArchiveWalk Walk;
+    char SweptDirectory[kPathSize];
+};
+
+// The temporary name number n in the directory that tempPath's first
+// dirLength characters name; "~qvNNNN.tmp", or "~N" where room is short.
+bool TempName(char* tempPath, size_t dirLength, unsigned n, bool roomy) {
+    TextBuffer name;
+    StartText(&name, tempPath + dirLength, static_cast<uint32_t>(kPathSize - dirLength));
+    AppendText(&name, roomy ? "~qv" : "~");
+    AppendHex(&name, n, roomy ? 4 : 1);
+    if (roomy) AppendText(&name, ".tmp");
+    return FinishText(&name) != 0;
+}
+
+// Deletes the temporary files an interrupted run left in the directory of
+// tempPath (its first dirLength characters), once per directory and run.
+// Only names of the installer's own pattern are tried, and the platform
+// leaves alone one that a running installer holds.
+void ReclaimStaleTemporaries(InstallRun* run, char* tempPath, size_t dirLength) {
+    if (strlen(run->SweptDirectory) == dirLength && memcmp(run->SweptDirectory, tempPath, dirLength) == 0) return;
+    memcpy(run->SweptDirectory, tempPath, dirLength);
+    run->SweptDirectory[dirLength] = '\0';
+    for (unsigned n = 0; n < kTempAttempts; n++)
+        if (TempName(tempPath, dirLength, n, true)) PlatformDeleteStaleTemporary(tempPath);
+}
 
 // Joins the target directory and a stored name; false when the result would
 // not fit into a path buffer (at most 259 characters).
@@ -52,22 +90,21 @@ void MakeParentDirectory(const char* target) {
 // a directory that stands already, and this costs them no call. Returns
 // none when the directory cannot take a file. Near the length limit a
 // shorter name is used, so that a target that fits can still be installed.
-FileStream* OpenTempBeside(const char* target, char* tempPath) {
+FileStream* OpenTempBeside(InstallRun* run, const char* target, char* tempPath) {
     size_t dirLength = LastSeparatorPos(target);
     size_t room = kPathSize - dirLength;  // for the name and its NUL
     bool roomy = room > 11;  // for "~qvNNNN.tmp"; else "~N"
     bool directoryMade = false;
     memcpy(tempPath, target, dirLength);
+    if (roomy) ReclaimStaleTemporaries(run, tempPath, dirLength);
     unsigned n = 0;
     while (n < kTempAttempts) {
-        TextBuffer name;
-        StartText(&name, tempPath + dirLength, static_cast<uint32_t>(room));
-        AppendText(&name, roomy ? "~qv" : "~");
-        AppendHex(&name, n, roomy ? 4 : 1);
-        if (roomy) AppendText(&name, ".tmp");
-        if (!FinishText(&name)) return NULL;
+        if (!TempName(tempPath, dirLength, n, roomy)) return NULL;
         FileStream* file = OpenFilePlain(tempPath, "w+bx");
-        if (file) return file;
+        if (file) {
+            PlatformHoldTemporary(file);
+            return file;
+        }
         if (CheckFileExists(tempPath) == kFileExists) {
             n++;  // taken: the next name
             continue;
@@ -91,58 +128,65 @@ void ReportCannotInstall(void* owner, const char* caption) {
 // keep a last-write time set through a handle when the handle is closed
 // after writing; Windows 95/98 are not relied on for that, and there the
 // time is set by path afterwards. Returns 0, or the result that
-// stops; nothing that stood at the target is lost to a bad entry.
+// stops; nothing that stood at the target is lost to a bad entry. A write
+// that failed (a full disk) is told as such, not as damaged data.
 uint32_t FinishWrittenEntry(void* owner, const FileBlockHeader* header, FileStream* output, bool matches,
                             const char* tempPath, const char* target, bool* timeSet) {
+    bool written = !StreamFailed(output);
+    uint32_t reason = written ? 0 : PlatformLastError();
+    *timeSet = written && matches && !UsesLegacyFamily() &&
+               PlatformSetStreamTime(output, header->DosDateTime) == kPlatformDone;
     // Bytes the stream still held count as written only once they are out.
-    bool good = !StreamFailed(output) && matches;
-    *timeSet = good && !UsesLegacyFamily() && PlatformSetStreamTime(output, header->DosDateTime) == kPlatformDone;
-    if (CloseFile(output) != 0) good = false;
-    if (!good) {
+    if (CloseFile(output) != 0 && written) {
+        written = false;
+        reason = PlatformLastError();
+    }
+    if (!written || !matches) {
         DeleteExistingFile(NULL, tempPath);
+        if (!written) {
+            HostShowWriteFailure(owner, kCannotInstall, header->Name, reason);
+            return kInstallFailed;
+        }
         ReportCannotInstall(owner, header->Name);
         return kInstallBadChecksum;
     }
     if (!MoveIntoPlace(tempPath, target)) {
         // A directory or a locked file stands there; it stays as it was,
         // without the entry's time and attributes.
+        reason = PlatformLastError();
         DeleteExistingFile(NULL, tempPath);
-        ReportCannotInstall(owner, target);
+        HostShowWriteFailure(owner, kCannotInstall, target, reason);
         return kInstallFailed;
     }
     return kInstallOk;
 }
 
 // One file entry that is neither a directory nor a volume label: the walk
-// has delivered its header. Returns 0 to go on, or the result that stops.
-uint32_t HandleFileEntry(void* owner, ArchiveWalk* walk) {
+// has delivered its header, which the check before found installable.
+// Returns 0 to go on, or the result that stops.
+uint32_t HandleFileEntry(InstallRun* run) {
+    void* owner = run->Owner;
+    ArchiveWalk* walk = &run->Walk;
     const UnpackContext* ctx = walk->Context;
     const FileBlockHeader* header = &ctx->EntryHeader;
-    uint32_t result = kInstallOk;
 
     char target[kPathSize];
-    // A name that would land outside the target directory, or a path too long
-    // for the system, is refused like a file that cannot be created; nothing
-    // is then done at any path built from it.
-    bool placed = IsSafeStoredName(header->Name) &&
+    // Checked before as well; here it guards every path built from a name.
+    bool placed = CheckEntry(ctx, header) == kEntryAccepted &&
                   JoinTargetPath(ctx->TargetDir, header->Name, target, sizeof target);
-    bool extract = strcmp(header->Name, kSettingsFile) != 0 || !placed || CheckFileExists(target) == kFileMissing;
-    bool write = extract && IsSupportedVersion(header);
-    if (!IsSupportedVersion(header)) result = kInstallFailed;
+    if (!placed) {
+        ReportCannotInstall(owner, header->Name);
+        return kInstallFailed;
+    }
+    bool write = strcmp(header->Name, kSettingsFile) != 0 || CheckFileExists(target) == kFileMissing;
 
     FileStream* output = NULL;
     char tempPath[kPathSize];
     if (write) {
-        if (placed) output = OpenTempBeside(target, tempPath);
+        output = OpenTempBeside(run, target, tempPath);
         if (!output) {
-            char caption[2 * kPathSize];
-            TextBuffer text;
-            StartText(&text, caption, sizeof caption);
-            AppendText(&text, ctx->TargetDir);
-            AppendText(&text, header->Name);
-            ReportCannotInstall(owner, caption);
-            result = kInstallFailed;
-            write = false;
+            HostShowWriteFailure(owner, kCannotInstall, target, PlatformLastError());
+            return kInstallFailed;
         }
     }
 
@@ -160,61 +204,109 @@ uint32_t HandleFileEntry(void* owner, ArchiveWalk* walk) {
     // A settings file kept in place takes the archive copy's time and
     // attributes too. The time first, so that a read-only attribute does
     // not stand in its way.
-    if (placed) {
-        if (!timeSet) PlatformSetFileTime(target, header->DosDateTime);
-        PlatformSetAttributes(target, header->Attributes);
+    if (!timeSet) PlatformSetFileTime(target, header->DosDateTime);
+    PlatformSetAttributes(target, header->Attributes);
+    return kInstallOk;
+}
+
+// The damaged-or-incomplete box, and the result it ends with.
+uint32_t ReportBrokenInstaller(void* owner, const char* path, WalkOpenResult opened, WalkStep ending) {
+    switch (opened) {
+        case kWalkNoWindow:
+            HostShowError(owner, kNoMemory, path);
+            return kInstallNoWindow;
+        case kWalkCannotOpen:
+            HostShowError(owner, kCannotRead, path);
+            return kInstallNoArchive;
+        default: break;
     }
-    return result;
+    HostShowError(owner, kTextDamagedInstaller, path);
+    bool volume = opened == kWalkNoArchive || ending == kWalkContinuedEntry || ending == kWalkMissingVolume;
+    return volume ? kInstallNoArchive : kInstallBadChecksum;
+}
+
+// Whether every path the archive needs fits below the target; tells the
+// user the deepest one when not.
+bool TargetFits(void* owner, const UnpackContext* ctx, const ArchiveSurvey* survey) {
+    size_t dirLength = strlen(ctx->TargetDir);  // with its trailing backslash
+    bool fits = dirLength + survey->LongestPath <= kPathSize - 1;
+    size_t deepest = dirLength - 1 + (survey->LongestDirectory > 0 ? survey->LongestDirectory - 1 : 0);
+    if (deepest > kMaxDirectoryPath) fits = false;
+    if (fits) return true;
+    char caption[2 * kPathSize];
+    TextBuffer text;
+    StartText(&text, caption, sizeof caption);
+    AppendText(&text, ctx->TargetDir);
+    AppendText(&text, survey->LongestName);
+    FinishText(&text);
+    HostShowError(owner, kTextCannotCreatePath, caption);
+    return false;
 }
 
 }  // namespace
 
-uint32_t InstallFromArchive(void* owner, const char* archivePath, char* targetDir) {
+const char kTextDamagedInstaller[] = "The installer is damaged or incomplete. Please get a new copy.";
+const char kTextCannotCreatePath[] = "Cannot create path.";
+
+uint32_t CheckInstaller(void* owner, const char* path) {
+    ArchiveWalk walk;
+    WalkOpenResult opened = OpenInstallerFile(path, &walk, kWalkCheckFirst);
+    if (opened == kWalkOpened) {
+        CloseInstallerFile(&walk);
+        return kInstallOk;
+    }
+    return ReportBrokenInstaller(owner, path, opened, walk.Ending);
+}
+
+uint32_t InstallFromArchive(void* owner, const char* archivePath, char* targetDir, PrepareTargetFn prepare) {
     UnpackContext* ctx = CreateUnpackContext();
     if (!ctx) return kInstallFailed;
     ctx->ArchivePath = archivePath;
     AddTrailingBackslash(targetDir);
     ctx->TargetDir = targetDir;
-    uint32_t result = ExtractAllFiles(owner, ctx);
+    uint32_t result = ExtractAllFiles(owner, ctx, prepare);
     FreeAndClear(&ctx);
     return result;
 }
 
-uint32_t ExtractAllFiles(void* owner, UnpackContext* ctx) {
-    ArchiveWalk walk;
-    switch (OpenArchiveWalk(&walk, ctx)) {
-        case kWalkOpened: break;
-        case kWalkNoWindow: return kInstallNoWindow;
-        default: return kInstallNoArchive;
+uint32_t ExtractAllFiles(void* owner, UnpackContext* ctx, PrepareTargetFn prepare) {
+    InstallRun* run = static_cast<InstallRun*>(AllocZeroed(sizeof(InstallRun)));
+    if (!run) return kInstallFailed;
+    run->Owner = owner;
+    ArchiveWalk* walk = &run->Walk;
+    WalkOpenResult opened = OpenArchiveWalk(walk, ctx, kWalkCheckFirst);
+    if (opened != kWalkOpened) {
+        uint32_t broken = ReportBrokenInstaller(owner, ctx->ArchivePath, opened, walk->Ending);
+        FreeAndClear(&run);
+        return broken;
     }
     uint32_t result = kInstallOk;
+    const ArchiveSurvey* survey = &walk->Survey;
+    if (survey->Refused != kEntryAccepted) {
+        ReportCannotInstall(owner, survey->RefusedName);
+        result = kInstallFailed;
+    } else if (!TargetFits(owner, ctx, survey) || (prepare && !prepare(owner, ctx->TargetDir))) {
+        result = kInstallBadTarget;
+    }
     while (result == kInstallOk) {
-        WalkStep step = NextArchiveEntry(&walk);
+        WalkStep step = NextArchiveEntry(walk);
         if (step == kWalkEnd) break;
-        if (step == kWalkContinuedEntry || step == kWalkMissingVolume) {
-            result = kInstallNoArchive;
-            break;
-        }
-        // A damaged header: nothing is written for it, and what follows
-        // cannot be found. Entries before it stay installed, as after a
-        // damaged file's data.
-        if (step == kWalkDamagedEntry) {
-            ReportCannotInstall(owner, ctx->EntryHeader.Name);
-            result = kInstallBadChecksum;
-            break;
-        }
-        if (step == kWalkDamagedArchive) {
-            ReportCannotInstall(owner, ctx->ArchivePath);
-            result = kInstallBadChecksum;
-            break;
-        }
-        if (step == kWalkDirectory) {
-            // Nothing is created or decoded.
-            if (!IsSupportedVersion(&ctx->EntryHeader)) result = kInstallFailed;
+        if (step == kWalkFile) {
+            result = HandleFileEntry(run);
             continue;
         }
-        result = HandleFileEntry(owner, &walk);
+        if (step == kWalkDirectory) continue;  // nothing is created or decoded
+        // The file changed since it was checked. A damaged header: nothing
+        // is written for it, and what follows cannot be found; entries
+        // before it stay installed, as after a damaged file's data.
+        if (step == kWalkContinuedEntry || step == kWalkMissingVolume) {
+            result = kInstallNoArchive;
+        } else {
+            ReportCannotInstall(owner, step == kWalkDamagedEntry ? ctx->EntryHeader.Name : ctx->ArchivePath);
+            result = kInstallBadChecksum;
+        }
     }
-    CloseArchiveWalk(&walk);
+    CloseArchiveWalk(walk);
+    FreeAndClear(&run);
     return result;
 }

@@ -50,6 +50,14 @@ PlatformResult PlatformSetFileTime(const char* path, uint32_t dosDateTime);
 PlatformResult PlatformSetStreamTime(FileStream* stream, uint32_t dosDateTime);
 // Applies the stored attribute word (read-only 0x01 at least).
 PlatformResult PlatformSetAttributes(const char* path, uint32_t attributes);
+// Holds a temporary file just created for this process, so that
+// PlatformDeleteStaleTemporary leaves it alone while it is open.
+PlatformResult PlatformHoldTemporary(FileStream* stream);
+// Deletes a temporary file that an earlier, interrupted run left behind;
+// one that a running installer holds open is left alone (failed).
+PlatformResult PlatformDeleteStaleTemporary(const char* path);
+// The system's code of the last failed call (errno, GetLastError).
+uint32_t PlatformLastError(void);
 // Moves a file over an existing one (Windows NT family).
 PlatformResult PlatformMoveReplacing(const char* from, const char* to);
 // Moves a file to a path where nothing stands: the one move the Windows
@@ -64,10 +72,14 @@ PlatformResult PlatformMoveFile(const char* from, const char* to);
 struct HostUiHooks {
     void (*ShowStatus)(void* owner, const char* text);
     void (*ShowError)(void* owner, const char* text, const char* caption);
+    // A file that could not be written, with the system's code of why;
+    // without this hook it shows as ShowError does.
+    void (*ShowWriteFailure)(void* owner, const char* text, const char* caption, uint32_t systemError);
 };
 void SetHostUiHooks(const HostUiHooks* hooks);  // null restores the default
 void HostShowStatus(void* owner, const char* text);
 void HostShowError(void* owner, const char* text, const char* caption);
+void HostShowWriteFailure(void* owner, const char* text, const char* caption, uint32_t systemError);
 // The platform's defaults behind the hooks.
 void PlatformShowStatusDefault(void* owner, const char* text);
 void PlatformShowErrorDefault(void* owner, const char* text, const char* caption);

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -70,6 +71,27 @@ static PlatformResult RemoveFileOnly(const char* path) {
 PlatformResult PlatformDeleteFile(const char* path) { return RemoveFileOnly(path); }
 
 PlatformResult PlatformShellDeleteFile(void*, const char* path) { return RemoveFileOnly(path); }
+
+// POSIX lets anyone unlink an open file: a temporary file in use carries
+// an advisory lock, and only one whose lock can be had is stale.
+PlatformResult PlatformHoldTemporary(FileStream* stream) {
+    FILE* file = static_cast<FILE*>(StreamSystemHandle(stream));
+    return file && flock(fileno(file), LOCK_EX | LOCK_NB) == 0 ? kPlatformDone : kPlatformFailed;
+}
+
+PlatformResult PlatformDeleteStaleTemporary(const char* path) {
+    char native[kNativePathSize];
+    if (!ToNative(path, native)) return kPlatformFailed;
+    int fd = open(native, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return kPlatformFailed;
+    struct stat st;
+    bool stale = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0;
+    bool deleted = stale && unlink(native) == 0;
+    close(fd);
+    return deleted ? kPlatformDone : kPlatformFailed;
+}
+
+uint32_t PlatformLastError(void) { return static_cast<uint32_t>(errno); }
 
 // A directory is 0x10; a file without write permission for its owner is
 // read-only (0x01).

@@ -61,6 +61,18 @@ PlatformResult PlatformDeleteFile(const char* path) {
     return DeleteFileA(path) ? kPlatformDone : kPlatformFailed;
 }
 
+// The installer's temporary files are open without FILE_SHARE_DELETE, so
+// Windows refuses to delete one that a running installer holds: nothing
+// more is needed to hold it.
+PlatformResult PlatformHoldTemporary(FileStream*) { return kPlatformDone; }
+
+PlatformResult PlatformDeleteStaleTemporary(const char* path) {
+    if (IsDirectory(path)) return kPlatformFailed;
+    return DeleteFileA(path) ? kPlatformDone : kPlatformFailed;
+}
+
+uint32_t PlatformLastError(void) { return GetLastError(); }
+
 PlatformResult PlatformShellDeleteFile(void* owner, const char* path) {
     // The shell would remove a directory too; only a file is ever deleted.
     if (IsDirectory(path)) return kPlatformFailed;

@@ -14,10 +14,110 @@ UnpackContext* CreateUnpackContext(void) {
     return ctx;
 }
 
-WalkOpenResult OpenArchiveWalk(ArchiveWalk* walk, UnpackContext* ctx) {
+namespace {
+
+void CopyName(char* out, const char* name) {
+    TextBuffer text;
+    StartText(&text, out, kPathSize);
+    AppendText(&text, name);
+    FinishText(&text);
+}
+
+// Steps over whatever the main header holds beyond its fixed bytes and
+// starts the walk at the first block behind it.
+void RewindWalk(ArchiveWalk* walk, int32_t firstBlock) {
+    UnpackContext* ctx = walk->Context;
+    SeekFile(ctx->ArchiveFile, firstBlock, kSeekFromStart);
+    walk->SubBlocks = 0;
+    walk->Entries = 0;
+    walk->FirstEntry = true;
+    walk->Delivered = false;
+    ctx->ContinuedInNext = 0;
+}
+
+// The CRC-32 of the archive's bytes from the marker to the closing block,
+// read through the window before any entry is decoded into it.
+bool ArchiveCrcMatches(ArchiveWalk* walk) {
+    UnpackContext* ctx = walk->Context;
+    if (SeekFile(ctx->ArchiveFile, walk->ArchiveStart, kSeekFromStart) != 0) return false;
+    uint32_t left = static_cast<uint32_t>(ctx->ClosingAt - walk->ArchiveStart);
+    uint32_t crc = 0xFFFFFFFFu;
+    bool whole = true;
+    while (left > 0 && whole) {
+        uint32_t take = left < kWindowSize ? left : static_cast<uint32_t>(kWindowSize);
+        whole = ReadBytes(ctx->ArchiveFile, ctx->WindowMemory, take) == take;
+        crc = Crc32Update(ctx, crc, ctx->WindowMemory, take);
+        left -= take;
+    }
+    memset(ctx->WindowMemory, 0, kWindowSize);
+    return whole && ~crc == ctx->ClosingCrc;
+}
+
+// Walks every header (no decoding) and fills in the survey; returns the
+// step that ended the walk, kWalkEnd when the archive is whole.
+WalkStep SurveyArchive(ArchiveWalk* walk) {
+    UnpackContext* ctx = walk->Context;
+    ArchiveSurvey* survey = &walk->Survey;
+    memset(survey, 0, sizeof *survey);
+    const FileBlockHeader* h = &ctx->EntryHeader;
+    WalkStep step;
+    while ((step = NextArchiveEntry(walk)) == kWalkFile || step == kWalkDirectory) {
+        if (survey->Entries++ == 0) survey->FirstHost = h->HostSystem;
+        EntryRefusal refusal = CheckEntry(ctx, h);
+        if (refusal != kEntryAccepted && survey->Refused == kEntryAccepted) {
+            survey->Refused = refusal;
+            CopyName(survey->RefusedName, h->Name);
+        }
+        if (step == kWalkDirectory) continue;
+        survey->Files++;
+        survey->Unpacked += h->UnpackedSize;
+        uint32_t length = static_cast<uint32_t>(strlen(h->Name));
+        uint32_t directory = LastSeparatorPos(h->Name);  // 0, or the directory part with its separator
+        // Near the limit the temporary file is "~N" beside the target.
+        uint32_t need = length > directory + 2 ? length : directory + 2;
+        if (need > survey->LongestPath) {
+            survey->LongestPath = need;
+            CopyName(survey->LongestName, h->Name);
+        }
+        if (directory > survey->LongestDirectory) survey->LongestDirectory = directory;
+    }
+    if (step != kWalkEnd) return step;
+    if (ctx->Sealed) {
+        if (!ArchiveCrcMatches(walk)) {
+            ctx->BlockStop = kStopArchiveChecksum;
+            return kWalkDamagedArchive;
+        }
+        survey->Sealed = true;
+        survey->CodePage = ctx->ClosingCodePage;
+    }
+    return kWalkEnd;
+}
+
+// At the end of a sealed archive: the closing block must be there, intact,
+// and agree with what the walk found. Sets BlockStop when it does not.
+bool ClosingBlockAgrees(const ArchiveWalk* walk) {
+    UnpackContext* ctx = walk->Context;
+    uint32_t stop = kStopNone;
+    if (ctx->ClosingAt == 0)
+        stop = kStopNoClosingBlock;
+    else if (!ctx->ClosingIntact)
+        stop = kStopClosingDamaged;
+    else if (ctx->ClosingEntries != walk->Entries)
+        stop = kStopEntryCount;
+    else if (static_cast<uint32_t>(ctx->ClosingAt - walk->ArchiveStart) + kClosingHeaderSize != ctx->ClosingLength)
+        stop = kStopArchiveLength;
+    if (stop == kStopNone) return true;
+    ctx->BlockStop = stop;
+    return false;
+}
+
+}  // namespace
+
+WalkOpenResult OpenArchiveWalk(ArchiveWalk* walk, UnpackContext* ctx, WalkCheck check) {
     memset(walk, 0, sizeof *walk);
     walk->Context = ctx;
     walk->FirstEntry = true;
+    walk->Ending = kWalkEnd;
     ctx->ArchiveFile = OpenFileShared(ctx->ArchivePath, "rb", kShareDenyWrite);
     if (!ctx->ArchiveFile) return kWalkCannotOpen;
     WalkOpenResult result = kWalkOpened;
@@ -27,21 +127,51 @@ WalkOpenResult OpenArchiveWalk(ArchiveWalk* walk, UnpackContext* ctx) {
         ctx->WindowMemory = static_cast<uint8_t*>(AllocZeroed(kWindowSize));
         if (!ctx->WindowMemory) result = kWalkNoWindow;
     }
+    if (result == kWalkOpened) {
+        // LocateArchive stops behind the main header's fixed bytes, which
+        // begin behind the marker or at the old signature itself.
+        int32_t headerEnd = TellFile(ctx->ArchiveFile);
+        walk->ArchiveStart = headerEnd - kMainHeaderSize - (ctx->ArchiveFormat == kFormatMarker ? kMarkerSize : 0);
+        // Whatever the main header holds beyond its fixed bytes is passed over.
+        int32_t firstBlock = headerEnd + static_cast<int32_t>(ctx->ArchiveHeader.HeaderSize) -
+                             static_cast<int32_t>(ctx->ArchiveHeaderRead);
+        RewindWalk(walk, firstBlock);
+        if (check == kWalkCheckFirst) {
+            walk->Ending = SurveyArchive(walk);
+            if (walk->Ending != kWalkEnd)
+                result = kWalkBroken;
+            else
+                RewindWalk(walk, firstBlock);
+        }
+    }
     if (result != kWalkOpened) {
+        FreeAndClear(&ctx->WindowMemory);
         CloseFile(ctx->ArchiveFile);
         ctx->ArchiveFile = NULL;
+    }
+    return result;
+}
+
+WalkOpenResult OpenInstallerFile(const char* path, ArchiveWalk* walk, WalkCheck check) {
+    memset(walk, 0, sizeof *walk);
+    UnpackContext* ctx = CreateUnpackContext();
+    if (!ctx) return kWalkNoWindow;
+    ctx->ArchivePath = path;
+    WalkOpenResult result = OpenArchiveWalk(walk, ctx, check);
+    if (result != kWalkOpened) {
+        FreeAndClear(&ctx);
+        walk->Context = NULL;
         return result;
     }
-    // LocateArchive stops behind the main header's fixed bytes, which begin
-    // behind the marker or at the old signature itself.
-    int32_t headerEnd = TellFile(ctx->ArchiveFile);
-    walk->ArchiveStart = headerEnd - kMainHeaderSize - (ctx->ArchiveFormat == kFormatMarker ? kMarkerSize : 0);
-    // Whatever the main header holds beyond its fixed bytes is passed over.
-    SeekFile(ctx->ArchiveFile,
-             static_cast<int32_t>(ctx->ArchiveHeader.HeaderSize) - static_cast<int32_t>(ctx->ArchiveHeaderRead),
-             kSeekFromCurrent);
-    ctx->ContinuedInNext = 0;
-    return kWalkOpened;
+    walk->OwnsContext = true;
+    return result;
+}
+
+void CloseInstallerFile(ArchiveWalk* walk) {
+    UnpackContext* ctx = walk->Context;
+    bool owned = walk->OwnsContext;
+    CloseArchiveWalk(walk);
+    if (owned) FreeAndClear(&ctx);
 }
 
 WalkStep NextArchiveEntry(ArchiveWalk* walk) {
@@ -54,6 +184,7 @@ WalkStep NextArchiveEntry(ArchiveWalk* walk) {
     for (;;) {
         if (SeekNextBlock(ctx, kFileRequest) <= 0) {
             if (strict && ctx->BlockStop != kStopEndOfData) return kWalkDamagedArchive;
+            if (strict && ctx->Sealed && !ClosingBlockAgrees(walk)) return kWalkDamagedArchive;
             // The last entry goes on in a next volume, which cannot be had:
             // that entry is incomplete.
             return ctx->ContinuedInNext ? kWalkMissingVolume : kWalkEnd;
@@ -66,6 +197,7 @@ WalkStep NextArchiveEntry(ArchiveWalk* walk) {
     if (strict && !ctx->EntryHeaderIntact) return kWalkDamagedEntry;
     FixHostAttributes(header);
     walk->Delivered = true;
+    walk->Entries++;
     if ((header->BlockFlags & kFileFlagContinuedFromPrevious) && walk->FirstEntry) return kWalkContinuedEntry;
     ctx->ContinuedInNext = header->BlockFlags & kFileFlagContinuedInNext;
     walk->FirstEntry = false;
@@ -88,6 +220,9 @@ uint32_t WriteToSink(void* sink, const uint8_t* data, uint32_t count) {
     uint32_t taken = count;
     if (s->File) {
         taken = static_cast<uint32_t>(WriteBytes(s->File, data, count));
+    } else if (s->Forward) {
+        taken = s->Forward(s->ForwardUser, data, count);
+        if (taken > count) taken = count;
     } else if (s->Memory) {
         uint64_t room = s->Taken < s->Capacity ? s->Capacity - s->Taken : 0;
         if (taken > room) taken = static_cast<uint32_t>(room);
@@ -110,17 +245,22 @@ bool EntryChecksumMatches(const UnpackContext* ctx) {
 
 EntrySink FileSink(FileStream* file) {
     if (file) SetUnbuffered(file);
-    EntrySink sink = {file, NULL, 0, 0};
+    EntrySink sink = {file, NULL, 0, NULL, NULL, 0};
     return sink;
 }
 
 EntrySink NullSink(void) {
-    EntrySink sink = {NULL, NULL, 0, 0};
+    EntrySink sink = {NULL, NULL, 0, NULL, NULL, 0};
     return sink;
 }
 
 EntrySink MemorySink(uint8_t* memory, size_t capacity) {
-    EntrySink sink = {NULL, memory, capacity, 0};
+    EntrySink sink = {NULL, memory, capacity, NULL, NULL, 0};
+    return sink;
+}
+
+EntrySink ForwardSink(OutputFn fn, void* user) {
+    EntrySink sink = {NULL, NULL, 0, fn, user, 0};
     return sink;
 }
 
@@ -156,6 +296,22 @@ bool DecodeArchiveEntry(ArchiveWalk* walk, EntrySink* sink) {
 
 bool IsSupportedVersion(const FileBlockHeader* header) {
     return header->VersionNeeded >= kMinVersionNeeded && header->VersionNeeded <= kMaxVersionNeeded;
+}
+
+bool IsSupportedMethod(const UnpackContext* ctx, const FileBlockHeader* header) {
+    // Archives with the old signature number their methods otherwise; their
+    // data is decoded as it always was.
+    if (ctx->ArchiveFormat != kFormatMarker) return true;
+    if (header->MethodCode > kMethodStore && header->MethodCode <= kMethodBest) return true;
+    return header->MethodCode == kMethodStore ? header->UnpackedSize == 0 : true;
+}
+
+EntryRefusal CheckEntry(const UnpackContext* ctx, const FileBlockHeader* header) {
+    if (!IsSupportedVersion(header)) return kEntryBadVersion;
+    if (IsPassedOverEntry(header)) return kEntryAccepted;
+    if (!IsSupportedMethod(ctx, header)) return kEntryBadMethod;
+    if (!IsSafeStoredName(header->Name)) return kEntryUnsafeName;
+    return kEntryAccepted;
 }
 
 bool IsPassedOverEntry(const FileBlockHeader* header) {

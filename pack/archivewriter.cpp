@@ -35,7 +35,21 @@ void ComposeMainHeader(uint8_t* header) {
     header[kFieldBlockType] = kBlockMain;
     StoreU16(header + kFieldBlockFlags, kMainFlagSolid);
     StoreU16(header + kFieldHeaderSize, kMainHeaderSize);
+    StoreU32(header + kMainFieldReserved32, kSealedArchiveTag);
     StampHeaderChecksum(CrcContext(), header, kMainHeaderSize);
+}
+
+void ComposeClosingBlock(uint8_t* block, uint32_t entries, uint32_t length, uint32_t crcRegister,
+                         uint16_t codePage) {
+    memset(block, 0, kClosingHeaderSize);
+    block[kFieldBlockType] = kBlockClosing;
+    StoreU16(block + kFieldBlockFlags, kBlockFlagSkipIfUnknown);
+    StoreU16(block + kFieldHeaderSize, kClosingHeaderSize);
+    StoreU32(block + kClosingFieldEntries, entries);
+    StoreU32(block + kClosingFieldLength, length);
+    StoreU32(block + kClosingFieldArchiveCrc, ~crcRegister);
+    StoreU16(block + kClosingFieldCodePage, codePage);
+    StampHeaderChecksum(CrcContext(), block, kClosingHeaderSize);
 }
 
 namespace {
@@ -267,7 +281,10 @@ struct WriteState {
     PackFailure Failure;
     uint32_t OpenEntry;    // the entry whose header waits for its sizes, or kNoEntry
     long OpenHeaderAt;     // where that header stands
+    uint64_t OpenHeaderOffset;         // the same, counted from the archive's start
+    std::vector<uint8_t> OpenHeader;   // its bytes as first written
     uint64_t OpenPacked;   // its packed bytes written so far
+    uint32_t Crc;          // CRC-32 register over every byte written so far, as it now stands
 };
 
 const uint32_t kNoEntry = 0xFFFFFFFFu;
@@ -282,7 +299,26 @@ void FailOutput(WriteState* w) {
 void WriteBytesOut(WriteState* w, const uint8_t* data, size_t size) {
     if (w->Failed || size == 0) return;
     if (fwrite(data, 1, size, w->Out) != size) FailOutput(w);
+    w->Crc = Crc32Update(CrcContext(), w->Crc, data, static_cast<uint32_t>(size));
     w->Written += size;
+}
+
+// A header rewritten in place changes the CRC-32 of everything written
+// since it began. The CRC is linear in the bytes: the change is the CRC
+// (from 0) of old XOR new bytes, carried through the zeros that stand for
+// the bytes behind them. Costs one pass over those bytes, never a reread.
+void RewriteInCrc(WriteState* w, const std::vector<uint8_t>& before, const std::vector<uint8_t>& after) {
+    std::vector<uint8_t> change(before.size());
+    for (size_t i = 0; i < change.size(); i++) change[i] = before[i] ^ after[i];
+    uint32_t delta = Crc32Update(CrcContext(), 0, change.data(), static_cast<uint32_t>(change.size()));
+    static const uint8_t kZeros[1 << 16] = {};
+    uint64_t behind = w->Written - w->OpenHeaderOffset - before.size();
+    while (behind > 0) {
+        uint32_t take = behind < sizeof kZeros ? static_cast<uint32_t>(behind) : static_cast<uint32_t>(sizeof kZeros);
+        delta = Crc32Update(CrcContext(), delta, kZeros, take);
+        behind -= take;
+    }
+    w->Crc ^= delta;
 }
 
 std::vector<uint8_t> FileHeader(const WriteState* w, uint32_t index, uint64_t packedSize) {
@@ -320,8 +356,9 @@ void WriteEntryPart(void* user, uint32_t index, const uint8_t* data, size_t size
             FailOutput(w);
             return;
         }
-        std::vector<uint8_t> h = FileHeader(w, index, 0);
-        WriteBytesOut(w, h.data(), h.size());
+        w->OpenHeaderOffset = w->Written;
+        w->OpenHeader = FileHeader(w, index, 0);
+        WriteBytesOut(w, w->OpenHeader.data(), w->OpenHeader.size());
     }
     WriteBytesOut(w, data, size);
     w->OpenPacked += size;
@@ -345,6 +382,7 @@ void WriteEntry(void* user, uint32_t index, const uint8_t* data, size_t size) {
     bool ok = fseek(w->Out, w->OpenHeaderAt, SEEK_SET) == 0 && fwrite(h.data(), 1, h.size(), w->Out) == h.size() &&
               fseek(w->Out, 0, SEEK_END) == 0;
     if (!ok) FailOutput(w);
+    RewriteInCrc(w, w->OpenHeader, h);
 }
 
 void RelayProgress(void* user, uint64_t consumed) {
@@ -355,7 +393,7 @@ void RelayProgress(void* user, uint64_t consumed) {
 }  // namespace
 
 bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackProgressFn progress, void* user,
-                  ArchiveSummary* summary, std::string* error, PackFailure* failure) {
+                  ArchiveSummary* summary, std::string* error, PackFailure* failure, uint32_t codePage) {
     PackFailure ignored;
     if (!failure) failure = &ignored;
     *failure = kPackFailedInput;
@@ -363,8 +401,8 @@ bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackPr
         *error = "level must be 1 to 5";
         return false;
     }
-    WriteState w = {out,   sources,          static_cast<uint8_t>('0' + level), progress, user, 0, 0, false,
-                    std::string(), kPackFailedInput, kNoEntry, 0, 0};
+    WriteState w = {out,           sources,          static_cast<uint8_t>('0' + level), progress, user, 0, 0, false,
+                    std::string(), kPackFailedInput, kNoEntry, 0, 0, std::vector<uint8_t>(), 0, 0xFFFFFFFFu};
     for (const PackSource& s : *sources) w.Total += s.Size;
     if (w.Total > kMaxTotalInput) {
         *error = "more than 3.75 GB of files; the compressor counts positions in 32 bits";
@@ -398,6 +436,10 @@ bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackPr
     }
     FinishEncoding(encoder);
     DestroyLzEncoder(encoder);
+    uint8_t closing[kClosingHeaderSize];
+    ComposeClosingBlock(closing, static_cast<uint32_t>(sources->size()),
+                        static_cast<uint32_t>(w.Written + kClosingHeaderSize), w.Crc, static_cast<uint16_t>(codePage));
+    WriteBytesOut(&w, closing, sizeof closing);
     if (w.Failed) {
         *error = w.Error;
         *failure = w.Failure;
@@ -416,19 +458,20 @@ bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackPr
 
 bool VerifyArchiveFile(const std::string& path, const std::vector<PackSource>& sources, PackProgressFn progress,
                        void* user, std::string* error) {
-    UnpackContext* ctx = CreateUnpackContext();
-    if (!ctx) {
-        *error = "out of memory";
+    // Checked whole first, as the installer does before it writes anything.
+    ArchiveWalk walk;
+    WalkOpenResult opened = OpenInstallerFile(path.c_str(), &walk, kWalkCheckFirst);
+    if (opened != kWalkOpened) {
+        *error = opened == kWalkCannotOpen  ? Describe("cannot open", path)
+                 : opened == kWalkNoArchive ? "the installer would not find the archive"
+                 : opened == kWalkBroken    ? "the installer would find its archive damaged or incomplete"
+                                            : "out of memory";
         return false;
     }
-    ctx->ArchivePath = path.c_str();
-    ArchiveWalk walk;
-    WalkOpenResult opened = OpenArchiveWalk(&walk, ctx);
-    if (opened != kWalkOpened) {
-        *error = opened == kWalkCannotOpen ? Describe("cannot open", path)
-                 : opened == kWalkNoArchive ? "the installer would not find the archive"
-                                            : "out of memory";
-        FreeAndClear(&ctx);
+    const UnpackContext* ctx = walk.Context;
+    if (!walk.Survey.Sealed || walk.Survey.Entries != sources.size()) {
+        *error = "the archive does not prove itself whole";
+        CloseInstallerFile(&walk);
         return false;
     }
     uint64_t total = 0, verified = 0;
@@ -463,7 +506,6 @@ bool VerifyArchiveFile(const std::string& path, const std::vector<PackSource>& s
         *error = "the archive holds " + std::to_string(index) + " of " + std::to_string(sources.size()) + " files";
         ok = false;
     }
-    CloseArchiveWalk(&walk);
-    FreeAndClear(&ctx);
+    CloseInstallerFile(&walk);
     return ok;
 }

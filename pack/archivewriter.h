@@ -40,8 +40,14 @@ struct PackSource {
 uint32_t DosDateTimeOf(int64_t unixTime, bool utc);
 
 // The main header every archive of ours starts with (behind the marker):
-// solid, nothing beyond its kMainHeaderSize fixed bytes, checksum stamped.
+// solid, sealed, nothing beyond its kMainHeaderSize fixed bytes, checksum
+// stamped.
 void ComposeMainHeader(uint8_t* header);
+// The closing block of a sealed archive (kClosingHeaderSize bytes): the
+// number of entries, the archive's length with this block, the CRC-32
+// register (not complemented) over every byte before it, the code page.
+void ComposeClosingBlock(uint8_t* block, uint32_t entries, uint32_t length, uint32_t crcRegister,
+                         uint16_t codePage);
 
 // How CollectSources stores names, and where it tells what the installer
 // will not deliver as it stands.
@@ -76,8 +82,11 @@ struct ArchiveSummary {
 // Writes the archive for sources (their DataCrc is filled in) to out at its
 // current position. False with a message on a problem, and in *failure
 // (when given) its kind.
+// The archive is sealed: its closing block records codePage, the code page
+// of the stored names (0: not told).
 bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackProgressFn progress, void* user,
-                  ArchiveSummary* summary, std::string* error, PackFailure* failure = nullptr);
+                  ArchiveSummary* summary, std::string* error, PackFailure* failure = nullptr,
+                  uint32_t codePage = 0);
 
 // Walks the archive in the file at path as the installer does and decodes
 // every entry, checking names, sizes and checksums against sources. False

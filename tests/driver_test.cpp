@@ -75,12 +75,15 @@ Bytes Archive(const std::vector<qvtest::FileSpec>& entries) {
 
 std::vector<std::string> gStatus;
 std::vector<std::string> gErrorCaptions;
+std::vector<std::string> gErrorTexts;
 
 void RecordStatus(void*, const char* text) { gStatus.push_back(text); }
 void RecordError(void*, const char* text, const char* caption) {
-    EXPECT_STREQ("Cannot install file.", text);
+    gErrorTexts.push_back(text);
     gErrorCaptions.push_back(caption);
 }
+
+const char kDamaged[] = "The installer is damaged or incomplete. Please get a new copy.";
 
 size_t gFailAllocSize = 0;
 bool FailAllocOfSize(size_t size) { return size == gFailAllocSize; }
@@ -96,7 +99,8 @@ struct DriverTest : ::testing::Test {
         ASSERT_EQ(0, CreatePathTree(CorePath(target).c_str()));
         gStatus.clear();
         gErrorCaptions.clear();
-        HostUiHooks hooks = {RecordStatus, RecordError};
+        gErrorTexts.clear();
+        HostUiHooks hooks = {RecordStatus, RecordError, nullptr};
         SetHostUiHooks(&hooks);
     }
     void TearDown() override {
@@ -159,13 +163,21 @@ TEST_F(DriverTest, InstallsFilesWithDirectoriesTimesAndAttributes) {
     MakeWritable(CorePath(InTarget("QRVNL.EXE")).c_str());
 }
 
-TEST_F(DriverTest, EmptyFilesAndAnyMethodByteGoThroughTheDecoder) {
+TEST_F(DriverTest, StoredDataIsRefusedBeforeAnythingIsWritten) {
+    auto empty = Entry("EMPTY.TXT", "");
+    empty.methodCode = '0';  // nothing to decode, whatever the method
+    auto packed = Entry("PACKED.TXT", "method byte says best", true);
+    packed.methodCode = '5';
+    EXPECT_EQ(0u, Install(Archive({empty, packed})));
+    EXPECT_EQ("", Content("EMPTY.TXT"));
+    EXPECT_EQ("method byte says best", Content("PACKED.TXT"));
+
     auto stored = Entry("STORED.TXT", "method byte says stored");
     stored.methodCode = '0';
-    EXPECT_EQ(0u, Install(Archive({Entry("EMPTY.TXT", ""), stored})));
-    EXPECT_TRUE(Exists("EMPTY.TXT"));
-    EXPECT_EQ("", Content("EMPTY.TXT"));
-    EXPECT_EQ("method byte says stored", Content("STORED.TXT"));
+    EXPECT_EQ(1u, Install(Archive({Entry("FIRST.TXT", "f"), stored})));
+    EXPECT_EQ((std::vector<std::string>{"STORED.TXT"}), gErrorCaptions);
+    EXPECT_EQ((std::vector<std::string>{"Cannot install file."}), gErrorTexts);
+    EXPECT_FALSE(Exists("FIRST.TXT")) << "refused up front, not after the entries before it";
 }
 
 TEST_F(DriverTest, ArchiveWithoutFileBlocksGivesSuccessAndWritesNothing) {
@@ -192,8 +204,10 @@ TEST_F(DriverTest, ArchiveBehindAnImageIsFound) {
 
 TEST_F(DriverTest, MissingFileOrNoArchiveGivesTwo) {
     EXPECT_EQ(2u, InstallPath(CorePath(root + "/does-not-exist.exe")));
+    // A download cut at the end of the program image holds no archive.
     EXPECT_EQ(2u, Install(qvtest::ImagePrefix(4096)));
     EXPECT_TRUE(ListTree(target).empty());
+    EXPECT_EQ((std::vector<std::string>{"Cannot read the installer.", kDamaged}), gErrorTexts);
 }
 
 TEST_F(DriverTest, FirstEntryContinuedFromAnotherVolumeGivesTwo) {
@@ -214,10 +228,9 @@ TEST_F(DriverTest, LastEntryContinuedInANextVolumeEndsWithTwo) {
     auto first = Entry("PART.TXT", "first part");
     first.flags |= 0x02;
     EXPECT_EQ(2u, Install(Archive({Entry("A.TXT", "a"), first})));
-    // The walk ends; what came before, and the part itself, are in place.
-    EXPECT_EQ("a", Content("A.TXT"));
-    EXPECT_EQ("first part", Content("PART.TXT"));
-    EXPECT_EQ(2u, gStatus.size());
+    // Found before anything is written.
+    EXPECT_TRUE(ListTree(target).empty());
+    EXPECT_TRUE(gStatus.empty());
 }
 
 TEST_F(DriverTest, SubBlocksBetweenFilesAreSteppedOver) {
@@ -228,7 +241,7 @@ TEST_F(DriverTest, SubBlocksBetweenFilesAreSteppedOver) {
     EXPECT_EQ((std::vector<std::string>{"A.TXT", "B.TXT"}), ListTree(target));
 }
 
-TEST_F(DriverTest, UnsupportedVersionStopsAfterThatEntryWithoutAMessage) {
+TEST_F(DriverTest, UnsupportedVersionIsRefusedBeforeAnythingIsWritten) {
     for (uint8_t version : {12, 21}) {
         SCOPED_TRACE(version);
         std::string dir = "v" + std::to_string(version);
@@ -237,15 +250,11 @@ TEST_F(DriverTest, UnsupportedVersionStopsAfterThatEntryWithoutAMessage) {
         auto good13 = Entry(dir + "/OLD.TXT", "version 1.3");
         good13.versionNeeded = 13;
         EXPECT_EQ(1u, Install(Archive({good13, bad, Entry(dir + "/LATER.TXT", "later", true)})));
+        EXPECT_EQ(0u, Install(Archive({good13})));
         EXPECT_EQ("version 1.3", Content(dir + "/OLD.TXT"));
-        EXPECT_FALSE(Exists(dir + "/BAD.TXT"));
-        EXPECT_FALSE(Exists(dir + "/LATER.TXT"));
     }
-    EXPECT_TRUE(gErrorCaptions.empty());
-    // The bad entry is still decoded (its status shows), the one after is not.
-    EXPECT_EQ((std::vector<std::string>{"v12\\OLD.TXT", "v12\\BAD.TXT", "v21\\OLD.TXT",
-                                        "v21\\BAD.TXT"}),
-              gStatus);
+    EXPECT_EQ((std::vector<std::string>{"v12\\BAD.TXT", "v21\\BAD.TXT"}), gErrorCaptions);
+    EXPECT_EQ((std::vector<std::string>{"v12\\OLD.TXT", "v21\\OLD.TXT"}), gStatus);
 }
 
 TEST_F(DriverTest, DirectoryAndLabelEntriesCreateNothing) {
@@ -289,36 +298,30 @@ TEST_F(DriverTest, ChecksumMismatchKeepsWhatWasInstalledBefore) {
 TEST_F(DriverTest, DamagedHeadersStopWithThreeAndKeepWhatCameBefore) {
     EXPECT_EQ(0u, Install(Archive({Entry("DATA.BIN", "good version")})));
 
-    // A file header whose checksum disagrees: its name is shown, nothing is
-    // written for it, nothing after it is touched.
+    // A file header whose checksum disagrees, or a block of a type the
+    // format does not define: found before anything is written, and told
+    // with the installer's own path.
     auto damaged = Entry("DATA.BIN", "new version");
     damaged.breakHeaderCrc = true;
     gStatus.clear();
-    EXPECT_EQ(3u, Install(Archive({Entry("A.TXT", "a"), damaged, Entry("LATER.TXT", "l", true)})));
-    EXPECT_EQ((std::vector<std::string>{"DATA.BIN"}), gErrorCaptions);
-    EXPECT_EQ((std::vector<std::string>{"A.TXT"}), gStatus) << "the damaged entry is not decoded";
-    EXPECT_EQ("good version", Content("DATA.BIN"));
-    EXPECT_EQ("a", Content("A.TXT"));
-    EXPECT_FALSE(Exists("LATER.TXT"));
-
-    // A block of a type the format does not define: the installer's own
-    // path is shown.
-    gErrorCaptions.clear();
     std::string path = qvtest::WriteTempFile(
+        Archive({Entry("A.TXT", "a"), damaged, Entry("LATER.TXT", "l", true)}), "damaged.bin");
+    EXPECT_EQ(3u, InstallPath(CorePath(path)));
+    path = qvtest::WriteTempFile(
         Archive(std::vector<Bytes>{qvtest::FileBlock(Entry("B.TXT", "b")), qvtest::RawBlock(0x7A, 0, 7),
                                    qvtest::FileBlock(Entry("C.TXT", "c"))}),
         "unknown.bin");
     EXPECT_EQ(3u, InstallPath(CorePath(path)));
-    EXPECT_EQ((std::vector<std::string>{CorePath(path)}), gErrorCaptions);
-    EXPECT_EQ("b", Content("B.TXT"));
-    EXPECT_FALSE(Exists("C.TXT"));
+    EXPECT_EQ(CorePath(path), gErrorCaptions.back());
+    EXPECT_EQ((std::vector<std::string>{kDamaged, kDamaged}), gErrorTexts);
+    EXPECT_TRUE(gStatus.empty()) << "nothing decoded";
+    EXPECT_EQ((std::vector<std::string>{"DATA.BIN"}), ListTree(target));
+    EXPECT_EQ("good version", Content("DATA.BIN"));
 
-    // A main header whose checksum disagrees: no archive, nothing shown.
-    gErrorCaptions.clear();
+    // A main header whose checksum disagrees: no archive.
     Bytes noArchive = Archive({Entry("D.TXT", "d")});
     noArchive[7 + 9] ^= 1;  // Reserved32
     EXPECT_EQ(2u, Install(noArchive));
-    EXPECT_TRUE(gErrorCaptions.empty());
     EXPECT_FALSE(Exists("D.TXT"));
 }
 
@@ -505,16 +508,23 @@ TEST_F(DriverTest, BothWindowsFamiliesReplaceFilesAndKeepThemOnADamagedEntry) {
     }
 }
 
-// Temporary names are taken only where nothing stands, file or directory;
-// what stands there is left as it was.
+// Temporary names are taken only where nothing stands, file or directory.
+// Temporary files that interrupted runs left are reclaimed; one that a
+// running installer holds, and a directory of that name, stay as they are.
 TEST_F(DriverTest, TemporaryNamesStepAroundWhatIsThere) {
-    WriteInTarget("~qv0000.tmp", "somebody's file");
+    WriteInTarget("~qv0000.tmp", "left by a run that was killed");
+    WriteInTarget("~qv00ff.tmp", "left by another");
+    WriteInTarget("~qv0002.tmp", "held by a running installer");
+    FileStream* held = PlatformOpenStream(CorePath(InTarget("~qv0002.tmp")).c_str(), "r+b", kStreamShareAll);
+    ASSERT_NE(nullptr, held);
+    ASSERT_EQ(kPlatformDone, PlatformHoldTemporary(held));
     ASSERT_EQ(0, CreatePathTree(CorePath(InTarget("~qv0001.tmp")).c_str()));
     EXPECT_EQ(0u, Install(Archive({Entry("A.TXT", "a"), Entry("B.TXT", "b", true)})));
     EXPECT_EQ("a", Content("A.TXT"));
     EXPECT_EQ("b", Content("B.TXT"));
-    EXPECT_EQ("somebody's file", Content("~qv0000.tmp"));
-    EXPECT_EQ((std::vector<std::string>{"A.TXT", "B.TXT", "~qv0000.tmp", "~qv0001.tmp/"}), ListTree(target));
+    EXPECT_EQ("held by a running installer", Content("~qv0002.tmp"));
+    EXPECT_EQ((std::vector<std::string>{"A.TXT", "B.TXT", "~qv0001.tmp/", "~qv0002.tmp"}), ListTree(target));
+    CloseFile(held);
 }
 
 TEST_F(DriverTest, EmptyDirectoryAtTheTargetPathIsLeftAndReported) {
@@ -550,8 +560,8 @@ TEST_F(DriverTest, OutputThatCannotBeCreatedIsReportedWithItsPath) {
     EXPECT_EQ((std::vector<std::string>{TargetCore() + "DOC\\README.TXT"}), gErrorCaptions);
     EXPECT_EQ((std::vector<std::string>{"A.TXT", "DOC"}), ListTree(target));
     EXPECT_EQ("a file, not a directory", Content("DOC"));
-    // The refused entry was decoded in skip mode; nothing after it ran.
-    EXPECT_EQ((std::vector<std::string>{"A.TXT", "DOC\\README.TXT"}), gStatus);
+    // Nothing after the refused entry ran.
+    EXPECT_EQ((std::vector<std::string>{"A.TXT"}), gStatus);
 }
 
 TEST_F(DriverTest, NamesThatLeaveTheTargetAreRefused) {
@@ -564,9 +574,9 @@ TEST_F(DriverTest, NamesThatLeaveTheTargetAreRefused) {
         SCOPED_TRACE(name);
         gErrorCaptions.clear();
         gStatus.clear();
-        EXPECT_EQ(1u, Install(Archive({Entry(name, "escaped"), Entry("LATER.TXT", "l", true)})));
-        EXPECT_EQ((std::vector<std::string>{TargetCore() + CorePath(name)}), gErrorCaptions);
-        EXPECT_EQ(1u, gStatus.size());  // decoded in skip mode, then the walk stops
+        EXPECT_EQ(1u, Install(Archive({Entry("FIRST.TXT", "f"), Entry(name, "escaped", true)})));
+        EXPECT_EQ((std::vector<std::string>{CorePath(name)}), gErrorCaptions);
+        EXPECT_TRUE(gStatus.empty());  // refused before anything is written
     }
     EXPECT_TRUE(ListTree(target).empty());
     for (const std::string& path : ListTree(root))
@@ -583,27 +593,29 @@ TEST_F(DriverTest, OrdinaryNamesThatLookUnusualAreInstalled) {
     for (const char* name : allowed) EXPECT_EQ(name, Content(Native(name))) << name;
 }
 
-TEST_F(DriverTest, TargetPathOverTheSystemLimitIsRefused) {
+// The longest path decides before anything is written: 259 characters for
+// a file, 247 for a directory (what CreateDirectoryA takes).
+TEST_F(DriverTest, PathsOverTheSystemLimitsAreRefusedUpFront) {
     std::string dirPart = TargetCore();
     std::string longest(259 - dirPart.size(), 'L');  // 259 characters in all
     std::string tooLong(260 - dirPart.size(), 'N');
-    EXPECT_EQ(1u, Install(Archive({Entry(longest, "fits"), Entry(tooLong, "too long", true)})));
+    EXPECT_EQ(0u, Install(Archive({Entry(longest, "fits")})));
+    EXPECT_EQ(4u, Install(Archive({Entry("FIRST.TXT", "f"), Entry(tooLong, "too long", true)})));
     EXPECT_EQ((std::vector<std::string>{dirPart + tooLong}), gErrorCaptions);
-    EXPECT_EQ((std::vector<std::string>{longest}), ListTree(target));
-}
+    EXPECT_EQ((std::vector<std::string>{"Cannot create path."}), gErrorTexts);
 
-TEST_F(DriverTest, ShortNamesInADeepDirectoryFitUpToTheLimit) {
-    // The directories take all but two of the 259 characters; each file is
-    // still decoded beside its target first, under a shorter temporary name.
-    size_t want = 259 - TargetCore().size() - 3;  // rel + '\' + "AB"
+    // Directories up to 247 characters, with names in them up to 259.
+    size_t want = 247 - (dirPart.size() - 1);
     std::string rel(want, 'D');
     for (size_t i = 50; i + 1 < want; i += 51) rel[i] = '/';
-    EXPECT_EQ(0u, Install(Archive({Entry(rel + "/AB", "two"), Entry(rel + "/XY", "more", true)})));
-    EXPECT_EQ(259u, (TargetCore() + rel + "\\AB").size());
-    EXPECT_EQ("two", Content(rel + "/AB"));
-    EXPECT_EQ("more", Content(rel + "/XY"));
-    EXPECT_EQ((std::vector<std::string>{"AB", "XY"}), ListTree(InTarget(rel)));
-    EXPECT_TRUE(gErrorCaptions.empty());
+    std::string name(259 - dirPart.size() - want - 1, 'F');
+    EXPECT_EQ(0u, Install(Archive({Entry(rel + "/" + name, "deep"), Entry(rel + "/XY", "more", true)})));
+    EXPECT_EQ(259u, (dirPart + rel + "\\" + name).size());
+    EXPECT_EQ("deep", Content(rel + "/" + name));
+    EXPECT_EQ((std::vector<std::string>{name, "XY"}), ListTree(InTarget(rel)));
+    EXPECT_EQ(4u, Install(Archive({Entry(rel + "D/A", "a directory of 248")})));
+    EXPECT_EQ(2u, gErrorCaptions.size());
+    EXPECT_FALSE(Exists(rel + "D"));
 }
 
 TEST_F(DriverTest, AllocationFailuresGiveOneAndNine) {

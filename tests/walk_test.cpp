@@ -30,7 +30,7 @@ struct WalkTest : ::testing::Test {
     WalkOpenResult Open(const Bytes& file) {
         path = qvtest::ToBackslashes(qvtest::WriteTempFile(file, "walk.bin"));
         ctx->ArchivePath = path.c_str();
-        return OpenArchiveWalk(&walk, ctx);
+        return OpenArchiveWalk(&walk, ctx, kWalkAsItGoes);
     }
     // The steps of the whole walk, with the name of each entry delivered.
     std::vector<std::string> Steps() {
@@ -94,7 +94,7 @@ TEST_F(WalkTest, VolumeRulesEndTheWalk) {
 
 TEST_F(WalkTest, OpeningLeavesNothingOpenWhenItFails) {
     ctx->ArchivePath = "no\\such\\file.bin";
-    EXPECT_EQ(kWalkCannotOpen, OpenArchiveWalk(&walk, ctx));
+    EXPECT_EQ(kWalkCannotOpen, OpenArchiveWalk(&walk, ctx, kWalkAsItGoes));
     EXPECT_EQ(nullptr, ctx->ArchiveFile);
     EXPECT_EQ(kWalkNoArchive, Open(qvtest::ImagePrefix(5000)));
     EXPECT_EQ(nullptr, ctx->ArchiveFile);

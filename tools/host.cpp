@@ -72,6 +72,6 @@ std::string CorePath(std::string path) {
 }
 
 void InstallSilentHooks(void) {
-    static const HostUiHooks hooks = {Silent, SilentError};
+    static const HostUiHooks hooks = {Silent, SilentError, nullptr};
     SetHostUiHooks(&hooks);
 }

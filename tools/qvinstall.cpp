@@ -1,6 +1,7 @@
 // qvinstall: the installer without its dialog. Lists, tests or installs the
 // archive carried by an installer file (or a bare archive), on the same core
 // as the graphical installer.
+#include <errno.h>
 #include <locale.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -12,6 +13,7 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #define QV_ISATTY _isatty
 #define QV_FILENO _fileno
 #else
@@ -19,6 +21,23 @@
 #define QV_ISATTY isatty
 #define QV_FILENO fileno
 #endif
+
+namespace {
+
+// The system's words for a code of PlatformLastError.
+std::string SystemReason(uint32_t code) {
+#ifdef _WIN32
+    char text[256];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, code, 0, text,
+                             sizeof text, NULL);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.')) n--;
+    return n ? std::string(text, n) : "system error " + std::to_string(code);
+#else
+    return strerror(static_cast<int>(code));
+#endif
+}
+
+}  // namespace
 
 #include "base/dostime.h"
 #include "install/driver.h"
@@ -48,8 +67,9 @@ const char kUsage[] =
     "                       attributes, stored checksum, flags, version, the\n"
     "                       file offset of its packed data, name\n"
     "  test FILE            decode every entry and check its checksum; writes nothing\n"
-    "  install FILE TARGET  create TARGET (with missing parents) and install into it;\n"
-    "                       the settings file QUORZIP.SET is kept when present\n"
+    "  install FILE TARGET  check the whole installer, then create TARGET (with\n"
+    "                       missing parents) and install into it; the settings\n"
+    "                       file QUORZIP.SET is kept when present\n"
     "  --help               show this text\n"
     "\n"
     "Options:\n"
@@ -74,12 +94,17 @@ const char kUsage[] =
     "\n"
     "Exit status:\n"
     "  0   success\n"
-    "  1   an entry needs an unsupported version, or a file could not be written\n"
-    "      (on this system also: a name that does not convert to the locale's\n"
+    "  1   an entry needs an unsupported version or method or has an unsafe\n"
+    "      name (refused before anything is written), or a file could not be\n"
+    "      written (a full disk, a file in use: the system's reason is shown;\n"
+    "      on this system also: a name that does not convert to the locale's\n"
     "      character set)\n"
     "  2   FILE cannot be opened, holds no archive, or lacks another volume\n"
-    "  3   an entry's data or header does not match its checksum, or the\n"
-    "      archive is damaged\n"
+    "  3   the installer is damaged or incomplete: an entry's data or header\n"
+    "      does not match its checksum, or the archive is cut short or does\n"
+    "      not match its closing block (install checks this before writing)\n"
+    "  4   a path below TARGET would pass 259 characters (refused before\n"
+    "      anything is written)\n"
     "  9   out of memory\n"
     "  64  bad command line\n"
     "  73  TARGET cannot be created or is not a directory\n";
@@ -115,6 +140,8 @@ struct Session {
     char path[kPathSize];
 };
 
+std::string WalkProblem(const UnpackContext* ctx, WalkStep step, int* code);
+
 // Opens the archive of FILE for a walk; prints why not (unless quiet) and
 // returns false.
 bool OpenSession(Session& s, const char* file, bool quiet = false) {
@@ -122,30 +149,24 @@ bool OpenSession(Session& s, const char* file, bool quiet = false) {
         fprintf(stderr, "qvinstall: %s: path too long\n", file);
         return false;
     }
-    s.ctx = CreateUnpackContext();
-    if (!s.ctx) {
-        fprintf(stderr, "qvinstall: out of memory\n");
-        return false;
-    }
-    s.ctx->ArchivePath = s.path;
-    WalkOpenResult opened = OpenArchiveWalk(&s.walk, s.ctx);
+    WalkOpenResult opened = OpenInstallerFile(s.path, &s.walk, kWalkAsItGoes);
+    s.ctx = s.walk.Context;
     if (opened == kWalkOpened) return true;
     if (!quiet) {
         if (opened == kWalkCannotOpen)
-            fprintf(stderr, "qvinstall: cannot open %s\n", file);
+            fprintf(stderr, "qvinstall: cannot open %s: %s\n", file, strerror(errno));
         else if (opened == kWalkNoArchive)
             fprintf(stderr, "qvinstall: %s: no archive found\n", file);
         else
             fprintf(stderr, "qvinstall: out of memory\n");
     }
-    FreeAndClear(&s.ctx);
     return false;
 }
 
 void CloseSession(Session& s) {
     if (!s.ctx) return;
-    CloseArchiveWalk(&s.walk);
-    FreeAndClear(&s.ctx);
+    CloseInstallerFile(&s.walk);
+    s.ctx = nullptr;
 }
 
 // The character set of the archive's stored names: by the host system of
@@ -180,6 +201,11 @@ std::string WalkProblem(const UnpackContext* ctx, WalkStep step, int* code) {
         case kStopPastEnd: why = "a block that reaches beyond the end of the archive"; break;
         case kStopUnknownType: why = "a block of unknown type"; break;
         case kStopRetypedFile: why = "a file header of another type"; break;
+        case kStopNoClosingBlock: return "the archive is cut short: it ends without its closing block";
+        case kStopClosingDamaged: why = "the closing block is damaged or not last"; break;
+        case kStopEntryCount:
+        case kStopArchiveLength: return "the archive is not whole: its closing block counts other entries or bytes";
+        case kStopArchiveChecksum: return "the archive is damaged: its bytes do not match the closing block's CRC-32";
         default: break;
     }
     char text[128];
@@ -288,6 +314,7 @@ int CommandTest(const char* file, const Options& options) {
     UnpackContext* ctx = s.ctx;
     int result = kInstallOk;
     uint32_t good = 0, bad = 0;
+    bool broken = false;
     WalkStep step;
     while ((step = NextArchiveEntry(&s.walk)) != kWalkEnd) {
         const FileBlockHeader* h = &ctx->EntryHeader;
@@ -301,12 +328,17 @@ int CommandTest(const char* file, const Options& options) {
                 printf("FAILED  %s\n", problem.c_str());
             }
             if (result == kInstallOk) result = code;
+            broken = true;
             break;
         }
         const char* problem = nullptr;
         int code = kInstallOk;
         if (!IsSupportedVersion(h)) {
             problem = "needs an unsupported version";
+            code = kInstallFailed;
+        } else if (!IsSupportedMethod(ctx, h)) {
+            problem = h->MethodCode == kMethodStore ? "needs method 0 (stored), which the installer does not have"
+                                                    : "needs a method the installer does not have";
             code = kInstallFailed;
         }
         if (step == kWalkFile) {
@@ -330,7 +362,7 @@ int CommandTest(const char* file, const Options& options) {
             good++;
         }
     }
-    printf("%u entries OK, %u failed\n", good, bad);
+    printf("%u entries OK, %u failed%s\n", good, bad, broken ? "; the archive is not whole" : "");
     CloseSession(s);
     return result;
 }
@@ -348,6 +380,8 @@ struct Progress {
     uint32_t charset = kDefaultCodePage;
     std::string targetCore;  // with its '\'
     std::string archiveCore;
+    std::string targetArg;   // as the command line gave it
+    bool targetRefused = false;  // it could not be made, or is no directory
 };
 Progress gProgress;
 
@@ -387,6 +421,34 @@ void ShowErrorLine(void*, const char* text, const char* caption) {
     fprintf(stderr, "qvinstall: %s: %s\n", ShownCaption(caption).c_str(), text);
 }
 
+// A file that could not be written: the system's reason, which tells a
+// full disk from a file in use.
+void ShowWriteFailureLine(void*, const char* text, const char* caption, uint32_t systemError) {
+    EndProgressLine();
+    fprintf(stderr, "qvinstall: %s: %s %s\n", ShownCaption(caption).c_str(), text,
+            SystemReason(systemError).c_str());
+}
+
+// The target is made only once the archive has been checked whole.
+bool MakeTarget(void*, const char* targetDir) {
+    char target[kPathSize];
+    memcpy(target, targetDir, kPathSize);
+    size_t n = strlen(target);
+    if (n > 1 && target[n - 1] == '\\' && target[n - 2] != ':') target[n - 1] = '\0';
+    if (CheckFileExists(target) == kFileMissing) CreatePathTree(target);
+    if (CheckFileExists(target) == kFileMissing) {
+        fprintf(stderr, "qvinstall: %s: Cannot create path. %s\n", gProgress.targetArg.c_str(), strerror(errno));
+        gProgress.targetRefused = true;
+        return false;
+    }
+    if (!IsDirectory(gProgress.targetArg.c_str())) {
+        fprintf(stderr, "qvinstall: %s: not a directory\n", gProgress.targetArg.c_str());
+        gProgress.targetRefused = true;
+        return false;
+    }
+    return true;
+}
+
 // Reads the entry sizes ahead of the installation for the progress display.
 void MeasureEntries(const char* file) {
     Session s;
@@ -403,9 +465,10 @@ void MeasureEntries(const char* file) {
 
 const char* DescribeResult(uint32_t result) {
     switch (result) {
-        case kInstallFailed: return "an entry could not be installed";
+        case kInstallFailed: return "an entry could not be installed or a file could not be written";
         case kInstallNoArchive: return "no complete archive found";
-        case kInstallBadChecksum: return "an entry's data is damaged";
+        case kInstallBadChecksum: return "the installer is damaged or incomplete";
+        case kInstallBadTarget: return "the target cannot take the files";
         case kInstallNoWindow: return "out of memory";
         default: return "failed";
     }
@@ -426,21 +489,11 @@ int CommandInstall(const char* file, const char* targetArg, const Options& optio
     }
     FILE* probe = fopen(file, "rb");
     if (!probe) {
-        fprintf(stderr, "qvinstall: cannot open %s\n", file);
+        fprintf(stderr, "qvinstall: cannot open %s: %s\n", file, strerror(errno));
         return kInstallNoArchive;
     }
     fclose(probe);
-    if (CheckFileExists(target) == kFileMissing) {
-        CreatePathTree(target);
-        if (CheckFileExists(target) == kFileMissing) {
-            fprintf(stderr, "qvinstall: %s: Cannot create path.\n", targetArg);
-            return kExitCannotCreate;
-        }
-    }
-    if (!IsDirectory(targetArg)) {
-        fprintf(stderr, "qvinstall: %s: not a directory\n", targetArg);
-        return kExitCannotCreate;
-    }
+    gProgress.targetArg = targetArg;
 
     gProgress.terminal = QV_ISATTY(QV_FILENO(stderr)) != 0;
     if (gProgress.terminal) MeasureEntries(file);
@@ -456,9 +509,10 @@ int CommandInstall(const char* file, const char* targetArg, const Options& optio
 #ifndef _WIN32
     PlatformConvertNamesBelow(gProgress.charset == kCharsetLocale ? nullptr : root, gProgress.charset);
 #endif
-    HostUiHooks hooks = {ShowStatusLine, ShowErrorLine};
+    HostUiHooks hooks = {ShowStatusLine, ShowErrorLine, ShowWriteFailureLine};
     SetHostUiHooks(&hooks);
-    uint32_t result = InstallFromArchive(nullptr, archive, target);
+    uint32_t result = InstallFromArchive(nullptr, archive, target, MakeTarget);
+    if (result == kInstallBadTarget && gProgress.targetRefused) result = kExitCannotCreate;
     SetHostUiHooks(nullptr);
     EndProgressLine();
     if (result == kInstallOk)

@@ -204,7 +204,8 @@ int WriteInstaller(const PackRequest& r, const std::vector<uint8_t>& image, std:
     bool written = image.empty() || fwrite(image.data(), 1, image.size(), f) == image.size();
     std::string error;
     PackFailure failure = kPackFailedInput;
-    if (written && !WriteArchive(f, sources, r.Level, UpdateProgressLine, progress, summary, &error, &failure)) {
+    if (written && !WriteArchive(f, sources, r.Level, UpdateProgressLine, progress, summary, &error, &failure,
+                                  r.Collect.CodePage)) {
         EndProgressLine(progress);
         fclose(f);
         remove(temp.c_str());

@@ -209,18 +209,14 @@ void Summary(const Sweep& sweep, const char* what) {
 
 // Where the archive begins and ends in the installer, as the walk finds it.
 bool LocateIn(const std::string& path, int32_t* start, int32_t* end) {
-    UnpackContext* ctx = CreateUnpackContext();
-    if (!ctx) return false;
     std::string core = CorePath(path);
-    ctx->ArchivePath = core.c_str();
     ArchiveWalk walk;
-    bool ok = OpenArchiveWalk(&walk, ctx) == kWalkOpened;
+    bool ok = OpenInstallerFile(core.c_str(), &walk, kWalkAsItGoes) == kWalkOpened;
     if (ok) {
         *start = walk.ArchiveStart;
-        *end = ctx->ArchiveEnd;
-        CloseArchiveWalk(&walk);
+        *end = walk.Context->ArchiveEnd;
+        CloseInstallerFile(&walk);
     }
-    FreeAndClear(&ctx);
     return ok;
 }
 

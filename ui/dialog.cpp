@@ -36,7 +36,7 @@ void ShowStatusInDialog(void* owner, const char* text) {
     SetDlgItemTextA(static_cast<HWND>(owner), IDC_STATUS, text);
 }
 
-const HostUiHooks kDialogHooks = {ShowStatusInDialog, PlatformShowErrorDefault};
+const HostUiHooks kDialogHooks = {ShowStatusInDialog, PlatformShowErrorDefault, NULL};
 
 void InitDialog(HWND dialog) {
     SetHostUiHooks(&kDialogHooks);

@@ -65,11 +65,10 @@ struct StoredHeaders {
 StoredHeaders ReadStoredHeaders(const std::string& path) {
     StoredHeaders w;
     Bytes file = qvtest::ReadFileBytes(path);
-    UnpackContext* ctx = CreateUnpackContext();
-    ctx->ArchivePath = path.c_str();
     ArchiveWalk walk;
-    w.found = OpenArchiveWalk(&walk, ctx) == kWalkOpened;
+    w.found = OpenInstallerFile(path.c_str(), &walk, kWalkCheckFirst) == kWalkOpened;
     if (w.found) {
+        const UnpackContext* ctx = walk.Context;
         EXPECT_EQ(ctx->ArchiveHeader.BlockFlags, 0x0008);
         EXPECT_EQ(ctx->ArchiveHeader.HeaderCrc,
                   qvtest::HeaderCrc(file.data() + walk.ArchiveStart + kMarkerSize, kMainHeaderSize));
@@ -78,9 +77,8 @@ StoredHeaders ReadStoredHeaders(const std::string& path) {
             size_t size = ctx->EntryHeader.HeaderSize;
             w.rawHeaders.emplace_back(file.begin() + ctx->BlockStart, file.begin() + ctx->BlockStart + size);
         }
-        CloseArchiveWalk(&walk);
+        CloseInstallerFile(&walk);
     }
-    FreeAndClear(&ctx);
     return w;
 }
 

@@ -48,7 +48,7 @@ TEST(PackedInstaller, InstallsTheIdenticalTree) {
     std::string error;
     ASSERT_TRUE(CollectSources(source, "", -1, &sources, &error)) << error;
 
-    HostUiHooks hooks = {Quiet, QuietError};
+    HostUiHooks hooks = {Quiet, QuietError, nullptr};
     SetHostUiHooks(&hooks);
     for (int level : {2, 5}) {
         Bytes image = qvtest::ImagePrefix(0xC800);

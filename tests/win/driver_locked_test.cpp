@@ -41,7 +41,7 @@ TEST(LockedFileTest, LockedTargetIsReportedAndKept) {
     qvtest::Append(archive, qvtest::FileBlock(e));
     std::string archivePath = qvtest::WriteTempFile(archive, "locked.bin");
 
-    HostUiHooks hooks = {NoStatus, RecordError};
+    HostUiHooks hooks = {NoStatus, RecordError, NULL};
     SetHostUiHooks(&hooks);
     char dir[kPathSize + 1];
     lstrcpynA(dir, target.c_str(), kPathSize);
