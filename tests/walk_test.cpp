@@ -27,10 +27,10 @@ struct WalkTest : ::testing::Test {
         FreeAndClear(&ctx);
         SetAllocFailureHook(nullptr);
     }
-    WalkOpenResult Open(const Bytes& file) {
+    WalkOpenResult Open(const Bytes& file, WalkCheck check = kWalkAsItGoes) {
         path = qvtest::ToBackslashes(qvtest::WriteTempFile(file, "walk.bin"));
         ctx->ArchivePath = path.c_str();
-        return OpenArchiveWalk(&walk, ctx, kWalkAsItGoes);
+        return OpenArchiveWalk(&walk, ctx, check);
     }
     // The steps of the whole walk, with the name of each entry delivered.
     std::vector<std::string> Steps() {
@@ -143,6 +143,139 @@ TEST_F(WalkTest, HostilePackedSizesEndTheWalkWithoutHarm) {
         NextArchiveEntry(&walk);
         CloseArchiveWalk(&walk);
     }
+}
+
+// Sealed archives: the closing block proves the archive whole, and the
+// check before the first entry finds every way it can fail to.
+struct SealedTest : WalkTest {
+    Bytes whole = qvtest::SealedArchiveOf({Block(Literal("A.TXT", "alpha")), qvtest::SubBlock(qvtest::ToBytes("s")),
+                                           Block(Literal("DOC/LONGER.TXT", "beta", true)),
+                                           Block(Literal("C.TXT", "gamma", true))},
+                                          qvtest::ImagePrefix(300));
+    size_t closingAt = whole.size() - kClosingHeaderSize;
+
+    WalkOpenResult Check(const Bytes& file) {
+        CloseArchiveWalk(&walk);
+        return Open(file, kWalkCheckFirst);
+    }
+    // Why a check-first open refused file.
+    uint32_t Refusal(const Bytes& file) {
+        EXPECT_EQ(kWalkBroken, Check(file));
+        EXPECT_EQ(kWalkDamagedArchive, walk.Ending);
+        return ctx->BlockStop;
+    }
+    // The same archive with another closing block.
+    Bytes WithClosing(const Bytes& closing) const {
+        Bytes b(whole.begin(), whole.begin() + static_cast<long>(closingAt));
+        qvtest::Append(b, closing);
+        return b;
+    }
+    uint32_t Field(size_t at) const {
+        const uint8_t* p = whole.data() + closingAt + at;
+        return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+    }
+};
+
+TEST_F(SealedTest, ACheckedArchiveIsSurveyedAndThenWalkedFromItsStart) {
+    ASSERT_EQ(kWalkOpened, Check(whole));
+    const ArchiveSurvey& s = walk.Survey;
+    EXPECT_TRUE(s.Sealed);
+    EXPECT_EQ(3u, s.Entries);
+    EXPECT_EQ(3u, s.Files);
+    EXPECT_EQ(14u, s.Unpacked);
+    EXPECT_EQ(strlen("DOC\\LONGER.TXT"), s.LongestPath);
+    EXPECT_STREQ("DOC\\LONGER.TXT", s.LongestName);
+    EXPECT_EQ(4u, s.LongestDirectory);
+    EXPECT_EQ(1252u, s.CodePage);
+    EXPECT_EQ(kEntryAccepted, s.Refused);
+    EXPECT_EQ((std::vector<std::string>{"file A.TXT", "file DOC\\LONGER.TXT", "file C.TXT", "end"}), Steps());
+    // Signing pads to 8 bytes and appends the certificate table behind it.
+    Bytes signedFile = qvtest::PeImagePrefix(0x400);
+    Bytes archive(whole.begin() + 300, whole.end());
+    qvtest::Append(signedFile, archive);
+    qvtest::AppendSignature(signedFile, 700, 7);
+    EXPECT_EQ(kWalkOpened, Check(signedFile));
+}
+
+TEST_F(SealedTest, EveryCutIsRefusedBeforeAnyEntryIsHandedOut) {
+    for (size_t length = 300; length < whole.size(); length++) {
+        Bytes cut(whole.begin(), whole.begin() + static_cast<long>(length));
+        WalkOpenResult opened = Check(cut);
+        EXPECT_TRUE(opened == kWalkBroken || opened == kWalkNoArchive) << length;
+        // Walked as it goes, the entries before the cut come out, the end never.
+        CloseArchiveWalk(&walk);
+        if (Open(cut, kWalkAsItGoes) != kWalkOpened) continue;
+        std::vector<std::string> steps = Steps();
+        EXPECT_NE("end", steps.back()) << length;
+    }
+}
+
+TEST_F(SealedTest, AClosingBlockThatDisagreesIsDamage) {
+    uint32_t entries = Field(kClosingFieldEntries), length = Field(kClosingFieldLength);
+    uint32_t crc = Field(kClosingFieldArchiveCrc);
+    EXPECT_EQ(kStopEntryCount, Refusal(WithClosing(qvtest::ClosingBlock(entries + 1, length, crc))));
+    EXPECT_EQ(kStopArchiveLength, Refusal(WithClosing(qvtest::ClosingBlock(entries, length - 1, crc))));
+    EXPECT_EQ(kStopArchiveChecksum, Refusal(WithClosing(qvtest::ClosingBlock(entries, length, crc ^ 1))));
+    Bytes badHeader = whole;
+    badHeader[closingAt + kClosingFieldCodePage] ^= 1;
+    EXPECT_EQ(kStopClosingDamaged, Refusal(badHeader));
+    // A flipped data byte passes the headers; only the CRC-32 sees it.
+    Bytes flipped = whole;
+    flipped[closingAt - 1] ^= 0x40;
+    EXPECT_EQ(kStopArchiveChecksum, Refusal(flipped));
+    // Nothing but padding may follow the closing block.
+    Bytes twice = whole;
+    qvtest::Append(twice, qvtest::ClosingBlock(entries, length, crc));
+    EXPECT_EQ(kStopClosingDamaged, Refusal(twice));
+    Bytes padded = whole;
+    padded.resize(padded.size() + 7, 0);
+    EXPECT_EQ(kWalkOpened, Check(padded));
+    // A closing block stands only in a sealed archive's place: an
+    // announcement without one is a cut archive.
+    Bytes unclosed(whole.begin(), whole.begin() + static_cast<long>(closingAt));
+    EXPECT_EQ(kStopNoClosingBlock, Refusal(unclosed));
+}
+
+TEST_F(SealedTest, ArchivesThatDoNotAnnounceItKeepTheirRules) {
+    Bytes closing(whole.begin() + static_cast<long>(closingAt), whole.end());
+    // Without the announcement a 0x7B block is no block of the format.
+    Bytes plain = qvtest::ArchiveOf({Block(Literal("A.TXT", "a")), closing});
+    EXPECT_EQ(kStopUnknownType, Refusal(plain));
+    // With the authenticity flag Reserved32 belongs to something else.
+    Bytes other = qvtest::Marker();
+    qvtest::Append(other, qvtest::MainHeader(kMainFlagSolid | kMainFlagAuthenticity, kMainHeaderSize, kSealedArchiveTag));
+    qvtest::Append(other, Block(Literal("A.TXT", "a")));
+    ASSERT_EQ(kWalkOpened, Check(other));
+    EXPECT_FALSE(walk.Survey.Sealed);
+    // Archives with the old signature step over any block by its size.
+    Bytes old = qvtest::ImagePrefix(64, true);
+    Bytes header = qvtest::OldSignature();  // the main header starts at it
+    qvtest::PutU8(header, 0);
+    qvtest::PutU16(header, 13);
+    header.resize(13, 0);
+    qvtest::Append(old, header);
+    qvtest::FileSpec entry = Literal("A.TXT", "a");
+    entry.dataCrc = qvtest::RotSum16(qvtest::ToBytes("a"));
+    qvtest::Append(old, Block(entry));
+    qvtest::Append(old, closing);
+    ASSERT_EQ(kWalkOpened, Check(old));
+    EXPECT_EQ(1u, walk.Survey.Files);
+}
+
+TEST_F(SealedTest, EntriesTheInstallerCannotTakeAreNamedInTheSurvey) {
+    qvtest::FileSpec stored = Literal("STORED.TXT", "kept as it is", true);
+    stored.methodCode = kMethodStore;
+    qvtest::FileSpec empty = Literal("EMPTY.TXT", "");
+    empty.methodCode = kMethodStore;
+    ASSERT_EQ(kWalkOpened, Check(qvtest::SealedArchiveOf({Block(empty), Block(stored)})));
+    EXPECT_EQ(kEntryBadMethod, walk.Survey.Refused);
+    EXPECT_STREQ("STORED.TXT", walk.Survey.RefusedName);
+    ASSERT_EQ(kWalkOpened, Check(qvtest::SealedArchiveOf({Block(Literal("..\\UP.TXT", "u"))})));
+    EXPECT_EQ(kEntryUnsafeName, walk.Survey.Refused);
+    qvtest::FileSpec future = Literal("NEW.TXT", "n");
+    future.versionNeeded = 29;
+    ASSERT_EQ(kWalkOpened, Check(qvtest::SealedArchiveOf({Block(future)})));
+    EXPECT_EQ(kEntryBadVersion, walk.Survey.Refused);
 }
 
 }  // namespace

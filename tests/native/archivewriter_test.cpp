@@ -47,9 +47,11 @@ std::string MakeTree() {
 
 std::string WriteArchiveFile(std::vector<PackSource>* sources, int level, const Bytes& image = Bytes()) {
     std::string path = qvtest::WriteTempFile(image, "out.bin");
-    FILE* f = fopen(path.c_str(), "ab");
+    // Not "ab": a header completed in place must land where it stands.
+    FILE* f = fopen(path.c_str(), "r+b");
+    fseek(f, 0, SEEK_END);
     std::string error;
-    EXPECT_TRUE(WriteArchive(f, sources, level, nullptr, nullptr, nullptr, &error)) << error;
+    EXPECT_TRUE(WriteArchive(f, sources, level, nullptr, nullptr, nullptr, &error, nullptr, kDefaultCodePage)) << error;
     fclose(f);
     return path;
 }
@@ -107,6 +109,38 @@ TEST(ArchiveWriter, HeadersAsTheInstallerReadsThem) {
     }
     EXPECT_EQ(w.headers[1].DataCrc, qvtest::Crc32(Bytes(5000, 'b')));
     EXPECT_EQ(w.headers[2].DataCrc, 0u);
+    EXPECT_TRUE(VerifyArchiveFile(path, sources, nullptr, nullptr, &error)) << error;
+}
+
+// An entry whose packed data passes what the writer holds back goes out
+// with its header first and has the header completed in place; the
+// closing block's CRC-32 must cover the completed header, not the first.
+TEST(ArchiveWriter, TheClosingBlockCoversHeadersCompletedInPlace) {
+    std::string dir = qvtest::MakeTempDir("large");
+    Bytes noise((1 << 20) + (1 << 18));
+    uint32_t x = 12345;
+    for (uint8_t& b : noise) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(x >> 23);
+    }
+    WriteFile(dir + "/BIG.BIN", noise, kSomeTime);
+    WriteFile(dir + "/SMALL.TXT", Bytes(100, 's'), kSomeTime);
+    std::vector<PackSource> sources;
+    std::string error;
+    ASSERT_TRUE(CollectSources(dir, "", -1, &sources, &error)) << error;
+    Bytes image = qvtest::ImagePrefix(1000);
+    std::string path = WriteArchiveFile(&sources, 1, image);
+    Bytes file = qvtest::ReadFileBytes(path);
+    ASSERT_GT(file.size(), image.size() + (1u << 20));
+
+    const uint8_t* closing = file.data() + file.size() - kClosingHeaderSize;
+    ASSERT_EQ(kBlockClosing, closing[kFieldBlockType]);
+    auto u32 = [](const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; };
+    EXPECT_EQ(2u, u32(closing + kClosingFieldEntries));
+    EXPECT_EQ(file.size() - image.size(), u32(closing + kClosingFieldLength));
+    EXPECT_EQ(qvtest::Crc32(file.data() + image.size(), file.size() - image.size() - kClosingHeaderSize),
+              u32(closing + kClosingFieldArchiveCrc));
+    EXPECT_EQ(kDefaultCodePage, closing[kClosingFieldCodePage] | closing[kClosingFieldCodePage + 1] << 8);
     EXPECT_TRUE(VerifyArchiveFile(path, sources, nullptr, nullptr, &error)) << error;
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "base/format.h"
 #include "support/bitwriter.h"
 
 namespace qvtest {
@@ -32,6 +33,31 @@ Bytes ArchiveOf(const std::vector<Bytes>& blocks, const Bytes& prefix) {
     qvtest::Append(out, qvtest::Marker());
     qvtest::Append(out, qvtest::MainHeader());
     for (const Bytes& b : blocks) qvtest::Append(out, b);
+    return out;
+}
+
+Bytes ClosingBlock(uint32_t entries, uint32_t length, uint32_t crc, uint16_t codePage) {
+    Bytes body;
+    qvtest::PutU32(body, entries);
+    qvtest::PutU32(body, length);
+    qvtest::PutU32(body, crc);
+    qvtest::PutU16(body, codePage);
+    return qvtest::RawBlock(kBlockClosing, kBlockFlagSkipIfUnknown, kClosingHeaderSize, body);
+}
+
+Bytes SealedArchiveOf(const std::vector<Bytes>& blocks, const Bytes& prefix, uint16_t codePage) {
+    Bytes archive = qvtest::Marker();
+    qvtest::Append(archive, qvtest::MainHeader(kMainFlagSolid, kMainHeaderSize, kSealedArchiveTag));
+    uint32_t entries = 0;
+    for (const Bytes& b : blocks) {
+        if (b.size() > kFieldBlockType && b[kFieldBlockType] == kBlockFile) entries++;
+        qvtest::Append(archive, b);
+    }
+    uint32_t crc = qvtest::Crc32(archive);
+    qvtest::Append(archive, ClosingBlock(entries, static_cast<uint32_t>(archive.size() + kClosingHeaderSize), crc,
+                                         codePage));
+    Bytes out = prefix;
+    qvtest::Append(out, archive);
     return out;
 }
 

@@ -23,6 +23,12 @@ qvtest::FileSpec LiteralEntry(const std::string& name, const std::string& data, 
 
 // Marker, a plain main header and the blocks, behind prefix.
 Bytes ArchiveOf(const std::vector<Bytes>& blocks, const Bytes& prefix = Bytes());
+// The same archive sealed, as qvpack writes it: the main header announces
+// the closing block, which follows the blocks with the number of file
+// blocks among them, the archive's length and its CRC-32.
+Bytes SealedArchiveOf(const std::vector<Bytes>& blocks, const Bytes& prefix = Bytes(), uint16_t codePage = 1252);
+// A closing block with the given fields (its checksum right).
+Bytes ClosingBlock(uint32_t entries, uint32_t length, uint32_t crc, uint16_t codePage = 1252);
 
 // Everything below a native directory path as sorted relative paths with
 // '/'; directories end with '/'.
