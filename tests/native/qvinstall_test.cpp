@@ -2,6 +2,8 @@
 // installer, and the messages and exit codes of the usual mistakes.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -186,6 +188,43 @@ TEST_F(QvinstallTest, MistakesGetAMessageAndTheirOwnExitCode) {
     Outcome bad = Qvinstall("install '" + damaged + "' '" + root + "/t'");
     EXPECT_EQ(3, bad.status);
     EXPECT_NE(std::string::npos, bad.err.find("qvinstall: QUORZIP.SET: Cannot install file.")) << bad.err;
+}
+
+// An installer cut short, as an interrupted download leaves it: every tool
+// says so, and install refuses it before it makes the target.
+TEST_F(QvinstallTest, ACutInstallerIsToldAndInstallsNothing) {
+    std::vector<Bytes> blocks;
+    std::vector<size_t> boundaries;
+    Bytes sealed = qvtest::ImagePrefix(4096);
+    for (size_t i = 0; i < kSample.size(); i++)
+        blocks.push_back(qvtest::FileBlock(qvtest::LiteralEntry(kSample[i].name, kSample[i].content, i > 0)));
+    sealed = qvtest::SealedArchiveOf(blocks, sealed);
+    std::string whole = qvtest::WriteTempFile(sealed, "whole-setup.exe");
+    EXPECT_EQ(0, Qvinstall("test '" + whole + "'").status);
+
+    size_t cutAt = 4096 + kMarkerSize + kMainHeaderSize + blocks[0].size() + blocks[1].size();
+    std::string cut = qvtest::WriteTempFile(Bytes(sealed.begin(), sealed.begin() + static_cast<long>(cutAt)),
+                                            "cut-setup.exe");
+    Outcome test = Qvinstall("test '" + cut + "'");
+    EXPECT_EQ(3, test.status) << test.out;
+    EXPECT_NE(std::string::npos, test.out.find("cut short")) << test.out;
+    EXPECT_NE(std::string::npos, test.out.find("2 entries OK, 0 failed; the archive is not whole")) << test.out;
+    EXPECT_EQ(3, Qvinstall("list '" + cut + "'").status);
+    Outcome install = Qvinstall("install '" + cut + "' '" + root + "/t'");
+    EXPECT_EQ(3, install.status) << install.err;
+    EXPECT_NE(std::string::npos, install.err.find("damaged or incomplete")) << install.err;
+    struct stat st;
+    EXPECT_NE(0, stat((root + "/t").c_str(), &st)) << "the target is made only after the check";
+
+    // Data stored as it is: the decoder does not have that method.
+    qvtest::FileSpec stored = qvtest::LiteralEntry("STORED.TXT", "as it is", false);
+    stored.methodCode = kMethodStore;
+    std::string storedFile = qvtest::WriteTempFile(qvtest::SealedArchiveOf({qvtest::FileBlock(stored)}), "st.exe");
+    Outcome method = Qvinstall("test '" + storedFile + "'");
+    EXPECT_EQ(1, method.status);
+    EXPECT_NE(std::string::npos, method.out.find("needs method 0")) << method.out;
+    EXPECT_EQ(1, Qvinstall("install '" + storedFile + "' '" + root + "/s'").status);
+    EXPECT_NE(0, stat((root + "/s").c_str(), &st));
 }
 
 // The parts of text between separators: lines without their line ends
