@@ -65,6 +65,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qvfuzz::WriteInput(gArchive, data, size);
 
+    // The check before the first entry and the walk as it goes agree: what
+    // the check lets through, the walk reaches the end of.
+    ArchiveWalk check;
+    bool checked = OpenInstallerFile(gArchive.c_str(), &check, kWalkCheckFirst) == kWalkOpened;
+    if (checked) CloseInstallerFile(&check);
+
     ArchiveWalk walk;
     if (OpenInstallerFile(gArchive.c_str(), &walk, kWalkAsItGoes) == kWalkOpened) {
         UnpackContext* ctx = walk.Context;
@@ -83,7 +89,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             LastSeparatorPos(ctx->EntryHeader.Name);
             if (step == kWalkContinuedEntry) break;
         }
+        if (checked && step != kWalkEnd) {
+            fprintf(stderr, "the check let through an archive whose walk ends in step %d\n", static_cast<int>(step));
+            abort();
+        }
         CloseInstallerFile(&walk);
+    } else if (checked) {
+        abort();  // the check opened what the walk cannot
     }
     return 0;
 }
