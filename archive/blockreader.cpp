@@ -47,8 +47,10 @@ size_t ReadArchiveBytes(UnpackContext* ctx, void* buffer, size_t count) {
 // Where the archive's bytes end: the end of the file, or the start of the
 // certificate table of a signed PE image, which signing appends behind
 // everything. A table entry that does not describe the file's tail is not
-// taken. Leaves the stream at offset 0.
-int32_t FindArchiveEnd(FileStream* stream) {
+// taken; one that reaches past the end of the file tells a signed
+// installer cut short (*cut). Leaves the stream at offset 0.
+int32_t FindArchiveEnd(FileStream* stream, bool* cut) {
+    *cut = false;
     int32_t end = 0;
     if (SeekFile(stream, 0, kSeekFromEnd) == 0) {
         int32_t length = TellFile(stream);
@@ -58,6 +60,9 @@ int32_t FindArchiveEnd(FileStream* stream) {
     if (end > 0 && FindCertificateTable(stream, &offset, &size) && offset < static_cast<uint32_t>(end) &&
         size <= static_cast<uint32_t>(end) - offset && offset + size == static_cast<uint32_t>(end))
         end = static_cast<int32_t>(offset);
+    else if (end > 0 && FindCertificateTable(stream, &offset, &size) &&
+             (offset >= static_cast<uint32_t>(end) || size > static_cast<uint32_t>(end) - offset))
+        *cut = true;
     SeekFile(stream, 0, kSeekFromStart);
     return end;
 }
@@ -265,7 +270,7 @@ ArchiveKindCode LocateArchive(UnpackContext* ctx) {
     ctx->ArchiveFormat = kFormatNone;
     ctx->Sealed = false;
     ctx->ClosingAt = 0;
-    ctx->ArchiveEnd = FindArchiveEnd(ctx->ArchiveFile);
+    ctx->ArchiveEnd = FindArchiveEnd(ctx->ArchiveFile, &ctx->SignatureCut);
     if (ReadArchiveBytes(ctx, ctx->Marker, kMarkerSize) < static_cast<size_t>(kMarkerSize)) return kArchiveNone;
     ArchiveKindCode kind;
     if (memcmp(ctx->Marker, kMarker, kMarkerSize) == 0) {

@@ -52,7 +52,8 @@ enum BlockStopCode {
     kStopClosingDamaged,   // a closing block whose checksum or size disagrees, or one that is not last
     kStopEntryCount,       // the closing block counts other entries than the walk found
     kStopArchiveLength,    // the closing block gives another length
-    kStopArchiveChecksum   // the archive's bytes do not give the closing block's CRC-32
+    kStopArchiveChecksum,  // the archive's bytes do not give the closing block's CRC-32
+    kStopSignatureCut      // a signed installer whose signature was cut short
 };
 
 // Huffman decode table built from code lengths of at most 15 bits: the
@@ -119,6 +120,7 @@ struct UnpackContext {
     int32_t BlockStart;
     int32_t NextBlock;
     int32_t ArchiveEnd;  // no byte at or behind it belongs to the archive (0: no limit)
+    bool SignatureCut;   // the certificate table of a signed image reaches past the end of the file
     uint32_t BlockStop;  // BlockStopCode: why the last search found no block
 
     // 5. Per-entry decoder contract.

@@ -97,6 +97,8 @@ bench_corpus() {
     ld=$(awk '/libdeflate_mbs/ { print $2 }' "$work/speed")
     echo "decoding MB/s: ours $ours, zlib inflate $zl, libdeflate $ld;" \
         "ours vs zlib $(ratio "$ours" "$zl")x, vs libdeflate $(ratio "$ours" "$ld")x"
+    share=$(awk '/check_share/ { printf "%.1f", $2 * 100 }' "$work/speed")
+    echo "check before writing (headers and CRC-32 of the whole archive): ${share:-?}% of decoding time"
     echo "decoding peak memory above baseline: $("$qvbench" memory "$work/$name.3.rar" | awk '{ print $2 }') KB"
     qi=$(best_install "$qvinstall" install "$work/$name.3.rar" "$work/into")
     ti=$(best_install tar -xzf "$work/$name.gz" -C "$work/into")

@@ -88,9 +88,10 @@ void MakeParentDirectory(const char* target) {
 // is there is never touched. The directory, with its missing parents, is
 // made only when the first open fails for want of it: most entries go into
 // a directory that stands already, and this costs them no call. Returns
-// none when the directory cannot take a file. Near the length limit a
-// shorter name is used, so that a target that fits can still be installed.
-FileStream* OpenTempBeside(InstallRun* run, const char* target, char* tempPath) {
+// none when the directory cannot take a file, with the system's reason in
+// *reason. Near the length limit a shorter name is used, so that a target
+// that fits can still be installed.
+FileStream* OpenTempBeside(InstallRun* run, const char* target, char* tempPath, uint32_t* reason) {
     size_t dirLength = LastSeparatorPos(target);
     size_t room = kPathSize - dirLength;  // for the name and its NUL
     bool roomy = room > 11;  // for "~qvNNNN.tmp"; else "~N"
@@ -105,6 +106,7 @@ FileStream* OpenTempBeside(InstallRun* run, const char* target, char* tempPath) 
             PlatformHoldTemporary(file);
             return file;
         }
+        *reason = PlatformLastError();  // before the look at what stands there
         if (CheckFileExists(tempPath) == kFileExists) {
             n++;  // taken: the next name
             continue;
@@ -183,9 +185,10 @@ uint32_t HandleFileEntry(InstallRun* run) {
     FileStream* output = NULL;
     char tempPath[kPathSize];
     if (write) {
-        output = OpenTempBeside(run, target, tempPath);
+        uint32_t reason = 0;
+        output = OpenTempBeside(run, target, tempPath, &reason);
         if (!output) {
-            HostShowWriteFailure(owner, kCannotInstall, target, PlatformLastError());
+            HostShowWriteFailure(owner, kCannotInstall, target, reason);
             return kInstallFailed;
         }
     }

@@ -185,6 +185,12 @@ WalkStep NextArchiveEntry(ArchiveWalk* walk) {
         if (SeekNextBlock(ctx, kFileRequest) <= 0) {
             if (strict && ctx->BlockStop != kStopEndOfData) return kWalkDamagedArchive;
             if (strict && ctx->Sealed && !ClosingBlockAgrees(walk)) return kWalkDamagedArchive;
+            // The archive may be whole while the file was cut inside the
+            // padding or the signature behind it.
+            if (strict && ctx->SignatureCut) {
+                ctx->BlockStop = kStopSignatureCut;
+                return kWalkDamagedArchive;
+            }
             // The last entry goes on in a next volume, which cannot be had:
             // that entry is incomplete.
             return ctx->ContinuedInNext ? kWalkMissingVolume : kWalkEnd;

@@ -205,6 +205,7 @@ std::string WalkProblem(const UnpackContext* ctx, WalkStep step, int* code) {
         case kStopClosingDamaged: why = "the closing block is damaged or not last"; break;
         case kStopEntryCount:
         case kStopArchiveLength: return "the archive is not whole: its closing block counts other entries or bytes";
+        case kStopSignatureCut: return "the installer is cut short inside its signature";
         case kStopArchiveChecksum: return "the archive is damaged: its bytes do not match the closing block's CRC-32";
         default: break;
     }
