@@ -16,6 +16,7 @@
 #include "pack/archivewriter.h"
 #include "pack/stubcheck.h"
 #include "support/archive_builder.h"
+#include "support/install_fixtures.h"
 
 namespace {
 
@@ -199,18 +200,17 @@ TEST(ArchiveWriter, DosTimesAreClampedToTheirRange) {
 
 TEST(InstallerBuilder, AcceptsImagesTheScanSeesPast) {
     std::string error;
-    Bytes image = qvtest::ImagePrefix(0xC800);
+    Bytes image = qvtest::InstallerImage(0xC800);
     EXPECT_TRUE(CheckStubImage(image.data(), image.size(), &error)) << error;
-    EXPECT_TRUE(CheckStubImage(nullptr, 0, &error)) << error;  // a bare archive
-    Bytes largest = qvtest::ImagePrefix(kLastScanMarker);
+    Bytes largest = qvtest::InstallerImage(kLastScanMarker);
     EXPECT_TRUE(CheckStubImage(largest.data(), largest.size(), &error)) << error;
     // A marker not followed by a main header, and "RE~^" without "RSFX", are passed over.
-    Bytes decoy = qvtest::ImagePrefix(0x1000);
+    Bytes decoy = qvtest::InstallerImage(0x1000);
     Bytes marker = qvtest::Marker();
-    std::copy(marker.begin(), marker.end(), decoy.begin() + 0x100);
-    decoy[0x109] = 0x74;
-    std::copy(marker.begin(), marker.end(), decoy.begin() + 0x200);  // cut short by the end of the image
-    memcpy(decoy.data() + 0x300, "RE~^", 4);
+    std::copy(marker.begin(), marker.end(), decoy.begin() + 0x400);
+    decoy[0x409] = 0x74;
+    std::copy(marker.begin(), marker.end(), decoy.begin() + 0x500);  // no main header behind it
+    memcpy(decoy.data() + 0x600, "RE~^", 4);
     EXPECT_TRUE(CheckStubImage(decoy.data(), decoy.size(), &error)) << error;
 
     // The built installer: found at the image's end, and decoded again.
@@ -225,13 +225,11 @@ TEST(InstallerBuilder, AcceptsImagesTheScanSeesPast) {
 
 TEST(InstallerBuilder, RefusesImagesTheScanWouldMisread) {
     std::string error;
-    Bytes tooLarge = qvtest::ImagePrefix(kLastScanMarker + 1);
+    Bytes tooLarge = qvtest::InstallerImage(kLastScanMarker + 1);
     EXPECT_FALSE(CheckStubImage(tooLarge.data(), tooLarge.size(), &error));
     EXPECT_NE(error.find("bytes"), std::string::npos);
-    Bytes tiny = qvtest::ImagePrefix(3);
-    EXPECT_FALSE(CheckStubImage(tiny.data(), tiny.size(), &error));
 
-    Bytes embedded = qvtest::ImagePrefix(0x2000);
+    Bytes embedded = qvtest::InstallerImage(0x2000);
     Bytes archive = qvtest::Marker();
     qvtest::Append(archive, qvtest::MainHeader());
     std::copy(archive.begin(), archive.end(), embedded.begin() + 0x400);
@@ -239,23 +237,79 @@ TEST(InstallerBuilder, RefusesImagesTheScanWouldMisread) {
     EXPECT_NE(error.find("marker"), std::string::npos);
 
     // A signed image: the archive would break its signature.
-    Bytes signedImage = qvtest::PeImagePrefix(0x2000);
-    EXPECT_TRUE(CheckStubImage(signedImage.data(), signedImage.size(), &error)) << error;
+    Bytes signedImage = qvtest::InstallerImage(0x2000);
     qvtest::AppendSignature(signedImage, 1500, 7);
     EXPECT_FALSE(CheckStubImage(signedImage.data(), signedImage.size(), &error));
     EXPECT_NE(error.find("signed"), std::string::npos) << error;
 
-    Bytes old = qvtest::ImagePrefix(0x2000, true);  // "RSFX" at offset 28
+    Bytes old = qvtest::InstallerImage(0x2000);
+    memcpy(old.data() + 28, "RSFX", 4);
     memcpy(old.data() + 0x800, "RE~^", 4);
     EXPECT_FALSE(CheckStubImage(old.data(), old.size(), &error));
 
     // A marker whose main-header type is the image's very last byte: its
     // header, made of the appended marker's bytes, fails its checksum, so the
     // installer looks further and finds the archive behind.
-    Bytes atEnd = qvtest::ImagePrefix(0x1000);
+    Bytes atEnd = qvtest::InstallerImage(0x1000);
     std::copy(archive.begin(), archive.begin() + 7, atEnd.end() - 10);
     atEnd.back() = 0x73;
     EXPECT_TRUE(CheckStubImage(atEnd.data(), atEnd.size(), &error)) << error;
+}
+
+// What qvpack takes as the installer program: the installer of either
+// width, and nothing else, each refusal with its reason.
+TEST(InstallerBuilder, TakesTheInstallerProgramAlone) {
+    std::string error;
+    for (bool pe32Plus : {false, true}) {
+        Bytes image = qvtest::InstallerImage(0x3000, pe32Plus);
+        EXPECT_TRUE(CheckStubImage(image.data(), image.size(), &error)) << pe32Plus << ": " << error;
+    }
+    struct Case {
+        const char* what;
+        Bytes image;
+        const char* reason;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"empty", Bytes(), "no PE image"});
+    Bytes text;
+    while (text.size() < 2048) qvtest::Append(text, qvtest::ToBytes("Just some lines of text, no program.\n"));
+    cases.push_back({"text", text, "no PE image"});
+    Bytes image = qvtest::InstallerImage(0x3000);
+    cases.push_back({"headers only", Bytes(image.begin(), image.begin() + 0x100), "no PE image"});
+    for (size_t cut : {size_t(1000), size_t(0x2F00), image.size() - 1})
+        cases.push_back({"cut", Bytes(image.begin(), image.begin() + static_cast<long>(cut)),
+                         "cut short (sections reach past the end of the file)"});
+    Case arm = {"ARM", image, "not a program for 32-bit (i386) or 64-bit (x86-64) Windows"};
+    qvtest::SetImageField(arm.image, qvtest::kImageMachine, 0x01C4);
+    cases.push_back(arm);
+    Case mixed = {"x86-64 in PE32", image, "not a program for 32-bit (i386) or 64-bit (x86-64) Windows"};
+    qvtest::SetImageField(mixed.image, qvtest::kImageMachine, 0x8664);
+    cases.push_back(mixed);
+    Case dll = {"DLL", image, "a DLL"};
+    qvtest::SetImageField(dll.image, qvtest::kImageCharacteristics, 0x2102);
+    cases.push_back(dll);
+    Case console = {"console", image, "a console program"};
+    qvtest::SetImageField(console.image, qvtest::kImageSubsystem, 3);
+    cases.push_back(console);
+    Case native = {"native", image, "not a Windows GUI program"};
+    qvtest::SetImageField(native.image, qvtest::kImageSubsystem, 1);
+    cases.push_back(native);
+    Case otherMark = {"other mark", image, "does not carry the installer's mark"};
+    otherMark.image[qvtest::InstallerMarkAt(image) + 7]++;
+    cases.push_back(otherMark);
+    Case longer = {"longer mark", image, "does not carry the installer's mark"};
+    longer.image[qvtest::InstallerMarkAt(image) - 12]++;  // the data entry's size: 9
+    cases.push_back(longer);
+    Case otherId = {"mark under another id", image, "does not carry the installer's mark"};
+    otherId.image[image.size() - 0x200 + 24 + 16]++;  // the id directory's entry: 101
+    cases.push_back(otherId);
+    Case bare = {"no resources", qvtest::PeImagePrefix(0x3000), "does not carry the installer's mark"};
+    qvtest::SetImageField(bare.image, qvtest::kImageSubsystem, 2);
+    cases.push_back(bare);
+    for (const Case& c : cases) {
+        EXPECT_FALSE(CheckStubImage(c.image.data(), c.image.size(), &error)) << c.what;
+        EXPECT_EQ(error, std::string("not an installer program: ") + c.reason) << c.what;
+    }
 }
 
 }  // namespace
