@@ -192,6 +192,44 @@ TEST(ArchiveWriter, SourceDateEpochMakesTheOutputReproducible) {
     EXPECT_EQ(first[0].DosDateTime, qvtest::DosDateTime(1998, 7, 9, 16, 0, 0));
 }
 
+// A file whose size or times differ after reading from what the listing
+// recorded changed while it was read: refused with its name, as bad input.
+TEST(ArchiveWriter, RefusesAFileThatChangedWhileItWasRead) {
+    std::string dir = MakeTree(), error;
+    std::vector<PackSource> listed;
+    ASSERT_TRUE(CollectSources(dir, "", -1, &listed, &error)) << error;
+    const size_t big = listed.size() - 1;  // sub\a.bin, read in several pieces
+    ASSERT_EQ(listed[big].Name, "sub\\a.bin");
+    auto pack = [&](std::vector<PackSource> sources, PackFailure* failure) {
+        FILE* f = fopen(qvtest::WriteTempFile(Bytes(), "changed.rar").c_str(), "wb");
+        bool ok = WriteArchive(f, &sources, 1, nullptr, nullptr, nullptr, &error, failure);
+        fclose(f);
+        return ok;
+    };
+    PackFailure failure = kPackFailedOutput;
+    EXPECT_TRUE(pack(listed, &failure)) << error;
+
+    std::vector<std::vector<PackSource>> changed(4, listed);
+    changed[0][big].Modified.tv_nsec ^= 1;
+    changed[1][big].Changed.tv_sec -= 1;
+    changed[2][big].Size += 1;
+    changed[3][big].Size -= 1;
+    for (size_t i = 0; i < changed.size(); i++) {
+        failure = kPackFailedOutput;
+        EXPECT_FALSE(pack(changed[i], &failure)) << i;
+        EXPECT_EQ(error, listed[big].Path + ": changed while it was read") << i;
+        EXPECT_EQ(failure, kPackFailedInput) << i;
+    }
+    // Grown after it was listed.
+    ASSERT_EQ(listed[1].Name, "b.txt");
+    FILE* f = fopen(listed[1].Path.c_str(), "ab");
+    ASSERT_NE(f, nullptr);
+    fputs("more", f);
+    fclose(f);
+    EXPECT_FALSE(pack(listed, &failure));
+    EXPECT_EQ(error, listed[1].Path + ": changed while it was read");
+}
+
 TEST(ArchiveWriter, DosTimesAreClampedToTheirRange) {
     EXPECT_EQ(DosDateTimeOf(0, true), qvtest::DosDateTime(1980, 1, 1, 0, 0, 0));
     EXPECT_EQ(DosDateTimeOf(315532800 + 3, true), qvtest::DosDateTime(1980, 1, 1, 0, 0, 2));
