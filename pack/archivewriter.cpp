@@ -481,6 +481,34 @@ bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackPr
     return true;
 }
 
+namespace {
+
+// An entry's decoded bytes against the file it was packed from, read along.
+struct SourceComparison {
+    FILE* File;
+    std::vector<uint8_t> Buffer;
+    uint64_t Offset;  // bytes found equal so far
+    bool Differs;     // at Offset (or the file could not be read there)
+};
+
+// Takes every byte, so that the decoder goes on as for any sink; compares
+// until the first difference.
+uint32_t CompareWithSource(void* user, const uint8_t* data, uint32_t count) {
+    SourceComparison* c = static_cast<SourceComparison*>(user);
+    for (uint32_t done = 0; done < count && !c->Differs;) {
+        size_t want = std::min(static_cast<size_t>(count - done), c->Buffer.size());
+        size_t got = fread(c->Buffer.data(), 1, want, c->File);
+        size_t same = 0;
+        while (same < got && c->Buffer[same] == data[done + same]) same++;
+        c->Offset += same;
+        c->Differs = same < want;
+        done += static_cast<uint32_t>(got);
+    }
+    return count;
+}
+
+}  // namespace
+
 bool VerifyArchiveFile(const std::string& path, const std::vector<PackSource>& sources, PackProgressFn progress,
                        void* user, std::string* error) {
     // Checked whole first, as the installer does before it writes anything.
@@ -517,9 +545,25 @@ bool VerifyArchiveFile(const std::string& path, const std::vector<PackSource>& s
             ok = false;
             break;
         }
-        EntrySink sink = NullSink();
-        if (!DecodeArchiveEntry(&walk, &sink) || sink.Taken != s.Size) {
+        SourceComparison compared = {fopen(s.Path.c_str(), "rb"), std::vector<uint8_t>(1 << 16), 0, false};
+        if (!compared.File) {
+            *error = Describe("cannot open", s.Path);
+            ok = false;
+            break;
+        }
+        EntrySink sink = ForwardSink(CompareWithSource, &compared);
+        bool decoded = DecodeArchiveEntry(&walk, &sink) && sink.Taken == s.Size;
+        // Nor may the file go on behind what was decoded.
+        if (!compared.Differs && fgetc(compared.File) != EOF) compared.Differs = true;
+        fclose(compared.File);
+        if (!decoded) {
             *error = s.Name + ": decodes to different data (" + std::to_string(sink.Taken) + " bytes)";
+            ok = false;
+            break;
+        }
+        if (compared.Differs) {
+            *error = s.Name + ": decodes to bytes that differ from " + s.Path + " at offset " +
+                     std::to_string(compared.Offset);
             ok = false;
             break;
         }

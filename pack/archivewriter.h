@@ -99,8 +99,9 @@ bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackPr
                   uint32_t codePage = 0);
 
 // Walks the archive in the file at path as the installer does and decodes
-// every entry, checking names, sizes and checksums against sources. False
-// with the first problem found.
+// every entry, checking names, sizes and checksums against sources and every
+// decoded byte against the file it was packed from, read again. False with
+// the first problem found (a difference with its file and offset).
 bool VerifyArchiveFile(const std::string& path, const std::vector<PackSource>& sources, PackProgressFn progress,
                        void* user, std::string* error);
 

@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <fcntl.h>
+#include <time.h>
 #include <utime.h>
 
 #include <string>
@@ -228,6 +230,38 @@ TEST(ArchiveWriter, RefusesAFileThatChangedWhileItWasRead) {
     fclose(f);
     EXPECT_FALSE(pack(listed, &failure));
     EXPECT_EQ(error, listed[1].Path + ": changed while it was read");
+}
+
+// Verification reads every input file again: one rewritten in place after
+// packing, with its size and modification time as they were, fails it,
+// and so does one that grew.
+TEST(ArchiveWriter, VerificationComparesEveryByteWithItsFile) {
+    std::string dir = MakeTree(), error;
+    std::vector<PackSource> sources;
+    ASSERT_TRUE(CollectSources(dir, "", -1, &sources, &error)) << error;
+    std::string path = WriteArchiveFile(&sources, 2);
+    ASSERT_TRUE(VerifyArchiveFile(path, sources, nullptr, nullptr, &error)) << error;
+
+    const PackSource& big = sources.back();
+    ASSERT_EQ(big.Name, "sub\\a.bin");
+    FILE* f = fopen(big.Path.c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    fseek(f, 66000, SEEK_SET);  // in the second piece the comparison reads
+    fputc(8, f);
+    fclose(f);
+    struct timespec times[2] = {big.Modified, big.Modified};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, big.Path.c_str(), times, 0));
+    EXPECT_FALSE(VerifyArchiveFile(path, sources, nullptr, nullptr, &error));
+    EXPECT_EQ(error, "sub\\a.bin: decodes to bytes that differ from " + big.Path + " at offset 66000");
+
+    WriteFile(big.Path, Bytes(70000, 7), kSomeTime);
+    ASSERT_TRUE(VerifyArchiveFile(path, sources, nullptr, nullptr, &error)) << error;
+    f = fopen(big.Path.c_str(), "ab");
+    ASSERT_NE(f, nullptr);
+    fputc(7, f);
+    fclose(f);
+    EXPECT_FALSE(VerifyArchiveFile(path, sources, nullptr, nullptr, &error));
+    EXPECT_EQ(error, "sub\\a.bin: decodes to bytes that differ from " + big.Path + " at offset 70000");
 }
 
 TEST(ArchiveWriter, DosTimesAreClampedToTheirRange) {
