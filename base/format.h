@@ -54,7 +54,21 @@
 #ifndef QUORVANEL_BASE_FORMAT_H
 #define QUORVANEL_BASE_FORMAT_H
 
+// --- The installer program ----------------------------------------------
+
+// The installer program carries this mark as its RCDATA resource
+// IDR_INSTALLER_MARK, the 8 characters without a NUL: the packer appends
+// archives to an image that carries it and to no other. resources/setup.rc
+// takes it from here; the resource compiler (which defines RC_INVOKED) sees
+// nothing else of this header.
+#define QV_INSTALLER_MARK "QVSETUP2"
+
+#ifndef RC_INVOKED
+
 #include <stdint.h>
+
+enum { kInstallerMarkSize = 8 };
+inline constexpr char kInstallerMark[kInstallerMarkSize + 1] = QV_INSTALLER_MARK;
 
 // --- Finding the archive -------------------------------------------------
 
@@ -300,5 +314,7 @@ inline uint32_t MatchLengthBonus(uint32_t distance) {
 inline uint32_t RecentLengthBonus(uint32_t distance) {
     return (distance >= kRecentBonusDistance ? 1u : 0u) + MatchLengthBonus(distance);
 }
+
+#endif  // RC_INVOKED
 
 #endif

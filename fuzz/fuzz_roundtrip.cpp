@@ -75,6 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         s.Size = to - from;
         s.DosDateTime = (20u << 9 | 1u << 5 | 1u) << 16;  // 2000-01-01
         qvfuzz::WriteInput(s.Path, body + from, to - from);
+        std::string error;
+        if (!RecordSourceState(&s, &error)) abort();
         sources.push_back(s);
     }
     FILE* out = fopen(archive.c_str(), "wb");

@@ -58,6 +58,18 @@ std::string Describe(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + strerror(errno);
 }
 
+void RecordState(PackSource* s, const struct stat& st) {
+    s->Size = static_cast<uint64_t>(st.st_size);
+    s->Modified = st.st_mtim;
+    s->Changed = st.st_ctim;
+}
+
+bool Same(const struct timespec& a, const struct timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+bool IsAsRecorded(const PackSource& s, const struct stat& st) {
+    return static_cast<uint64_t>(st.st_size) == s.Size && Same(st.st_mtim, s.Modified) && Same(st.st_ctim, s.Changed);
+}
+
 // Feeds one file to the compressor as the next entry, in pieces, and
 // fills in its checksum.
 bool PackFile(LzEncoder* encoder, PackSource* s, std::string* error) {
@@ -78,13 +90,16 @@ bool PackFile(LzEncoder* encoder, PackSource* s, std::string* error) {
         AddEntryBytes(encoder, chunk, static_cast<uint32_t>(got));
     }
     bool failed = ferror(f) != 0;
+    // What was read is the file as listed only when it still is so.
+    struct stat after;
+    bool same = fstat(fileno(f), &after) == 0 && IsAsRecorded(*s, after);
     fclose(f);
     if (failed) {
         *error = Describe("cannot read", s->Path);
         return false;
     }
-    if (total != s->Size) {
-        *error = s->Path + ": changed while being packed";
+    if (total != s->Size || !same) {
+        *error = s->Path + ": changed while it was read";
         return false;
     }
     EndEntry(encoder);
@@ -118,7 +133,7 @@ bool AddSource(Collecting* run, const std::string& path, const std::string& name
     PackSource s;
     if (!StoredNameOf(name, run->Options.CodePage, &s.Name, error)) return false;
     s.Path = path;
-    s.Size = static_cast<uint64_t>(st.st_size);
+    RecordState(&s, st);
     int64_t mtime = st.st_mtime;
     if (run->ClampTime >= 0 && mtime > run->ClampTime) mtime = run->ClampTime;
     s.DosDateTime = DosDateTimeOf(mtime, run->ClampTime >= 0);
@@ -179,6 +194,16 @@ bool CollectDirectory(Collecting* run, const std::string& dir, const struct stat
 }
 
 }  // namespace
+
+bool RecordSourceState(PackSource* s, std::string* error) {
+    struct stat st;
+    if (stat(s->Path.c_str(), &st) != 0) {
+        *error = Describe("cannot read", s->Path);
+        return false;
+    }
+    RecordState(s, st);
+    return true;
+}
 
 uint32_t DosDateTimeOf(int64_t unixTime, bool utc) {
     time_t t = static_cast<time_t>(unixTime);
@@ -456,6 +481,34 @@ bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackPr
     return true;
 }
 
+namespace {
+
+// An entry's decoded bytes against the file it was packed from, read along.
+struct SourceComparison {
+    FILE* File;
+    std::vector<uint8_t> Buffer;
+    uint64_t Offset;  // bytes found equal so far
+    bool Differs;     // at Offset (or the file could not be read there)
+};
+
+// Takes every byte, so that the decoder goes on as for any sink; compares
+// until the first difference.
+uint32_t CompareWithSource(void* user, const uint8_t* data, uint32_t count) {
+    SourceComparison* c = static_cast<SourceComparison*>(user);
+    for (uint32_t done = 0; done < count && !c->Differs;) {
+        size_t want = std::min(static_cast<size_t>(count - done), c->Buffer.size());
+        size_t got = fread(c->Buffer.data(), 1, want, c->File);
+        size_t same = 0;
+        while (same < got && c->Buffer[same] == data[done + same]) same++;
+        c->Offset += same;
+        c->Differs = same < want;
+        done += static_cast<uint32_t>(got);
+    }
+    return count;
+}
+
+}  // namespace
+
 bool VerifyArchiveFile(const std::string& path, const std::vector<PackSource>& sources, PackProgressFn progress,
                        void* user, std::string* error) {
     // Checked whole first, as the installer does before it writes anything.
@@ -492,9 +545,25 @@ bool VerifyArchiveFile(const std::string& path, const std::vector<PackSource>& s
             ok = false;
             break;
         }
-        EntrySink sink = NullSink();
-        if (!DecodeArchiveEntry(&walk, &sink) || sink.Taken != s.Size) {
+        SourceComparison compared = {fopen(s.Path.c_str(), "rb"), std::vector<uint8_t>(1 << 16), 0, false};
+        if (!compared.File) {
+            *error = Describe("cannot open", s.Path);
+            ok = false;
+            break;
+        }
+        EntrySink sink = ForwardSink(CompareWithSource, &compared);
+        bool decoded = DecodeArchiveEntry(&walk, &sink) && sink.Taken == s.Size;
+        // Nor may the file go on behind what was decoded.
+        if (!compared.Differs && fgetc(compared.File) != EOF) compared.Differs = true;
+        fclose(compared.File);
+        if (!decoded) {
             *error = s.Name + ": decodes to different data (" + std::to_string(sink.Taken) + " bytes)";
+            ok = false;
+            break;
+        }
+        if (compared.Differs) {
+            *error = s.Name + ": decodes to bytes that differ from " + s.Path + " at offset " +
+                     std::to_string(compared.Offset);
             ok = false;
             break;
         }

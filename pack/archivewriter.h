@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 #include <stdio.h>
+#include <time.h>
 
 #include "base/format.h"
 #include "install/charset.h"
@@ -33,7 +34,16 @@ struct PackSource {
     uint32_t DosDateTime = 0;
     uint32_t Attributes = kAttrArchive;
     uint32_t DataCrc = 0;  // filled in while packing
+    // The file's modification and change times as listed: a file whose
+    // size or either time (to the nanosecond) differs after it was read
+    // changed while it was read, and is refused.
+    struct timespec Modified = {0, 0};
+    struct timespec Changed = {0, 0};
 };
+
+// Records the size and times of the file at s->Path as they are now, for a
+// source not listed by CollectSources. False with a message.
+bool RecordSourceState(PackSource* s, std::string* error);
 
 // MS-DOS date (high 16 bits) and time (low 16 bits) of a Unix time, in local
 // time or UTC; clamped to 1980-01-01 .. 2107-12-31.
@@ -89,8 +99,9 @@ bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackPr
                   uint32_t codePage = 0);
 
 // Walks the archive in the file at path as the installer does and decodes
-// every entry, checking names, sizes and checksums against sources. False
-// with the first problem found.
+// every entry, checking names, sizes and checksums against sources and every
+// decoded byte against the file it was packed from, read again. False with
+// the first problem found (a difference with its file and offset).
 bool VerifyArchiveFile(const std::string& path, const std::vector<PackSource>& sources, PackProgressFn progress,
                        void* user, std::string* error);
 

@@ -11,6 +11,7 @@
 #include "base/stream_posix.h"
 #include "install/walk.h"
 #include "pack/archivewriter.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -29,32 +30,60 @@ int64_t LocatedAt(FileStream* stream, bool* old) {
     return at;
 }
 
+// Why the image in stream (size bytes) is not the installer program, or
+// nullptr when it is: a PE image for i386 (PE32) or x86-64 (PE32+), a
+// Windows GUI program, every section's bytes within the file, carrying the
+// installer's mark.
+const char* NotTheInstaller(FileStream* stream, size_t size) {
+    PeHeaders pe;
+    if (!stream || !ReadPeHeaders(stream, &pe)) return "no PE image";
+    if (!(pe.Machine == kPeMachineI386 && pe.Magic == kPeMagicPe32) &&
+        !(pe.Machine == kPeMachineAmd64 && pe.Magic == kPeMagicPe32Plus))
+        return "not a program for 32-bit (i386) or 64-bit (x86-64) Windows";
+    if (pe.Characteristics & kPeFileDll) return "a DLL";
+    if (pe.Subsystem == kPeSubsystemConsole) return "a console program";
+    if (pe.Subsystem != kPeSubsystemGui) return "not a Windows GUI program";
+    for (uint32_t i = 0; i < pe.SectionCount; i++) {
+        PeSection s;
+        if (!ReadPeSection(stream, &pe, i, &s) ||
+            (s.RawSize > 0 && static_cast<uint64_t>(s.RawOffset) + s.RawSize > size))
+            return "cut short (sections reach past the end of the file)";
+    }
+    uint32_t at = 0, length = 0;
+    char mark[kInstallerMarkSize];
+    if (!FindPeResource(stream, &pe, kPeResourceRcData, IDR_INSTALLER_MARK, &at, &length) ||
+        length != kInstallerMarkSize || SeekFile(stream, static_cast<int32_t>(at), kSeekFromStart) != 0 ||
+        ReadBytes(stream, mark, sizeof mark) != sizeof mark || memcmp(mark, kInstallerMark, sizeof mark) != 0)
+        return "does not carry the installer's mark";
+    return nullptr;
+}
+
 }  // namespace
 
 bool CheckStubImage(const uint8_t* image, size_t size, std::string* error) {
+    // The image is read as the file it came from.
+    FileStream* imageStream = size > 0 ? AdoptFile(fmemopen(const_cast<uint8_t*>(image), size, "rb")) : nullptr;
+    const char* notInstaller = NotTheInstaller(imageStream, size);
+    // Signing appends the signature behind the image, where the archive goes:
+    // an archive appended to a signed image breaks the signature.
+    uint32_t offset = 0, tableSize = 0;
+    bool signedImage = !notInstaller && FindCertificateTable(imageStream, &offset, &tableSize);
+    CloseFile(imageStream);
+    if (notInstaller) {
+        *error = std::string("not an installer program: ") + notInstaller;
+        return false;
+    }
+    if (signedImage) {
+        *error = "the installer program is already signed, and appending the archive would break its signature; "
+                 "build from the unsigned program and sign the finished installer";
+        return false;
+    }
     if (size > kLastScanMarker) {
         char text[160];
         snprintf(text, sizeof text, "the installer image is %zu bytes; the installer finds its archive only within %d bytes",
                  size, static_cast<int>(kLastScanMarker));
         *error = text;
         return false;
-    }
-    if (size > 0 && size < kScanStart) {
-        *error = "the installer image is shorter than 7 bytes; the installer would not find the archive behind it";
-        return false;
-    }
-    // Signing appends the signature behind the image, where the archive goes:
-    // an archive appended to a signed image breaks the signature.
-    if (size > 0) {
-        FileStream* imageStream = AdoptFile(fmemopen(const_cast<uint8_t*>(image), size, "rb"));
-        uint32_t offset = 0, tableSize = 0;
-        bool signedImage = imageStream && FindCertificateTable(imageStream, &offset, &tableSize);
-        CloseFile(imageStream);
-        if (signedImage) {
-            *error = "the installer program is already signed, and appending the archive would break its signature; "
-                     "build from the unsigned program and sign the finished installer";
-            return false;
-        }
     }
     // The image followed by the start of an archive: marker and main header.
     std::vector<uint8_t> file(image, image + size);

@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <fcntl.h>
+#include <time.h>
 #include <utime.h>
 
 #include <string>
@@ -16,6 +18,7 @@
 #include "pack/archivewriter.h"
 #include "pack/stubcheck.h"
 #include "support/archive_builder.h"
+#include "support/install_fixtures.h"
 
 namespace {
 
@@ -191,6 +194,76 @@ TEST(ArchiveWriter, SourceDateEpochMakesTheOutputReproducible) {
     EXPECT_EQ(first[0].DosDateTime, qvtest::DosDateTime(1998, 7, 9, 16, 0, 0));
 }
 
+// A file whose size or times differ after reading from what the listing
+// recorded changed while it was read: refused with its name, as bad input.
+TEST(ArchiveWriter, RefusesAFileThatChangedWhileItWasRead) {
+    std::string dir = MakeTree(), error;
+    std::vector<PackSource> listed;
+    ASSERT_TRUE(CollectSources(dir, "", -1, &listed, &error)) << error;
+    const size_t big = listed.size() - 1;  // sub\a.bin, read in several pieces
+    ASSERT_EQ(listed[big].Name, "sub\\a.bin");
+    auto pack = [&](std::vector<PackSource> sources, PackFailure* failure) {
+        FILE* f = fopen(qvtest::WriteTempFile(Bytes(), "changed.rar").c_str(), "wb");
+        bool ok = WriteArchive(f, &sources, 1, nullptr, nullptr, nullptr, &error, failure);
+        fclose(f);
+        return ok;
+    };
+    PackFailure failure = kPackFailedOutput;
+    EXPECT_TRUE(pack(listed, &failure)) << error;
+
+    std::vector<std::vector<PackSource>> changed(4, listed);
+    changed[0][big].Modified.tv_nsec ^= 1;
+    changed[1][big].Changed.tv_sec -= 1;
+    changed[2][big].Size += 1;
+    changed[3][big].Size -= 1;
+    for (size_t i = 0; i < changed.size(); i++) {
+        failure = kPackFailedOutput;
+        EXPECT_FALSE(pack(changed[i], &failure)) << i;
+        EXPECT_EQ(error, listed[big].Path + ": changed while it was read") << i;
+        EXPECT_EQ(failure, kPackFailedInput) << i;
+    }
+    // Grown after it was listed.
+    ASSERT_EQ(listed[1].Name, "b.txt");
+    FILE* f = fopen(listed[1].Path.c_str(), "ab");
+    ASSERT_NE(f, nullptr);
+    fputs("more", f);
+    fclose(f);
+    EXPECT_FALSE(pack(listed, &failure));
+    EXPECT_EQ(error, listed[1].Path + ": changed while it was read");
+}
+
+// Verification reads every input file again: one rewritten in place after
+// packing, with its size and modification time as they were, fails it,
+// and so does one that grew.
+TEST(ArchiveWriter, VerificationComparesEveryByteWithItsFile) {
+    std::string dir = MakeTree(), error;
+    std::vector<PackSource> sources;
+    ASSERT_TRUE(CollectSources(dir, "", -1, &sources, &error)) << error;
+    std::string path = WriteArchiveFile(&sources, 2);
+    ASSERT_TRUE(VerifyArchiveFile(path, sources, nullptr, nullptr, &error)) << error;
+
+    const PackSource& big = sources.back();
+    ASSERT_EQ(big.Name, "sub\\a.bin");
+    FILE* f = fopen(big.Path.c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    fseek(f, 66000, SEEK_SET);  // in the second piece the comparison reads
+    fputc(8, f);
+    fclose(f);
+    struct timespec times[2] = {big.Modified, big.Modified};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, big.Path.c_str(), times, 0));
+    EXPECT_FALSE(VerifyArchiveFile(path, sources, nullptr, nullptr, &error));
+    EXPECT_EQ(error, "sub\\a.bin: decodes to bytes that differ from " + big.Path + " at offset 66000");
+
+    WriteFile(big.Path, Bytes(70000, 7), kSomeTime);
+    ASSERT_TRUE(VerifyArchiveFile(path, sources, nullptr, nullptr, &error)) << error;
+    f = fopen(big.Path.c_str(), "ab");
+    ASSERT_NE(f, nullptr);
+    fputc(7, f);
+    fclose(f);
+    EXPECT_FALSE(VerifyArchiveFile(path, sources, nullptr, nullptr, &error));
+    EXPECT_EQ(error, "sub\\a.bin: decodes to bytes that differ from " + big.Path + " at offset 70000");
+}
+
 TEST(ArchiveWriter, DosTimesAreClampedToTheirRange) {
     EXPECT_EQ(DosDateTimeOf(0, true), qvtest::DosDateTime(1980, 1, 1, 0, 0, 0));
     EXPECT_EQ(DosDateTimeOf(315532800 + 3, true), qvtest::DosDateTime(1980, 1, 1, 0, 0, 2));
@@ -199,18 +272,17 @@ TEST(ArchiveWriter, DosTimesAreClampedToTheirRange) {
 
 TEST(InstallerBuilder, AcceptsImagesTheScanSeesPast) {
     std::string error;
-    Bytes image = qvtest::ImagePrefix(0xC800);
+    Bytes image = qvtest::InstallerImage(0xC800);
     EXPECT_TRUE(CheckStubImage(image.data(), image.size(), &error)) << error;
-    EXPECT_TRUE(CheckStubImage(nullptr, 0, &error)) << error;  // a bare archive
-    Bytes largest = qvtest::ImagePrefix(kLastScanMarker);
+    Bytes largest = qvtest::InstallerImage(kLastScanMarker);
     EXPECT_TRUE(CheckStubImage(largest.data(), largest.size(), &error)) << error;
     // A marker not followed by a main header, and "RE~^" without "RSFX", are passed over.
-    Bytes decoy = qvtest::ImagePrefix(0x1000);
+    Bytes decoy = qvtest::InstallerImage(0x1000);
     Bytes marker = qvtest::Marker();
-    std::copy(marker.begin(), marker.end(), decoy.begin() + 0x100);
-    decoy[0x109] = 0x74;
-    std::copy(marker.begin(), marker.end(), decoy.begin() + 0x200);  // cut short by the end of the image
-    memcpy(decoy.data() + 0x300, "RE~^", 4);
+    std::copy(marker.begin(), marker.end(), decoy.begin() + 0x400);
+    decoy[0x409] = 0x74;
+    std::copy(marker.begin(), marker.end(), decoy.begin() + 0x500);  // no main header behind it
+    memcpy(decoy.data() + 0x600, "RE~^", 4);
     EXPECT_TRUE(CheckStubImage(decoy.data(), decoy.size(), &error)) << error;
 
     // The built installer: found at the image's end, and decoded again.
@@ -225,13 +297,11 @@ TEST(InstallerBuilder, AcceptsImagesTheScanSeesPast) {
 
 TEST(InstallerBuilder, RefusesImagesTheScanWouldMisread) {
     std::string error;
-    Bytes tooLarge = qvtest::ImagePrefix(kLastScanMarker + 1);
+    Bytes tooLarge = qvtest::InstallerImage(kLastScanMarker + 1);
     EXPECT_FALSE(CheckStubImage(tooLarge.data(), tooLarge.size(), &error));
     EXPECT_NE(error.find("bytes"), std::string::npos);
-    Bytes tiny = qvtest::ImagePrefix(3);
-    EXPECT_FALSE(CheckStubImage(tiny.data(), tiny.size(), &error));
 
-    Bytes embedded = qvtest::ImagePrefix(0x2000);
+    Bytes embedded = qvtest::InstallerImage(0x2000);
     Bytes archive = qvtest::Marker();
     qvtest::Append(archive, qvtest::MainHeader());
     std::copy(archive.begin(), archive.end(), embedded.begin() + 0x400);
@@ -239,23 +309,79 @@ TEST(InstallerBuilder, RefusesImagesTheScanWouldMisread) {
     EXPECT_NE(error.find("marker"), std::string::npos);
 
     // A signed image: the archive would break its signature.
-    Bytes signedImage = qvtest::PeImagePrefix(0x2000);
-    EXPECT_TRUE(CheckStubImage(signedImage.data(), signedImage.size(), &error)) << error;
+    Bytes signedImage = qvtest::InstallerImage(0x2000);
     qvtest::AppendSignature(signedImage, 1500, 7);
     EXPECT_FALSE(CheckStubImage(signedImage.data(), signedImage.size(), &error));
     EXPECT_NE(error.find("signed"), std::string::npos) << error;
 
-    Bytes old = qvtest::ImagePrefix(0x2000, true);  // "RSFX" at offset 28
+    Bytes old = qvtest::InstallerImage(0x2000);
+    memcpy(old.data() + 28, "RSFX", 4);
     memcpy(old.data() + 0x800, "RE~^", 4);
     EXPECT_FALSE(CheckStubImage(old.data(), old.size(), &error));
 
     // A marker whose main-header type is the image's very last byte: its
     // header, made of the appended marker's bytes, fails its checksum, so the
     // installer looks further and finds the archive behind.
-    Bytes atEnd = qvtest::ImagePrefix(0x1000);
+    Bytes atEnd = qvtest::InstallerImage(0x1000);
     std::copy(archive.begin(), archive.begin() + 7, atEnd.end() - 10);
     atEnd.back() = 0x73;
     EXPECT_TRUE(CheckStubImage(atEnd.data(), atEnd.size(), &error)) << error;
+}
+
+// What qvpack takes as the installer program: the installer of either
+// width, and nothing else, each refusal with its reason.
+TEST(InstallerBuilder, TakesTheInstallerProgramAlone) {
+    std::string error;
+    for (bool pe32Plus : {false, true}) {
+        Bytes image = qvtest::InstallerImage(0x3000, pe32Plus);
+        EXPECT_TRUE(CheckStubImage(image.data(), image.size(), &error)) << pe32Plus << ": " << error;
+    }
+    struct Case {
+        const char* what;
+        Bytes image;
+        const char* reason;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"empty", Bytes(), "no PE image"});
+    Bytes text;
+    while (text.size() < 2048) qvtest::Append(text, qvtest::ToBytes("Just some lines of text, no program.\n"));
+    cases.push_back({"text", text, "no PE image"});
+    Bytes image = qvtest::InstallerImage(0x3000);
+    cases.push_back({"headers only", Bytes(image.begin(), image.begin() + 0x100), "no PE image"});
+    for (size_t cut : {size_t(1000), size_t(0x2F00), image.size() - 1})
+        cases.push_back({"cut", Bytes(image.begin(), image.begin() + static_cast<long>(cut)),
+                         "cut short (sections reach past the end of the file)"});
+    Case arm = {"ARM", image, "not a program for 32-bit (i386) or 64-bit (x86-64) Windows"};
+    qvtest::SetImageField(arm.image, qvtest::kImageMachine, 0x01C4);
+    cases.push_back(arm);
+    Case mixed = {"x86-64 in PE32", image, "not a program for 32-bit (i386) or 64-bit (x86-64) Windows"};
+    qvtest::SetImageField(mixed.image, qvtest::kImageMachine, 0x8664);
+    cases.push_back(mixed);
+    Case dll = {"DLL", image, "a DLL"};
+    qvtest::SetImageField(dll.image, qvtest::kImageCharacteristics, 0x2102);
+    cases.push_back(dll);
+    Case console = {"console", image, "a console program"};
+    qvtest::SetImageField(console.image, qvtest::kImageSubsystem, 3);
+    cases.push_back(console);
+    Case native = {"native", image, "not a Windows GUI program"};
+    qvtest::SetImageField(native.image, qvtest::kImageSubsystem, 1);
+    cases.push_back(native);
+    Case otherMark = {"other mark", image, "does not carry the installer's mark"};
+    otherMark.image[qvtest::InstallerMarkAt(image) + 7]++;
+    cases.push_back(otherMark);
+    Case longer = {"longer mark", image, "does not carry the installer's mark"};
+    longer.image[qvtest::InstallerMarkAt(image) - 12]++;  // the data entry's size: 9
+    cases.push_back(longer);
+    Case otherId = {"mark under another id", image, "does not carry the installer's mark"};
+    otherId.image[image.size() - 0x200 + 24 + 16]++;  // the id directory's entry: 101
+    cases.push_back(otherId);
+    Case bare = {"no resources", qvtest::PeImagePrefix(0x3000), "does not carry the installer's mark"};
+    qvtest::SetImageField(bare.image, qvtest::kImageSubsystem, 2);
+    cases.push_back(bare);
+    for (const Case& c : cases) {
+        EXPECT_FALSE(CheckStubImage(c.image.data(), c.image.size(), &error)) << c.what;
+        EXPECT_EQ(error, std::string("not an installer program: ") + c.reason) << c.what;
+    }
 }
 
 }  // namespace

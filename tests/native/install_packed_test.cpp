@@ -51,7 +51,7 @@ TEST(PackedInstaller, InstallsTheIdenticalTree) {
     HostUiHooks hooks = {Quiet, QuietError, nullptr};
     SetHostUiHooks(&hooks);
     for (int level : {2, 5}) {
-        Bytes image = qvtest::ImagePrefix(0xC800);
+        Bytes image = qvtest::InstallerImage(0xC800);
         ASSERT_TRUE(CheckStubImage(image.data(), image.size(), &error)) << error;
         std::string installer = qvtest::WriteTempFile(image, "setup.exe");
         FILE* f = fopen(installer.c_str(), "ab");

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -161,6 +162,34 @@ TEST_F(QvpackTest, WhatIsNotDeliveredIsSaid) {
                              "Not delivered: empty directories", "Symbolic links are followed", "a loop and refused",
                              "< > : \" | ? *", "ending in a\ndot or a space"})
         EXPECT_NE(std::string::npos, help.out.find(said)) << said;
+}
+
+// qvpack appends its archive to the installer program and to nothing else;
+// a refusal writes nothing.
+TEST_F(QvpackTest, BuildsOnTheInstallerProgramAlone) {
+    Put(tree + "/file.txt", "file");
+    std::string stub = root + "/stub.exe", out = root + "/out.exe";
+    auto pack = [&]() {
+        return qvtest::RunProgram(std::string(QV_QVPACK_PATH) + " -q --stub '" + stub + "' -o '" + out + "' '" + tree + "'",
+                                  root);
+    };
+    Put(stub, "Not a program, only text.\n");
+    Outcome refused = pack();
+    EXPECT_EQ(2, refused.status);
+    EXPECT_EQ("qvpack: " + stub + ": not an installer program: no PE image\n", refused.err);
+    EXPECT_EQ(std::vector<std::string>({"stderr.txt", "stdout.txt", "stub.exe", "tree/", "tree/file.txt"}),
+              qvtest::ListTree(root));
+
+    qvtest::Bytes image = qvtest::InstallerImage(0x2000);
+    FILE* f = fopen(stub.c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    fwrite(image.data(), 1, image.size(), f);
+    fclose(f);
+    Outcome packed = pack();
+    ASSERT_EQ(0, packed.status) << packed.err;
+    qvtest::Bytes written = qvtest::ReadFileBytes(out);
+    ASSERT_GT(written.size(), image.size());
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), written.begin()));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "base/dostime.h"
+#include "base/format.h"
 #include "base/littleendian.h"
 
 namespace fs = std::filesystem;
@@ -222,6 +223,51 @@ Bytes PeImagePrefix(size_t size, bool pe32Plus) {
     SetU16(image, DirectoryCountAt(image), 16);                   // data directories
     return image;
 }
+
+namespace {
+
+const size_t kResourceSection = 0x200;     // the last bytes of an installer image
+const uint32_t kResourceRva = 0x1000;
+const size_t kMarkInResources = 88;        // behind three directories and a data entry
+void SetU32(Bytes& out, size_t at, uint32_t v) { StoreU32(&out[at], v); }
+
+}  // namespace
+
+Bytes InstallerImage(size_t size, bool pe32Plus) {
+    Bytes image = PeImagePrefix(size < 0x600 ? 0x600 : size, pe32Plus);
+    SetImageField(image, kImageSubsystem, 2);  // Windows GUI
+    SetImageField(image, kImageCharacteristics, 0x0102);  // executable, 32-bit words
+    SetU16(image, kPeHeader + 4 + 2, 1);  // one section
+    size_t raw = image.size() - kResourceSection;
+    size_t section = kOptionalHeader + (pe32Plus ? 240 : 224);
+    memcpy(image.data() + section, ".rsrc", 5);
+    SetU32(image, section + 8, kResourceSection);   // size in memory
+    SetU32(image, section + 12, kResourceRva);      // address in memory
+    SetU32(image, section + 16, kResourceSection);  // size in the file
+    SetU32(image, section + 20, static_cast<uint32_t>(raw));
+    size_t resources = CertificateEntryAt(image) - 2 * 8;  // data directory 2
+    SetU32(image, resources, kResourceRva);
+    SetU32(image, resources + 4, kMarkInResources + 8);
+    // Type 10 (RCDATA) -> id 100 -> language 0 -> the data entry.
+    const uint32_t ids[3] = {10, 100, 0};
+    for (size_t level = 0; level < 3; level++) {
+        size_t table = raw + 24 * level;
+        SetU16(image, table + 14, 1);  // one numbered entry
+        SetU32(image, table + 16, ids[level]);
+        SetU32(image, table + 20, static_cast<uint32_t>(24 * (level + 1)) | (level < 2 ? 0x80000000u : 0));
+    }
+    SetU32(image, raw + 72, kResourceRva + static_cast<uint32_t>(kMarkInResources));
+    SetU32(image, raw + 76, kInstallerMarkSize);
+    memcpy(image.data() + raw + kMarkInResources, kInstallerMark, kInstallerMarkSize);
+    return image;
+}
+
+void SetImageField(Bytes& image, InstallerImageField field, uint16_t value) {
+    static const size_t kAt[] = {kPeHeader + 4, kPeHeader + 4 + 18, kOptionalHeader + 68};
+    SetU16(image, kAt[field], value);
+}
+
+size_t InstallerMarkAt(const Bytes& image) { return image.size() - kResourceSection + kMarkInResources; }
 
 void SetDirectoryCount(Bytes& file, uint32_t count) { SetU16(file, DirectoryCountAt(file), static_cast<uint16_t>(count)); }
 

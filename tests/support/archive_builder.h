@@ -77,6 +77,16 @@ void SetDirectoryCount(Bytes& file, uint32_t count);
 // Sets the certificate table entry (data directory 4) of such an image at
 // the start of file, where its layout has it.
 void SetCertificateTable(Bytes& file, uint32_t offset, uint32_t size);
+// The installer program stand-in: such a PE image of a Windows GUI program
+// (PE32 for i386, or PE32+ for x86-64), size bytes (at least 0x600) whose
+// last 0x200 are its one section, .rsrc, holding the installer's mark as
+// RCDATA resource 100.
+Bytes InstallerImage(size_t size, bool pe32Plus = false);
+// Where such an image keeps the COFF header's machine and characteristics,
+// the optional header's subsystem, and the mark's 8 bytes.
+enum InstallerImageField { kImageMachine, kImageCharacteristics, kImageSubsystem };
+void SetImageField(Bytes& image, InstallerImageField field, uint16_t value);
+size_t InstallerMarkAt(const Bytes& image);
 // Signs file the way signing tools do, as far as the layout goes: pads it
 // to 8 bytes, appends a certificate table (a WIN_CERTIFICATE header and
 // bodySize bytes from seed) and points data directory 4 at it.

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "base/format.h"
 #include "resources/resource.h"
 
 namespace {
@@ -33,10 +34,10 @@ protected:
     void TearDown() override {
         if (module_) FreeLibrary(module_);
     }
-    // The resource in German (Germany) only: another language would be a
-    // different resource to the loader.
-    const uint8_t* Find(LPCSTR type, WORD id, DWORD* size) {
-        HRSRC found = FindResourceExA(module_, type, MAKEINTRESOURCEA(id), kGerman);
+    // The resource in German (Germany) only, or the language given: another
+    // language would be a different resource to the loader.
+    const uint8_t* Find(LPCSTR type, WORD id, DWORD* size, WORD language = kGerman) {
+        HRSRC found = FindResourceExA(module_, type, MAKEINTRESOURCEA(id), language);
         if (!found) return NULL;
         *size = SizeofResource(module_, found);
         return static_cast<const uint8_t*>(LockResource(LoadResource(module_, found)));
@@ -152,6 +153,16 @@ TEST_F(SetupResources, InstallDialogTemplateIsTheOneTheInstallerNeeds) {
     }
     r.AlignDword();
     EXPECT_LE(r.pos, static_cast<size_t>(size)) << "the template ends within the resource";
+}
+
+// The mark qvpack looks for before it appends an archive: its 8 bytes,
+// nothing more, whatever the user's language.
+TEST_F(SetupResources, CarriesTheInstallerMark) {
+    DWORD size = 0;
+    const uint8_t* mark = Find(RT_RCDATA, IDR_INSTALLER_MARK, &size, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
+    ASSERT_TRUE(mark != NULL) << "no language-neutral RCDATA " << IDR_INSTALLER_MARK;
+    ASSERT_EQ(static_cast<DWORD>(kInstallerMarkSize), size);
+    EXPECT_EQ(0, memcmp(mark, kInstallerMark, kInstallerMarkSize));
 }
 
 TEST_F(SetupResources, IconIsOne32By32SixteenColourImageWithMask) {
