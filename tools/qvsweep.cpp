@@ -24,7 +24,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -106,6 +105,16 @@ bool WriteVariant(const Sweep& sweep, const std::string& data) {
     return WriteWholeFile(sweep.Installer, data.data(), data.size());
 }
 
+// The exit status of child, -1 for a crash, -2 for a hang (the alarm the
+// child set went off).
+int WaitForChild(pid_t child) {
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFSIGNALED(status)) return WTERMSIG(status) == SIGALRM ? -2 : -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 // Installs the file at sweep.Installer into a fresh target in a child
 // process. Returns the result code, -1 for a crash, -2 for a hang.
 int InstallInChild(const Sweep& sweep) {
@@ -127,15 +136,11 @@ int InstallInChild(const Sweep& sweep) {
         uint32_t result = InstallFromArchive(nullptr, CorePath(sweep.Installer).c_str(), target);
         _exit(static_cast<int>(result));
     }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFSIGNALED(status)) return WTERMSIG(status) == SIGALRM ? -2 : -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return WaitForChild(child);
 }
 
-// Runs the qvinstall at tool with args on the file at sweep.Installer in a
-// child process, its output dropped. Returns its exit status, -1 for a
+// Runs "tool command INSTALLER" (a qvinstall) on the file at
+// sweep.Installer in a child process, its output dropped. Returns its exit status, -1 for a
 // crash, -2 for a hang.
 int ToolInChild(const Sweep& sweep, const std::string& tool, const char* command) {
     fflush(stdout);
@@ -152,11 +157,7 @@ int ToolInChild(const Sweep& sweep, const std::string& tool, const char* command
         execl(tool.c_str(), tool.c_str(), command, sweep.Installer.c_str(), static_cast<char*>(nullptr));
         _exit(122);
     }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFSIGNALED(status)) return WTERMSIG(status) == SIGALRM ? -2 : -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return WaitForChild(child);
 }
 
 // What an installation wrote beside its target (only the installer and the
