@@ -105,9 +105,22 @@ signed_installs() {
     return $ok
 }
 part "osslsigncode signatures" signed_installs
-part "cut short" "$qvsweep" truncate "$installer"
+# The two cut sweeps run side by side, one a core.
+finished() {  # finished PID OUTPUT: the sweep's output and its status
+    local rc=0
+    wait "$1" || rc=$?
+    cat "$2"
+    return $rc
+}
+"$qvsweep" truncate "$installer" >"$work/cut.out" 2>&1 &
+cut=$!
 if [ -f "$work/signed-rsa2048.exe" ]; then
-    part "cut short, signed" "$qvsweep" truncate "$work/signed-rsa2048.exe"
+    "$qvsweep" truncate "$work/signed-rsa2048.exe" >"$work/cut-signed.out" 2>&1 &
+    cut_signed=$!
+fi
+part "cut short" finished "$cut" "$work/cut.out"
+if [ -n "${cut_signed:-}" ]; then
+    part "cut short, signed" finished "$cut_signed" "$work/cut-signed.out"
 else
     part "cut short, signed (no signed installer was made)" false
 fi
