@@ -468,29 +468,28 @@ int SweepSignatures(const Options& o, const std::string& clean, Sweep* sweep) {
 // Where a download is most likely to stop short of trouble: the end of the
 // image (no archive at all), the end of the main header, and each entry's
 // header start, data start and data end, as the walk finds them in the
-// clean installer; plus where the archive ends and the file ends. False
-// when the walk cannot be opened.
+// clean installer; the end of a closing block behind them, and where the
+// archive ends. False when the walk cannot be opened.
 bool Landmarks(const std::string& path, std::vector<int64_t>* points) {
-    UnpackContext* ctx = CreateUnpackContext();
-    if (!ctx) return false;
     std::string core = CorePath(path);
-    ctx->ArchivePath = core.c_str();
     ArchiveWalk walk;
-    bool ok = OpenArchiveWalk(&walk, ctx) == kWalkOpened;
-    if (ok) {
-        points->push_back(walk.ArchiveStart);
-        points->push_back(TellFile(ctx->ArchiveFile));
-        WalkStep step;
-        while ((step = NextArchiveEntry(&walk)) == kWalkFile || step == kWalkDirectory) {
-            points->push_back(ctx->BlockStart);
-            points->push_back(EntryDataOffset(ctx));
-            points->push_back(ctx->NextBlock);
-        }
-        if (ctx->ArchiveEnd > 0) points->push_back(ctx->ArchiveEnd);
-        CloseArchiveWalk(&walk);
+    if (OpenInstallerFile(core.c_str(), &walk, kWalkAsItGoes) != kWalkOpened) return false;
+    const UnpackContext* ctx = walk.Context;
+    points->push_back(walk.ArchiveStart);
+    points->push_back(TellFile(ctx->ArchiveFile));
+    WalkStep step;
+    int64_t last = TellFile(ctx->ArchiveFile);
+    while ((step = NextArchiveEntry(&walk)) == kWalkFile || step == kWalkDirectory) {
+        points->push_back(ctx->BlockStart);
+        points->push_back(EntryDataOffset(ctx));
+        points->push_back(ctx->NextBlock);
+        last = ctx->NextBlock;
     }
-    FreeAndClear(&ctx);
-    return ok;
+    // Behind the last entry: the closing block of a sealed archive.
+    points->push_back(last + kClosingHeaderSize);
+    if (ctx->ArchiveEnd > 0) points->push_back(ctx->ArchiveEnd);
+    CloseInstallerFile(&walk);
+    return true;
 }
 
 // The lengths the installer is cut to: every N-th from the archive's start
