@@ -19,7 +19,7 @@
 # One line per check; exits 1 when any fails.
 set -u
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-cd "$root"
+cd "$root" || exit 1
 build=1
 while [ $# -gt 0 ]; do
     case $1 in
@@ -53,6 +53,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM  # so that the mounts go on these too
 mount_tmpfs() {  # mount_tmpfs DIR SIZE
     mkdir -p "$1" && mount -t tmpfs -o "size=$2" tmpfs "$1" && mounts+=("$1")
 }
@@ -133,7 +134,7 @@ reinstall_no_room() {
 # than the start has data; true when the kill left DATA.PAK half written
 # (a temporary file larger than any other product file).
 kill_midway() {
-    local target=$1 pid caught= f size
+    local target=$1 pid caught='' f size
     touch "$work/start"
     "$qvinstall" install "$archive" "$target" >/dev/null 2>&1 &
     pid=$!
@@ -176,7 +177,7 @@ killed_twice() {
 
 read_only_target() {
     local target=$work/ro/Quorvanel ok=0
-    local -a unprivileged=(setpriv --bounding-set=-dac_override,-dac_read_search,-fowner,-linux_immutable)
+    local -a unprivileged=(setpriv '--bounding-set=-dac_override,-dac_read_search,-fowner,-linux_immutable')
     mount_tmpfs "$work/ro" 32m || return 1
     install "$target"
     [ "$rc" -eq 0 ] || { echo "  the earlier installation failed ($rc): $(tail -n 1 "$work/err")"; return 1; }
