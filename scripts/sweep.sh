@@ -17,7 +17,11 @@
 #  - signs the installer with osslsigncode under several keys (RSA 2048 and
 #    4096, EC P-256, and a second, nested signature) and installs each: the
 #    tree must equal the staged product;
-#  - checks that qvpack refuses a signed program image as its stub.
+#  - checks that qvpack refuses a signed program image as its stub;
+#  - cuts the installer and the RSA-signed one short (a download that stopped
+#    early) at every 4th byte of the archive and the signature and around
+#    every entry boundary: qvinstall test and the installation must refuse
+#    each cut, and the target must stay empty.
 # One summary line per part; exits 1 when any part fails.
 set -u
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -28,7 +32,7 @@ while [ $# -gt 0 ]; do
     case $1 in
         --full) full=1; shift ;;
         --no-build) build=0; shift ;;
-        -h | --help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h | --help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "sweep: unknown argument $1 (see --help)" >&2; exit 64 ;;
     esac
 done
@@ -101,5 +105,24 @@ signed_installs() {
     return $ok
 }
 part "osslsigncode signatures" signed_installs
+# The two cut sweeps run side by side, one a core.
+finished() {  # finished PID OUTPUT: the sweep's output and its status
+    local rc=0
+    wait "$1" || rc=$?
+    cat "$2"
+    return $rc
+}
+"$qvsweep" truncate "$installer" >"$work/cut.out" 2>&1 &
+cut=$!
+if [ -f "$work/signed-rsa2048.exe" ]; then
+    "$qvsweep" truncate "$work/signed-rsa2048.exe" >"$work/cut-signed.out" 2>&1 &
+    cut_signed=$!
+fi
+part "cut short" finished "$cut" "$work/cut.out"
+if [ -n "${cut_signed:-}" ]; then
+    part "cut short, signed" finished "$cut_signed" "$work/cut-signed.out"
+else
+    part "cut short, signed (no signed installer was made)" false
+fi
 echo "sweep: $failed parts failed"
 [ "$failed" -eq 0 ]

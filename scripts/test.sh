@@ -91,6 +91,7 @@ trap cleanup EXIT
 stage "X server" qv_start_xvfb
 
 stage "native build and unit tests" native
+stage "faults of the field" run_script scripts/faults.sh
 stage "sanitizer build, unit tests and fuzzing" sanitized
 stage "64-bit Windows build, tests under Wine" windows x86_64
 stage "32-bit Windows build, tests under Wine" windows i686

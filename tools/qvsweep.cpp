@@ -1,12 +1,15 @@
-// qvsweep: damages an installer in every way a single byte can, or signs it
-// with random signatures, installs each variant into a fresh directory and
-// checks the verdict against a clean installation.
+// qvsweep: damages an installer in every way a single byte can, signs it
+// with random signatures, or cuts it short; installs each variant into a
+// fresh directory and checks the verdict against a clean installation.
 //
 // A verdict is right when the installation either succeeds with the tree of
 // the clean installation (names, contents, attributes, times), or fails
 // with every file that is there byte-identical to the clean one, nothing
 // else in the target (no temporary, no damaged name) and nothing beside it.
 // A crash or an installation that does not end in time is always wrong.
+// A cut installer (a download that stopped early) has no right success: it
+// must be refused, by qvinstall's test as by the installation, and the
+// installation must leave the target empty.
 // Each installation runs in a child process of its own.
 #include <dirent.h>
 #include <errno.h>
@@ -16,11 +19,13 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,6 +43,7 @@ enum { kExitOk = 0, kExitWrongVerdict = 1, kExitInput = 2, kExitUsage = 64 };
 const char kUsage[] =
     "usage: qvsweep corrupt INSTALLER [--every N] [--values V,...] [--image-every M] [--timeout S]\n"
     "       qvsweep sign INSTALLER [--count N] [--seed S] [--timeout S]\n"
+    "       qvsweep truncate INSTALLER [--every N] [--qvinstall PATH] [--timeout S]\n"
     "\n"
     "corrupt  changes every N-th byte of the archive (default every byte) with\n"
     "         each XOR mask V (hex, default ff; 'all' for all 255), and every M-th\n"
@@ -46,6 +52,12 @@ const char kUsage[] =
     "sign     appends N random signatures (default 3000) the way signing tools\n"
     "         do: padding to 8 bytes, a certificate table of 1.2 to 9 KB, data\n"
     "         directory 4 pointed at it; every one must install identically\n"
+    "truncate cuts the installer short at every N-th byte (default 4) from the\n"
+    "         archive's start to the file's end (a signature included), at the\n"
+    "         end of the image, behind the main header and at every entry's\n"
+    "         header, data and end (each also 1 and 2 bytes before and after);\n"
+    "         every cut must fail 'qvinstall test' (PATH, default the qvinstall\n"
+    "         beside qvsweep) and fail its installation with the target empty\n"
     "\n"
     "Each variant is installed by a child process into a fresh directory and\n"
     "judged against a clean installation. Prints a summary line; exit status 0\n"
@@ -93,6 +105,16 @@ bool WriteVariant(const Sweep& sweep, const std::string& data) {
     return WriteWholeFile(sweep.Installer, data.data(), data.size());
 }
 
+// The exit status of child, -1 for a crash, -2 for a hang (the alarm the
+// child set went off).
+int WaitForChild(pid_t child) {
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFSIGNALED(status)) return WTERMSIG(status) == SIGALRM ? -2 : -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 // Installs the file at sweep.Installer into a fresh target in a child
 // process. Returns the result code, -1 for a crash, -2 for a hang.
 int InstallInChild(const Sweep& sweep) {
@@ -114,27 +136,51 @@ int InstallInChild(const Sweep& sweep) {
         uint32_t result = InstallFromArchive(nullptr, CorePath(sweep.Installer).c_str(), target);
         _exit(static_cast<int>(result));
     }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    return WaitForChild(child);
+}
+
+// Runs "tool command INSTALLER" (a qvinstall) on the file at
+// sweep.Installer in a child process, its output dropped. Returns its exit status, -1 for a
+// crash, -2 for a hang.
+int ToolInChild(const Sweep& sweep, const std::string& tool, const char* command) {
+    fflush(stdout);
+    fflush(stderr);
+    pid_t child = fork();
+    if (child < 0) {
+        perror("qvsweep: fork");
+        exit(kExitInput);
     }
-    if (WIFSIGNALED(status)) return WTERMSIG(status) == SIGALRM ? -2 : -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (child == 0) {
+        if (chdir(sweep.Root.c_str()) != 0) _exit(120);
+        if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr)) _exit(121);
+        alarm(static_cast<unsigned>(sweep.TimeoutSeconds));  // stays set across exec
+        execl(tool.c_str(), tool.c_str(), command, sweep.Installer.c_str(), static_cast<char*>(nullptr));
+        _exit(122);
+    }
+    return WaitForChild(child);
+}
+
+// What an installation wrote beside its target (only the installer and the
+// target may stand in the scratch directory), or empty.
+std::string WrittenBeside(const Sweep& sweep) {
+    DIR* d = opendir(sweep.Root.c_str());
+    if (!d) return std::string();
+    std::string found;
+    while (struct dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name != "." && name != ".." && name != "setup.exe" && name != "t") {
+            found = "written beside the target: " + name;
+            break;
+        }
+    }
+    closedir(d);
+    return found;
 }
 
 // Why the verdict on the target as it stands is wrong, or empty when it is right.
 std::string Judge(const Sweep& sweep, int result) {
-    // Only the installer and the target may stand in the scratch directory.
-    DIR* d = opendir(sweep.Root.c_str());
-    if (d) {
-        while (struct dirent* e = readdir(d)) {
-            std::string name = e->d_name;
-            if (name != "." && name != ".." && name != "setup.exe" && name != "t") {
-                closedir(d);
-                return "written beside the target: " + name;
-            }
-        }
-        closedir(d);
-    }
+    std::string beside = WrittenBeside(sweep);
+    if (!beside.empty()) return beside;
     Tree tree;
     Snapshot(sweep.Target, "", &tree);
     for (const auto& item : tree) {
@@ -230,8 +276,8 @@ void PutU32(std::string& s, size_t at, uint32_t v) {
 }
 
 struct Options {
-    std::string Mode, Source;
-    uint32_t Every = 1, ImageEvery = 64, Count = 3000;
+    std::string Mode, Source, Tool;
+    uint32_t Every = 0, ImageEvery = 64, Count = 3000;  // Every 0: the mode's default
     uint64_t Seed = 1;
     std::vector<uint8_t> Values = {0xFF};
     int Timeout = 20;
@@ -263,7 +309,7 @@ int ParseOptions(int argc, char** argv, Options* o) {
         fputs(kUsage, stdout);
         return kExitOk;
     }
-    if (argc < 3 || (strcmp(argv[1], "corrupt") && strcmp(argv[1], "sign"))) {
+    if (argc < 3 || (strcmp(argv[1], "corrupt") && strcmp(argv[1], "sign") && strcmp(argv[1], "truncate"))) {
         fputs(kUsage, stderr);
         return kExitUsage;
     }
@@ -289,6 +335,8 @@ int ParseOptions(int argc, char** argv, Options* o) {
             o->Seed = n;
         } else if (a == "--timeout" && number && n > 0) {
             o->Timeout = static_cast<int>(n);
+        } else if (a == "--qvinstall") {
+            o->Tool = v;
         } else if (a == "--values") {
             if (!ParseMasks(v, &o->Values)) {
                 fprintf(stderr, "qvsweep: --values takes XOR masks in hex, 1 to ff\n");
@@ -299,6 +347,7 @@ int ParseOptions(int argc, char** argv, Options* o) {
             return kExitUsage;
         }
     }
+    if (o->Every == 0) o->Every = o->Mode == "truncate" ? 4 : 1;
     return -1;
 }
 
@@ -416,6 +465,126 @@ int SweepSignatures(const Options& o, const std::string& clean, Sweep* sweep) {
     return -1;
 }
 
+// Where a download is most likely to stop short of trouble: the end of the
+// image (no archive at all), the end of the main header, and each entry's
+// header start, data start and data end, as the walk finds them in the
+// clean installer; the end of a closing block behind them, and where the
+// archive ends. False when the walk cannot be opened.
+bool Landmarks(const std::string& path, std::vector<int64_t>* points) {
+    std::string core = CorePath(path);
+    ArchiveWalk walk;
+    if (OpenInstallerFile(core.c_str(), &walk, kWalkAsItGoes) != kWalkOpened) return false;
+    const UnpackContext* ctx = walk.Context;
+    points->push_back(walk.ArchiveStart);
+    points->push_back(TellFile(ctx->ArchiveFile));
+    WalkStep step;
+    int64_t last = TellFile(ctx->ArchiveFile);
+    while ((step = NextArchiveEntry(&walk)) == kWalkFile || step == kWalkDirectory) {
+        points->push_back(ctx->BlockStart);
+        points->push_back(EntryDataOffset(ctx));
+        points->push_back(ctx->NextBlock);
+        last = ctx->NextBlock;
+    }
+    // Behind the last entry: the closing block of a sealed archive.
+    points->push_back(last + kClosingHeaderSize);
+    if (ctx->ArchiveEnd > 0) points->push_back(ctx->ArchiveEnd);
+    CloseInstallerFile(&walk);
+    return true;
+}
+
+// The lengths the installer is cut to: every N-th from the archive's start
+// to the file's end and each landmark with the two bytes either side, all
+// short of the whole file.
+std::vector<int64_t> CutLengths(const std::vector<int64_t>& landmarks, int64_t start, int64_t size,
+                                uint32_t every) {
+    std::set<int64_t> cuts;
+    for (int64_t at = start; at < size; at += every) cuts.insert(at);
+    for (int64_t mark : landmarks)
+        for (int64_t d = -2; d <= 2; d++)
+            if (mark + d >= 0 && mark + d < size) cuts.insert(mark + d);
+    return std::vector<int64_t>(cuts.begin(), cuts.end());
+}
+
+// The qvinstall to test with: the one given, or the one beside this program.
+std::string ToolPath(const Options& o) {
+    if (!o.Tool.empty()) return o.Tool;
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return "qvinstall";
+    std::string dir(self, static_cast<size_t>(n));
+    return dir.substr(0, dir.rfind('/') + 1) + "qvinstall";
+}
+
+// Why a cut's verdicts are wrong, or empty when they are right: the test
+// result, then the installation's result and the target it left.
+std::string JudgeCut(const Sweep& sweep, int tested, int installed) {
+    auto outcome = [](const char* who, int r) -> std::string {
+        if (r == -1) return std::string(who) + " crashed";
+        if (r == -2) return std::string(who) + " did not end in time";
+        if (r == kInstallOk) return std::string(who) + " reports success";
+        return std::string();
+    };
+    std::string wrong = outcome("qvinstall test", tested);
+    if (wrong.empty()) wrong = outcome("the installation", installed);
+    if (wrong.empty()) wrong = WrittenBeside(sweep);
+    if (wrong.empty()) {
+        Tree tree;
+        Snapshot(sweep.Target, "", &tree);
+        if (!tree.empty()) wrong = "left in the target: " + tree.begin()->first;
+    }
+    return wrong;
+}
+
+// Every cut of the clean installer: test and install each.
+int SweepCuts(const Options& o, const std::string& clean, int32_t start, Sweep* sweep) {
+    std::vector<int64_t> landmarks;
+    if (!Landmarks(sweep->Installer, &landmarks)) {
+        fprintf(stderr, "qvsweep: %s holds no archive\n", o.Source.c_str());
+        return kExitInput;
+    }
+    std::string tool = ToolPath(o);
+    if (access(tool.c_str(), X_OK) != 0) {
+        fprintf(stderr, "qvsweep: cannot run %s (give --qvinstall PATH)\n", tool.c_str());
+        return kExitInput;
+    }
+    std::vector<int64_t> cuts = CutLengths(landmarks, start, static_cast<int64_t>(clean.size()), o.Every);
+    std::map<std::string, uint64_t> verdicts;  // "test N, install M" -> cuts
+    for (int64_t length : cuts) {
+        sweep->Cases++;
+        if (!WriteVariant(*sweep, clean.substr(0, static_cast<size_t>(length)))) return kExitInput;
+        int tested = ToolInChild(*sweep, tool, "test");
+        int installed = InstallInChild(*sweep);
+        std::string wrong = JudgeCut(*sweep, tested, installed);
+        if (wrong.empty()) {
+            sweep->Refused++;
+            char key[48];
+            snprintf(key, sizeof key, "test %d, install %d", tested, installed);
+            verdicts[key]++;
+        } else {
+            if (sweep->Wrong + sweep->Crashes + sweep->Hangs < 20)
+                printf("WRONG  cut to %lld bytes (archive byte %lld): test %d, install %d: %s\n",
+                       static_cast<long long>(length), static_cast<long long>(length - start), tested,
+                       installed, wrong.c_str());
+            if (tested == -1 || installed == -1) sweep->Crashes++;
+            else if (tested == -2 || installed == -2) sweep->Hangs++;
+            else sweep->Wrong++;
+        }
+        Progress(*sweep, cuts.size());
+    }
+    if (isatty(2)) fprintf(stderr, "\r%40s\r", "");
+    printf("qvsweep truncate: %llu cuts of %zu bytes (archive at %d): %llu refused by test and install with the "
+           "target empty (", static_cast<unsigned long long>(sweep->Cases), clean.size(), start,
+           static_cast<unsigned long long>(sweep->Refused));
+    bool first = true;
+    for (const auto& v : verdicts) {
+        printf("%s%s: %llu", first ? "" : "; ", v.first.c_str(), static_cast<unsigned long long>(v.second));
+        first = false;
+    }
+    printf("); %llu wrong, %llu crashes, %llu hangs\n", static_cast<unsigned long long>(sweep->Wrong),
+           static_cast<unsigned long long>(sweep->Crashes), static_cast<unsigned long long>(sweep->Hangs));
+    return -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -433,8 +602,10 @@ int main(int argc, char** argv) {
     if (stop >= 0) return stop;
     if (options.Mode == "corrupt")
         SweepCorruptions(options, clean, start, end, &sweep);
-    else
+    else if (options.Mode == "sign")
         stop = SweepSignatures(options, clean, &sweep);
+    else
+        stop = SweepCuts(options, clean, start, &sweep);
     RemoveTree(sweep.Root);
     if (stop >= 0) return stop;
     return sweep.Wrong + sweep.Crashes + sweep.Hangs == 0 ? kExitOk : kExitWrongVerdict;
