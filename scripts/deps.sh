@@ -31,5 +31,18 @@ export DEBIAN_FRONTEND=noninteractive
 # lists that did arrive is better than stopping, and the install below
 # says so when a package is really missing.
 $sudo apt-get update -qq || echo "deps: some package lists could not be fetched; going on with those that were"
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+if ! $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; then
+    # When the security archive's i386 list could not be fetched, amd64
+    # libraries updated from it have no i386 twin of the same version, which
+    # wine32 needs. The release's own versions exist for both: install with
+    # those preferred, downgrades allowed, then drop the preference again.
+    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+    echo "deps: the install failed; trying again with the $codename release's own versions"
+    pref=/etc/apt/preferences.d/qv-release-versions
+    printf 'Package: *\nPin: release n=%s\nPin-Priority: 1001\n' "$codename" | $sudo tee "$pref" >/dev/null
+    status=0
+    $sudo apt-get install -y -qq --allow-downgrades --no-install-recommends "${missing[@]}" >/dev/null || status=$?
+    $sudo rm -f "$pref"
+    [ "$status" -eq 0 ] || exit "$status"
+fi
 echo "deps: done"
