@@ -34,7 +34,8 @@ struct WalkTest : ::testing::Test {
     }
     // The steps of the whole walk, with the name of each entry delivered.
     std::vector<std::string> Steps() {
-        static const char* const kNames[] = {"file", "dir", "end", "continued", "missing", "damaged entry", "damaged"};
+        static const char* const kNames[] = {"file",    "dir",           "end",    "continued",
+                                             "missing", "damaged entry", "damaged"};
         std::vector<std::string> steps;
         for (;;) {
             WalkStep step = NextArchiveEntry(&walk);
