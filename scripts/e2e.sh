@@ -331,6 +331,17 @@ scenario_cannot_create() {
     qv_keys_to "$dialog" Return
     expect_error_box "$target" "Cannot create path." "the path" cannot-create-path 20
     if dialog_present; then pass "dialog stays after \"Cannot create path.\""; else fail "dialog stays after \"Cannot create path.\"" "it went"; fi
+    # The file itself, and a relative path, are refused the same way; the
+    # relative one is made nowhere.
+    local refused
+    for refused in 'C:\qv-file' 'qv-rel\sub'; do
+        qv_type_target "$refused"
+        qv_keys_to "$dialog" Return
+        expect_error_box "$refused" "Cannot create path." "the path" cannot-create-path 20
+    done
+    local made
+    made=$(find "$drive_c" "$PWD" -maxdepth 4 -name qv-rel 2>/dev/null | head -n 1)
+    expect "a relative target is made nowhere" "" "$made"
     expect "registry untouched when the path cannot be created" "" "$(qv_registry_dir)"
     qv_keys_to "$dialog" Escape
     program_exit 20
@@ -406,7 +417,7 @@ scenario_corrupt() {
     local dir=$drive_c/qv-damaged
     if [ -e "$dir/$name" ]; then fail "damaged file not left installed" "$dir/$name exists"; else pass "damaged file not left installed"; fi
     if cmp -s "$stage_x64/FILE_ID.DIZ" "$dir/FILE_ID.DIZ"; then pass "files before the damaged one are installed"; else fail "files before the damaged one are installed" "FILE_ID.DIZ missing or different"; fi
-    expect "registry written before the failed installation" "$target" "$(qv_registry_dir)"
+    expect "registry keeps the earlier target after the failed installation" 'C:\qv-keep' "$(qv_registry_dir)"
     qv_keys_to "$dialog" Escape
     program_exit 20
     expect "exit code 0 after the failed installation" 0 "$exit_code"
