@@ -133,8 +133,10 @@ TEST_F(RegistryTargetTest, StoredTargetReadsBackExactlyAsStored) {
 
 // What the dialog makes of a typed target before anything is done on disk.
 std::string Resolved(const std::string& typed) {
+    // A full path left from before, which a call that did not fit leaves.
     char full[kPathSize + 1];
     memset(full, 'x', sizeof full);
+    memcpy(full, "C:\\stale", 9);
     if (!ResolveTypedTarget(typed.c_str(), full)) return "(refused)";
     EXPECT_EQ('x', full[kPathSize]) << "written past the path";
     return full;
@@ -155,6 +157,10 @@ TEST(TypedTargetTest, FullTargetIsMadeAbsoluteAsTheFileCallsWouldTakeIt) {
     EXPECT_EQ("C:\\b", Resolved("C:\\a\\..\\b"));
     EXPECT_EQ("C:\\a\\b", Resolved("C:\\a\\.\\b"));
     EXPECT_EQ("C:\\", Resolved("C:\\..\\.."));
+    // What the file calls would drop anyway: doubled separators, trailing
+    // blanks and dots, forward slashes.
+    EXPECT_EQ("C:\\Q dir", Resolved("C:\\\\Q dir. "));
+    EXPECT_EQ("C:\\a\\b", Resolved("C:\\a/b"));
     EXPECT_EQ("\\\\server\\share\\dir", Resolved("\\\\server\\share\\dir"));
 }
 
