@@ -52,6 +52,28 @@ void InitDialog(HWND dialog) {
     SetFocus(GetDlgItem(dialog, IDC_TARGET));
 }
 
+// Called by the install once the archive has been checked and found to fit
+// the target (with the backslash the install appended): the directory is
+// made now, and remembered for the next run. A file standing there, or a
+// directory that cannot be made, stops the installation with nothing
+// written or remembered.
+bool MakeAndRememberTarget(void* owner, const char* targetDir) {
+    if (!PrepareTargetDirectory(targetDir)) {
+        // The caption is the target as the user typed it.
+        char typed[kTargetBuffer];
+        GetDlgItemTextA(static_cast<HWND>(owner), IDC_TARGET, typed, kTargetBuffer);
+        HostShowError(owner, kTextCannotCreatePath, typed);
+        return false;
+    }
+    char remembered[kTargetBuffer];
+    size_t length = strlen(targetDir);
+    memcpy(remembered, targetDir, length + 1);
+    // Without the appended backslash; a drive root keeps its own.
+    if (length > 3) remembered[length - 1] = '\0';
+    StoreTarget(remembered);
+    return true;
+}
+
 void InstallPressed(HWND dialog) {
     // One character more than the control takes, so that a longer text
     // shows as too long instead of being cut to a path that was not typed.
@@ -66,23 +88,18 @@ void InstallPressed(HWND dialog) {
 
     // Room for the backslash that the install appends.
     char target[kTargetBuffer];
-    if (!ResolveTypedTarget(typed, target) || !PrepareTargetDirectory(target)) {
+    if (!ResolveTypedTarget(typed, target)) {
         SetCursor(previous);
-        HostShowError(dialog, "Cannot create path.", typed);
+        HostShowError(dialog, kTextCannotCreatePath, typed);
         return;
     }
-    size_t length = strlen(target);
 
     // Failures have been shown by the install itself; the status line keeps
     // the last name and the user may correct the target and try again.
-    if (InstallFromArchive(dialog, AppPath, target) != kInstallOk) {
+    if (InstallFromArchive(dialog, AppPath, target, MakeAndRememberTarget) != kInstallOk) {
         SetCursor(previous);
         return;
     }
-    // Remembered once installed to, as installed to: a target that was
-    // refused, or an installation that stopped, leaves the earlier one.
-    target[length] = '\0';
-    StoreTarget(target);
 
     AddTrailingBackslash(target);
     SetDlgItemTextA(dialog, IDC_STATUS, "");
