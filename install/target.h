@@ -16,7 +16,7 @@
 // caller; the result may be empty when no sound default can be formed.
 void GetDefaultTarget(char* buffer);
 // Remembers target (with its NUL) for the next run. Failures are ignored.
-// Called only with a target that has been installed to.
+// Called only for a target the installation has accepted and made.
 void StoreTarget(const char* target);
 
 // True for a path that names one place whatever the current drive and
