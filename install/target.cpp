@@ -3,7 +3,9 @@
 #include <string.h>
 
 #include "base/context.h"
+#include "base/format.h"
 #include "install/fileops.h"
+#include "install/platform.h"
 
 namespace {
 
@@ -27,7 +29,38 @@ bool AddBackslashIfFits(char* buffer) {
     return true;
 }
 
+bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// Length of the name at the start of text, up to a separator or the end.
+size_t NameLength(const char* text) {
+    size_t n = 0;
+    while (text[n] != '\0' && text[n] != '\\' && text[n] != '/') n++;
+    return n;
+}
+
 }  // namespace
+
+bool IsFullTargetPath(const char* path) {
+    if (IsDriveLetter(path[0])) return path[1] == ':' && path[2] == '\\';
+    if (path[0] != '\\' || path[1] != '\\') return false;
+    const char* server = path + 2;
+    size_t serverLength = NameLength(server);
+    // "\\.\" and "\\?\" lead to devices and raw paths, not to a share.
+    if (serverLength == 0 || (serverLength == 1 && (server[0] == '.' || server[0] == '?'))) return false;
+    if (server[serverLength] != '\\') return false;
+    return NameLength(server + serverLength + 1) > 0;
+}
+
+bool PrepareTargetDirectory(const char* target) {
+    uint32_t attributes;
+    if (PlatformGetAttributes(target, &attributes) != kPlatformDone) {
+        // Its result is not taken at its word: with a trailing backslash it
+        // reports the last directory as failed although it was made.
+        CreatePathTree(target);
+        if (PlatformGetAttributes(target, &attributes) != kPlatformDone) return false;
+    }
+    return (attributes & kAttrDirectory) != 0;
+}
 
 bool AcceptStoredTarget(char* buffer, uint32_t size) {
     if (size > kPathSize) return false;
@@ -40,7 +73,7 @@ bool AcceptStoredTarget(char* buffer, uint32_t size) {
         if (size >= kPathSize) return false;
         buffer[size] = '\0';
     }
-    return buffer[0] != '\0';
+    return IsFullTargetPath(buffer);
 }
 
 void ComposeDefaultTarget(char* buffer, const char* windowsDirectory, PathExistsFunc exists) {

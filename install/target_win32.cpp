@@ -35,3 +35,12 @@ void StoreTarget(const char* target) {
                    static_cast<DWORD>(strlen(target) + 1));
     RegCloseKey(key);
 }
+
+bool ResolveTypedTarget(const char* typed, char* full) {
+    if (strlen(typed) >= kPathSize || !IsFullTargetPath(typed)) return false;
+    // Dots, doubled backslashes and trailing blanks go as the file calls
+    // would drop them anyway; what stays names the same place.
+    DWORD length = GetFullPathNameA(typed, kPathSize, full, NULL);
+    // 0 is a failure; kPathSize or more is the size it would have needed.
+    return length > 0 && length < kPathSize && IsFullTargetPath(full);
+}

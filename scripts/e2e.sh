@@ -331,6 +331,17 @@ scenario_cannot_create() {
     qv_keys_to "$dialog" Return
     expect_error_box "$target" "Cannot create path." "the path" cannot-create-path 20
     if dialog_present; then pass "dialog stays after \"Cannot create path.\""; else fail "dialog stays after \"Cannot create path.\"" "it went"; fi
+    # The file itself, and a relative path, are refused the same way; the
+    # relative one is made nowhere.
+    local refused
+    for refused in 'C:\qv-file' 'qv-rel\sub'; do
+        qv_type_target "$refused"
+        qv_keys_to "$dialog" Return
+        expect_error_box "$refused" "Cannot create path." "the path" cannot-create-path 20
+    done
+    local made
+    made=$(find "$drive_c" "$PWD" -maxdepth 4 -name qv-rel 2>/dev/null | head -n 1)
+    expect "a relative target is made nowhere" "" "$made"
     expect "registry untouched when the path cannot be created" "" "$(qv_registry_dir)"
     qv_keys_to "$dialog" Escape
     program_exit 20
@@ -379,37 +390,35 @@ scenario_keep_settings() {
     fi
 }
 
-# --- A damaged installer -----------------------------------------------------
+# --- A damaged or cut installer ---------------------------------------------
 # Runs after scenario_keep_settings, whose target the registry remembers.
+# Either is told at start-up, before any window: the box, no dialog, and the
+# program ends with the check's result; nothing is remembered.
 scenario_corrupt() {
-    echo "--- damaged installer"
-    local damaged=$out/damaged-x86_64.exe name=QRVNL.EXE target='C:\qv-damaged'
+    echo "--- damaged and cut installers"
+    local damaged=$out/damaged-x86_64.exe cut=$out/cut-x86_64.exe name=QRVNL.EXE
     if ! python3 scripts/e2e-tools.py corrupt build/native/tools/qvinstall "$(installer x86_64)" "$damaged" "$name"; then
         fail "damaged installer made" "e2e-tools corrupt failed"
         return
     fi
+    # A download that ends with the program image: no archive at all.
+    cp build/win-x86_64/ui/setup.exe "$cut"
     chmod -R u+w "$drive_c/qv-keep"
     rm -rf "$drive_c/qv-keep"
-    fresh_session
-    start_installer x86_64 "$damaged" "$out/damaged.log" || { fail "dialog opens" "no dialog"; program_exit 1; return; }
-    expect "the remembered target is proposed" 'C:\qv-keep' "$(qv_control_text "$qv_dialog_title" 101)"
-    qv_type_target "$target"
-    qv_keys_to "$dialog" Return
-    expect_error_box "$name" "Cannot install file." "the stored name" cannot-install-file 60
-    sleep 0.5
-    if dialog_present && qv_window_absent "$qv_box_title"; then
-        pass "dialog stays after the damaged file, no success box"
-    else
-        fail "dialog stays after the damaged file, no success box" "dialog gone or success shown"
-    fi
-    expect "status line keeps the damaged file's name" "$name" "$(qv_control_text "$qv_dialog_title" 102)"
-    local dir=$drive_c/qv-damaged
-    if [ -e "$dir/$name" ]; then fail "damaged file not left installed" "$dir/$name exists"; else pass "damaged file not left installed"; fi
-    if cmp -s "$stage_x64/FILE_ID.DIZ" "$dir/FILE_ID.DIZ"; then pass "files before the damaged one are installed"; else fail "files before the damaged one are installed" "FILE_ID.DIZ missing or different"; fi
-    expect "registry written before the failed installation" "$target" "$(qv_registry_dir)"
-    qv_keys_to "$dialog" Escape
-    program_exit 20
-    expect "exit code 0 after the failed installation" 0 "$exit_code"
+    local file code caption
+    for file in "$damaged:3" "$cut:2"; do
+        code=${file##*:}
+        file=${file%:*}
+        fresh_session
+        qv_start_program x86_64 "$out/$(basename "$file" .exe).log" "$file"
+        caption="Z:$(printf '%s' "$file" | tr / '\\')"
+        expect_error_box "$caption" "The installer is damaged or incomplete. Please get a new copy." \
+            "the installer's path" "$(basename "$file" .exe)-box" 120
+        program_exit 20
+        expect "$(basename "$file"): exit code $code after the box" "$code" "$exit_code"
+        if qv_window_absent "$qv_dialog_title"; then pass "$(basename "$file"): no dialog"; else fail "$(basename "$file"): no dialog" "the dialog opened"; fi
+        expect "$(basename "$file"): the registry keeps the earlier target" 'C:\qv-keep' "$(qv_registry_dir)"
+    done
 }
 
 # Runs FILE, installs into TARGET as typed, and checks the success box and

@@ -5,8 +5,11 @@
 #include <vector>
 
 #include "base/context.h"
+#include "base/format.h"
+#include "install/platform.h"
 #include "install/progman.h"
 #include "install/target.h"
+#include "support/archive_builder.h"
 
 namespace {
 
@@ -124,6 +127,7 @@ TEST(StoredTargetTest, ValueWithoutNulIsTerminatedOrRefused) {
 
     // A full buffer without a NUL has no room to end the string in.
     memset(&path, 'x', sizeof path);
+    memcpy(path.Buffer, "C:\\", 3);
     EXPECT_EQ(0, AcceptStoredTarget(path.Buffer, kPathSize));
     EXPECT_EQ(0, memcmp(path.Guard, "xxxxxxxx", 8));
     // 259 characters and the NUL is the longest path there is.
@@ -132,6 +136,81 @@ TEST(StoredTargetTest, ValueWithoutNulIsTerminatedOrRefused) {
     EXPECT_EQ(259u, strlen(path.Buffer));
     // A size beyond the buffer is never trusted.
     EXPECT_EQ(0, AcceptStoredTarget(path.Buffer, kPathSize + 1));
+}
+
+TEST(StoredTargetTest, RelativeValueIsNotProposed) {
+    const char* relative[] = {"qv-rel\\sub", "C:foo", "\\foo", " C:\\X"};
+    for (const char* value : relative) {
+        char buffer[kPathSize];
+        size_t size = strlen(value) + 1;
+        memcpy(buffer, value, size);
+        EXPECT_EQ(0, AcceptStoredTarget(buffer, static_cast<uint32_t>(size))) << value;
+    }
+}
+
+TEST(FullTargetPathTest, OnlyDriveRootedPathsAndSharesAreFull) {
+    struct {
+        const char* Path;
+        bool Full;
+    } cases[] = {
+        {"C:\\", true},
+        {"C:\\Program Files\\Quorvanel", true},
+        {"z:\\a\\", true},
+        {"\\\\server\\share", true},
+        {"\\\\server\\share\\dir\\", true},
+        {"\\\\s\\x", true},
+        {"", false},
+        {"qv-rel\\sub", false},
+        {"C:foo", false},
+        {"C:", false},
+        {"C:/foo", false},
+        {"\\foo", false},
+        {"/foo", false},
+        {"1:\\foo", false},
+        {":\\foo", false},
+        {" C:\\foo", false},
+        {"\\\\", false},
+        {"\\\\server", false},
+        {"\\\\server\\", false},
+        {"\\\\\\share", false},
+        {"\\\\.\\C:\\dir", false},
+        {"\\\\?\\C:\\dir", false},
+        {"\\\\server/share", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.Full, IsFullTargetPath(c.Path)) << "\"" << c.Path << "\"";
+}
+
+// The directory the dialog installs to, on the real file system.
+struct TargetDirectoryTest : ::testing::Test {
+    std::string root;
+    void SetUp() override { root = qvtest::ToBackslashes(qvtest::MakeTempDir("target")); }
+    std::string At(const std::string& rest) const { return root + "\\" + rest; }
+    bool IsDirectory(const std::string& path) const {
+        uint32_t attributes = 0;
+        return PlatformGetAttributes(path.c_str(), &attributes) == kPlatformDone && (attributes & kAttrDirectory);
+    }
+};
+
+TEST_F(TargetDirectoryTest, MissingTreeIsMadeAndAnExistingDirectoryTaken) {
+    EXPECT_TRUE(PrepareTargetDirectory(At("New\\Deep").c_str()));
+    EXPECT_TRUE(IsDirectory(At("New\\Deep")));
+    EXPECT_TRUE(PrepareTargetDirectory(At("New\\Deep").c_str())) << "stands already";
+    EXPECT_TRUE(PrepareTargetDirectory(root.c_str()));
+    // With a trailing backslash the tree is made as well, and taken.
+    EXPECT_TRUE(PrepareTargetDirectory(At("Other\\Deeper\\").c_str()));
+    EXPECT_TRUE(IsDirectory(At("Other\\Deeper")));
+}
+
+TEST_F(TargetDirectoryTest, FileIsNeverTakenForTheTarget) {
+    std::string file = At("plain");
+    FileStream* f = OpenFilePlain(file.c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    CloseFile(f);
+    EXPECT_FALSE(PrepareTargetDirectory(file.c_str()));
+    EXPECT_FALSE(PrepareTargetDirectory((file + "\\").c_str()));
+    EXPECT_FALSE(PrepareTargetDirectory(At("plain\\Below").c_str()));
+    EXPECT_FALSE(IsDirectory(At("plain\\Below")));
+    EXPECT_FALSE(IsDirectory(file)) << "the file stays a file";
 }
 
 TEST(ProgramGroupCommandTest, GroupCommandCountsItsNul) {

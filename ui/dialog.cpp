@@ -14,8 +14,9 @@ namespace {
 
 enum {
     kPathBuffer = 260,
-    // The typed target (at most 259 characters) plus the backslash that the
-    // install appends, plus the NUL.
+    // A target (at most 259 characters), one character more and the NUL:
+    // the backslash that the install appends, or, read from the control,
+    // the character that shows a text to be too long.
     kTargetBuffer = kPathBuffer + 1
 };
 
@@ -44,39 +45,58 @@ void InitDialog(HWND dialog) {
     char proposal[kPathBuffer];
     GetDefaultTarget(proposal);
     SetDlgItemTextA(dialog, IDC_TARGET, proposal);
+    // No more than a path holds can be typed; a longer text put there by
+    // another program is refused when OK is pressed.
+    SendDlgItemMessageA(dialog, IDC_TARGET, EM_LIMITTEXT, kPathBuffer - 1, 0);
     ShowWindow(dialog, SW_SHOW);
     SetFocus(GetDlgItem(dialog, IDC_TARGET));
 }
 
+// Called by the install once the archive has been checked and found to fit
+// the target (with the backslash the install appended): the directory is
+// made now, and remembered for the next run. A file standing there, or a
+// directory that cannot be made, stops the installation with nothing
+// written or remembered.
+bool MakeAndRememberTarget(void* owner, const char* targetDir) {
+    if (!PrepareTargetDirectory(targetDir)) {
+        // The caption is the target as the user typed it.
+        char typed[kTargetBuffer];
+        GetDlgItemTextA(static_cast<HWND>(owner), IDC_TARGET, typed, kTargetBuffer);
+        HostShowError(owner, kTextCannotCreatePath, typed);
+        return false;
+    }
+    char remembered[kTargetBuffer];
+    size_t length = strlen(targetDir);
+    memcpy(remembered, targetDir, length + 1);
+    // Without the appended backslash; a drive root keeps its own.
+    if (length > 3) remembered[length - 1] = '\0';
+    StoreTarget(remembered);
+    return true;
+}
+
 void InstallPressed(HWND dialog) {
-    char target[kTargetBuffer];
-    // The edit control gives at most 259 characters, leaving room for the
-    // backslash appended below.
-    GetDlgItemTextA(dialog, IDC_TARGET, target, kPathBuffer);
-    if (target[0] == '\0') return;
+    // One character more than the control takes, so that a longer text
+    // shows as too long instead of being cut to a path that was not typed.
+    char typed[kTargetBuffer];
+    GetDlgItemTextA(dialog, IDC_TARGET, typed, kTargetBuffer);
+    if (typed[0] == '\0') return;
 
     HCURSOR previous = SetCursor(LoadCursorA(NULL, IDC_WAIT));
     // A drive without a medium makes file operations fail quietly instead of
     // raising the system's critical-error box; stays for the whole process.
     SetErrorMode(SEM_FAILCRITICALERRORS);
 
-    if (CheckFileExists(target) == kFileMissing && CreatePathTree(target) != kPathCreated) {
+    // Room for the backslash that the install appends.
+    char target[kTargetBuffer];
+    if (!ResolveTypedTarget(typed, target)) {
         SetCursor(previous);
-        PlatformDiscardKeystrokes();
-        MessageBoxA(dialog, "Cannot create path.", target, MB_OK | MB_ICONERROR);
+        HostShowError(dialog, kTextCannotCreatePath, typed);
         return;
     }
 
-    // Remembered as typed, before anything is installed.
-    StoreTarget(target);
-
-    char executable[kPathBuffer];
-    GetModuleFileNameA(AppInstance, executable, kPathBuffer);
-    executable[kPathBuffer - 1] = '\0';
-
     // Failures have been shown by the install itself; the status line keeps
     // the last name and the user may correct the target and try again.
-    if (InstallFromArchive(dialog, executable, target) != kInstallOk) {
+    if (InstallFromArchive(dialog, AppPath, target, MakeAndRememberTarget) != kInstallOk) {
         SetCursor(previous);
         return;
     }

@@ -7,6 +7,9 @@
 
 // The program's instance handle, recorded by WinMain before anything else.
 extern HINSTANCE AppInstance;
+// The path of the running program, which carries the archive; recorded by
+// WinMain before the start-up check.
+extern char AppPath[];
 
 // The product name, and the success message that begins with it: the
 // success box and the backdrop title cut the name from the message.

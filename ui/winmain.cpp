@@ -4,10 +4,12 @@
 // dialog ends.
 #include <string.h>
 
+#include "install/driver.h"
 #include "resources/resource.h"
 #include "ui/ui.h"
 
 HINSTANCE AppInstance;
+char AppPath[MAX_PATH];
 
 namespace {
 
@@ -58,6 +60,13 @@ LRESULT CALLBACK BackdropWndProc(HWND window, UINT message, WPARAM wParam, LPARA
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     AppInstance = instance;
+    GetModuleFileNameA(AppInstance, AppPath, MAX_PATH);
+    AppPath[MAX_PATH - 1] = '\0';
+    // A damaged or incomplete download is told before anything else is
+    // done: no window, no registry access, nothing written. The check has
+    // shown its box; the program ends with its result.
+    uint32_t check = CheckInstaller(NULL, AppPath);
+    if (check != kInstallOk) return static_cast<int>(check);
 
     WNDCLASSA windowClass;
     memset(&windowClass, 0, sizeof windowClass);

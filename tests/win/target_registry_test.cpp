@@ -104,8 +104,16 @@ TEST_F(RegistryTargetTest, ValueStoredWithoutNulStaysInsideTheBuffer) {
     EXPECT_EQ(ProgramFilesDefault(), Default());
 }
 
-TEST_F(RegistryTargetTest, StoredTargetReadsBackExactlyAsTyped) {
-    const char* typed[] = {"D:\\Apps\\Q dir", "C:\\X\\", "c:/mixed\\Case "};
+TEST_F(RegistryTargetTest, RelativeValueFallsBackToTheDefault) {
+    const char* relative[] = {"qv-rel\\sub", "C:foo", "\\foo"};
+    for (const char* value : relative) {
+        SetRawValue(REG_SZ, value, static_cast<DWORD>(strlen(value) + 1));
+        EXPECT_EQ(ProgramFilesDefault(), Default()) << value;
+    }
+}
+
+TEST_F(RegistryTargetTest, StoredTargetReadsBackExactlyAsStored) {
+    const char* typed[] = {"D:\\Apps\\Q dir", "C:\\X\\", "c:\\mixed/Case "};
     for (const char* target : typed) {
         StoreTarget(target);
         EXPECT_EQ(target, Default());
@@ -121,6 +129,50 @@ TEST_F(RegistryTargetTest, StoredTargetReadsBackExactlyAsTyped) {
         EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
         EXPECT_EQ(strlen(target) + 1, size) << "the NUL is stored with the text";
     }
+}
+
+// What the dialog makes of a typed target before anything is done on disk.
+std::string Resolved(const std::string& typed) {
+    // A full path left from before, which a call that did not fit leaves.
+    char full[kPathSize + 1];
+    memset(full, 'x', sizeof full);
+    memcpy(full, "C:\\stale", 9);
+    if (!ResolveTypedTarget(typed.c_str(), full)) return "(refused)";
+    EXPECT_EQ('x', full[kPathSize]) << "written past the path";
+    return full;
+}
+
+TEST(TypedTargetTest, RelativeTargetsAreRefusedBeforeTheCurrentDirectoryIsAsked) {
+    char current[MAX_PATH];
+    ASSERT_NE(0u, GetCurrentDirectoryA(MAX_PATH, current));
+    const char* relative[] = {"qv-rel\\sub", "C:foo", "\\foo", ".", "..\\up", " C:\\x", "C:/x"};
+    for (const char* typed : relative) EXPECT_EQ("(refused)", Resolved(typed)) << typed;
+    // Nothing was made where the relative one would have pointed.
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("qv-rel"));
+}
+
+TEST(TypedTargetTest, FullTargetIsMadeAbsoluteAsTheFileCallsWouldTakeIt) {
+    EXPECT_EQ("C:\\Program Files\\Quorvanel", Resolved("C:\\Program Files\\Quorvanel"));
+    EXPECT_EQ("C:\\X\\", Resolved("C:\\X\\"));
+    EXPECT_EQ("C:\\b", Resolved("C:\\a\\..\\b"));
+    EXPECT_EQ("C:\\a\\b", Resolved("C:\\a\\.\\b"));
+    EXPECT_EQ("C:\\", Resolved("C:\\..\\.."));
+    // What the file calls would drop anyway: doubled separators, trailing
+    // blanks and dots, forward slashes.
+    EXPECT_EQ("C:\\Q dir", Resolved("C:\\\\Q dir. "));
+    EXPECT_EQ("C:\\a\\b", Resolved("C:\\a/b"));
+    EXPECT_EQ("\\\\server\\share\\dir", Resolved("\\\\server\\share\\dir"));
+}
+
+TEST(TypedTargetTest, TargetLongerThanAPathIsRefusedNotCut) {
+    std::string longest = "C:\\" + std::string(kPathSize - 4, 'L');
+    ASSERT_EQ(259u, longest.size());
+    EXPECT_EQ(longest, Resolved(longest));
+    EXPECT_EQ("(refused)", Resolved(longest + "M"));
+    EXPECT_EQ("(refused)", Resolved(longest + std::string(100, 'M')));
+    // Made shorter by its dots, a long text would fit: it is refused all the
+    // same, for it is not what a path can be typed as.
+    EXPECT_EQ("(refused)", Resolved("C:\\a\\..\\" + std::string(kPathSize - 4, 'L')));
 }
 
 }  // namespace
