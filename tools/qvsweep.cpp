@@ -115,11 +115,9 @@ int WaitForChild(pid_t child) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Installs the file at sweep.Installer into a fresh target in a child
-// process. Returns the result code, -1 for a crash, -2 for a hang.
-int InstallInChild(const Sweep& sweep) {
-    RemoveTree(sweep.Target);
-    mkdir(sweep.Target.c_str(), 0777);
+// Starts a child process in sweep.Root: its pid in the parent, 0 in the
+// child.
+pid_t StartChild(const Sweep& sweep) {
     fflush(stdout);
     fflush(stderr);
     pid_t child = fork();
@@ -127,8 +125,17 @@ int InstallInChild(const Sweep& sweep) {
         perror("qvsweep: fork");
         exit(kExitInput);
     }
+    if (child == 0 && chdir(sweep.Root.c_str()) != 0) _exit(120);
+    return child;
+}
+
+// Installs the file at sweep.Installer into a fresh target in a child
+// process. Returns the result code, -1 for a crash, -2 for a hang.
+int InstallInChild(const Sweep& sweep) {
+    RemoveTree(sweep.Target);
+    mkdir(sweep.Target.c_str(), 0777);
+    pid_t child = StartChild(sweep);
     if (child == 0) {
-        if (chdir(sweep.Root.c_str()) != 0) _exit(120);
         alarm(static_cast<unsigned>(sweep.TimeoutSeconds));  // a hang ends as a crash of its own kind
         InstallSilentHooks();
         char target[kPathSize];
@@ -143,15 +150,8 @@ int InstallInChild(const Sweep& sweep) {
 // sweep.Installer in a child process, its output dropped. Returns its exit status, -1 for a
 // crash, -2 for a hang.
 int ToolInChild(const Sweep& sweep, const std::string& tool, const char* command) {
-    fflush(stdout);
-    fflush(stderr);
-    pid_t child = fork();
-    if (child < 0) {
-        perror("qvsweep: fork");
-        exit(kExitInput);
-    }
+    pid_t child = StartChild(sweep);
     if (child == 0) {
-        if (chdir(sweep.Root.c_str()) != 0) _exit(120);
         if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr)) _exit(121);
         alarm(static_cast<unsigned>(sweep.TimeoutSeconds));  // stays set across exec
         execl(tool.c_str(), tool.c_str(), command, sweep.Installer.c_str(), static_cast<char*>(nullptr));
