@@ -159,7 +159,8 @@ enum {
 inline constexpr uint32_t kSealedArchiveTag = 0x31455651u;
 
 // The block types the format defines. In an archive with the marker any
-// other type is damage, not a block to step over.
+// other type is damage, not a block to step over; only a sealed archive
+// adds its closing block (kBlockClosing) to them.
 inline bool IsKnownBlockType(uint32_t type) { return type >= kBlockMarker && type <= kBlockRecovery; }
 
 // Attribute bits of entries made on MS-DOS, OS/2 and Win32.
