@@ -11,6 +11,8 @@
   e2e-tools.py kernel9x IN OUT             copy an installer, importing from
                                            KERNEL9X.dll (the Windows 95/98
                                            stand-in) instead of KERNEL32.dll
+  e2e-tools.py kernelnt IN OUT             the same with KERNELNT.dll (the
+                                           Windows NT stand-in)
 
 `backdrop` prints one line per check, "ok NAME" or "FAIL NAME: why", and
 exits 1 when any failed.
@@ -131,9 +133,9 @@ def corrupt(qvinstall, source, target, name):
     return 0
 
 
-def kernel9x(source, target):
+def import_stand_in(source, target, name):
     data = open(source, "rb").read()
-    open(target, "wb").write(Image(data).rename_import("KERNEL32.dll", "KERNEL9X.dll"))
+    open(target, "wb").write(Image(data).rename_import("KERNEL32.dll", name))
     return 0
 
 
@@ -143,8 +145,8 @@ def main(argv):
             return backdrop(argv[2], *(int(v) for v in argv[3:7]))
         if len(argv) == 6 and argv[1] == "corrupt":
             return corrupt(*argv[2:6])
-        if len(argv) == 4 and argv[1] == "kernel9x":
-            return kernel9x(argv[2], argv[3])
+        if len(argv) == 4 and argv[1] in ("kernel9x", "kernelnt"):
+            return import_stand_in(argv[2], argv[3], argv[1].upper() + ".dll")
     except (OSError, ValueError, subprocess.CalledProcessError) as error:
         print(f"e2e-tools: {error}", file=sys.stderr)
         return 2
