@@ -656,15 +656,60 @@ scenario_windows_version() {  # scenario_windows_version LABEL [9x]
     fi
 }
 
+# --- Windows NT: a reinstallation over read-only files ----------------------
+# NT refuses to move a file over a read-only one (ERROR_ACCESS_DENIED); Wine
+# replaces it at once, so the installer's answer to the refusal (clear the
+# attribute, move again) is seen only through KERNELNT.DLL, a stand-in for
+# KERNEL32 that refuses such moves as NT does and notes each in KERNELNT.LOG.
+# The reinstallation finds changed files read-only (LICENSE.TXT by its own
+# attribute); each must be refused once and then be replaced. The 32-bit
+# installer under the nt40 label; where 32-bit code runs only under qemu,
+# the 64-bit build of the same sources, which takes the same NT file calls
+# and starts in seconds.
+scenario_nt_read_only() {
+    local arch=i686
+    if [ "$happy_arch" != i686 ] || ! qv_native_i386; then arch=x86_64; fi
+    local tag="nt40 with the NT kernel stand-in ($arch)"
+    echo "--- reinstall over read-only files as $tag"
+    local dir=$out/version-nt40-nt name=qv-nt40-nt.exe
+    local exe=$dir/$name target='C:\qv-nt40-nt' host=$drive_c/qv-nt40-nt
+    local knt=$root/build/win-$arch/tests/KERNELNT.dll file
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    [ -f "$knt" ] || cmake --build "$root/build/win-$arch" --target kernelnt >"$dir/build.log" 2>&1
+    if ! python3 scripts/e2e-tools.py kernelnt "$(installer "$arch")" "$exe" || ! cp "$knt" "$dir/"; then
+        fail "installer importing the NT kernel stand-in ($arch)" "see above and $dir/build.log"
+        return
+    fi
+    # The names of the targets whose move the stand-in refused, sorted.
+    nt_refused_moves() { tr -d '\r' 2>/dev/null <"$dir/KERNELNT.LOG" | sed 's/.*\\//' | sort | tr '\n' ' '; }
+    reset_state
+    qv_wine_output reg add "HKCU\\Software\\Wine\\AppDefaults\\$name" /v Version /d nt40 /f >/dev/null
+    install_once "$arch" "$exe" "$target" "installation as $tag" "$dir/first.log" || return
+    expect "as $tag: a fresh installation meets no refused move" "" "$(nt_refused_moves)"
+    for file in LICENSE.TXT README.TXT KEYS.CFG QRVNL.EXE; do
+        chmod u+w "$host/$file"
+        echo "a line of the user's" >>"$host/$file"
+        chmod a-w "$host/$file"
+    done
+    fresh_session
+    install_once "$arch" "$exe" "$target" "reinstallation over read-only files as $tag" "$dir/second.log" || return
+    expect "as $tag: the move over each read-only file was refused once" \
+        "KEYS.CFG LICENSE.TXT QRVNL.EXE README.TXT " "$(nt_refused_moves)"
+    expect_tree "reinstalled over read-only files as $tag: every file as delivered" "$root/build/stage-$arch" "$host"
+    expect "as $tag: no temporary file left" "" "$(cd "$host" && find . -name '~*' | head -n 3 | tr '\n' ' ')"
+}
+
 # Every scenario, in order; --only picks some (a version scenario by its
 # label, "win95-9x" for the stand-in runs).
 all_scenarios="happy exit empty cannot_create keep_settings corrupt signed signed64 best_level names stale_keys
-    planted_dlls win95-9x win98-9x win98 nt40 winxp win7 win10"
+    planted_dlls win95-9x win98-9x win98 nt40 nt40-nt winxp win7 win10"
 for name in $all_scenarios; do
     if [ -n "$only" ] && ! printf ',%s,' "$only" | grep -q ",$name,"; then continue; fi
     case $name in
         *-9x) scenario_windows_version "${name%-9x}" 9x ;;
         signed64) scenario_signed x86_64 ;;
+        nt40-nt) scenario_nt_read_only ;;
         win* | nt*) scenario_windows_version "$name" ;;
         *) "scenario_$name" ;;
     esac
