@@ -72,6 +72,38 @@ TEST_F(StreamTest, WritesBetweenReadsAreSeenByTheReadsAfterThem) {
     EXPECT_EQ(0, memcmp(now.data() + 10, "WXYZ", 4));
 }
 
+// A stream may keep its own idea of where the file pointer stands and move
+// it only when a transfer starts elsewhere. A seek back to where a transfer
+// started, or to where the pointer would stand had it not been moved, must
+// still put the bytes at the stream's position.
+TEST_F(StreamTest, TransfersAfterSeeksBackLandAtTheStreamPosition) {
+    FileStream* s = OpenStream(path.c_str(), "r+b", kStreamShareAll);
+    ASSERT_NE(nullptr, s);
+    Bytes expected = data;
+    auto writeAt = [&](int32_t at, const char* text) {
+        size_t n = strlen(text);
+        EXPECT_EQ(0, SeekFile(s, at, kSeekFromStart));
+        EXPECT_EQ(n, WriteBytes(s, text, n)) << "at " << at;
+        memcpy(expected.data() + at, text, n);
+    };
+    writeAt(0, "ABCD");
+    writeAt(2, "xy");  // the pointer goes back and ends at 4, ...
+    writeAt(6, "Z");   // ... not at 6, where it would stand had it stayed
+    writeAt(6, "z");   // back to where the last write started
+    uint8_t piece[10];
+    EXPECT_EQ(0, SeekFile(s, 100, kSeekFromStart));
+    ASSERT_EQ(10u, ReadBytes(s, piece, 10));
+    EXPECT_EQ(0, memcmp(piece, expected.data() + 100, 10));
+    writeAt(100, "W");  // back to where the read started
+    EXPECT_EQ(101, TellFile(s));
+    Bytes head(110);
+    EXPECT_EQ(0, SeekFile(s, 0, kSeekFromStart));
+    ASSERT_EQ(head.size(), ReadBytes(s, head.data(), head.size()));
+    EXPECT_EQ(Bytes(expected.begin(), expected.begin() + 110), head);
+    EXPECT_EQ(0, CloseFile(s));
+    EXPECT_EQ(expected, qvtest::ReadFileBytes(path));
+}
+
 TEST_F(StreamTest, ModesCreateTruncateOrRefuse) {
     EXPECT_EQ(nullptr, OpenStream(path.c_str(), "w+bx", kStreamShareAll)) << "x: something stands there";
     EXPECT_EQ(nullptr, OpenStream(path.c_str(), "wbx", kStreamShareAll));
