@@ -8,6 +8,13 @@
                                            byte in the middle of the packed
                                            data of the entry NAME, which
                                            QVINSTALL's list locates
+  e2e-tools.py cut QVINSTALL IN OUT NAME end|middle
+                                           copy an installer up to the end
+                                           of the packed data of the entry
+                                           NAME (an entry boundary: the next
+                                           block's header is missing) or up
+                                           to the middle of it, as a download
+                                           that stopped there
   e2e-tools.py kernel9x IN OUT             copy an installer, importing from
                                            KERNEL9X.dll (the Windows 95/98
                                            stand-in) instead of KERNEL32.dll
@@ -133,6 +140,21 @@ def corrupt(qvinstall, source, target, name):
     return 0
 
 
+def cut(qvinstall, source, target, name, where):
+    offset, size = entry_data(qvinstall, source, name)
+    data = open(source, "rb").read()
+    if where == "end":
+        length = offset + size
+    elif where == "middle" and size >= 2:
+        length = offset + size // 2
+    else:
+        raise ValueError(f"{name}: cannot cut at '{where}'")
+    if length >= len(data):
+        raise ValueError(f"{name}: its data ends the file, a cut behind it is no cut")
+    open(target, "wb").write(data[:length])
+    return 0
+
+
 def import_stand_in(source, target, name):
     data = open(source, "rb").read()
     open(target, "wb").write(Image(data).rename_import("KERNEL32.dll", name))
@@ -145,6 +167,8 @@ def main(argv):
             return backdrop(argv[2], *(int(v) for v in argv[3:7]))
         if len(argv) == 6 and argv[1] == "corrupt":
             return corrupt(*argv[2:6])
+        if len(argv) == 7 and argv[1] == "cut":
+            return cut(*argv[2:7])
         if len(argv) == 4 and argv[1] in ("kernel9x", "kernelnt"):
             return import_stand_in(argv[2], argv[3], argv[1].upper() + ".dll")
     except (OSError, ValueError, subprocess.CalledProcessError) as error:

@@ -6,12 +6,18 @@
 //   winprobe close TITLE          asks the window with this title to close
 //   winprobe focus TITLE          the control id of the keyboard focus in
 //                                 the thread of that window
+//   winprobe settext TITLE ID TEXT
+//                                 puts TEXT into the control ID of that
+//                                 window (WM_SETTEXT), as another program
+//                                 may: a length limit set for typing does
+//                                 not apply
 // Each window is one line, fields separated by tabs:
 //   handle  class  control-id  x,y,width,height  text
 // Exit code 0 when something was printed, 1 when the window is not there,
 // 2 on bad usage.
 #include <windows.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 namespace {
@@ -101,6 +107,16 @@ int main(int argc, char** argv) {
         printf("%d\n", GetDlgCtrlID(info.hwndFocus));
         return 0;
     }
-    fprintf(stderr, "usage: winprobe list | show TITLE | close TITLE | focus TITLE\n");
+    if (argc == 5 && strcmp(argv[1], "settext") == 0) {
+        HWND found = FindWindowByTitle(argv[2]);
+        if (!found) return 1;
+        HWND control = GetDlgItem(found, atoi(argv[3]));
+        DWORD_PTR done = 0;
+        if (!control || SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[4]),
+                                            SMTO_ABORTIFHUNG, 2000, &done) == 0 || !done)
+            return 1;
+        return 0;
+    }
+    fprintf(stderr, "usage: winprobe list | show TITLE | close TITLE | focus TITLE | settext TITLE ID TEXT\n");
     return 2;
 }
