@@ -231,7 +231,7 @@ uint32_t ReportBrokenInstaller(void* owner, const char* path, WalkOpenResult ope
 // Whether every path the archive needs fits below the target; tells the
 // user the deepest one when not.
 bool TargetFits(void* owner, const UnpackContext* ctx, const ArchiveSurvey* survey) {
-    size_t dirLength = strlen(ctx->TargetDir);  // with its trailing backslash
+    size_t dirLength = strlen(ctx->TargetDir);  // with its trailing backslash where it fitted
     bool fits = dirLength + survey->LongestPath <= kPathSize - 1;
     size_t deepest = dirLength - 1 + (survey->LongestDirectory > 0 ? survey->LongestDirectory - 1 : 0);
     if (deepest > kMaxDirectoryPath) fits = false;
@@ -240,6 +240,8 @@ bool TargetFits(void* owner, const UnpackContext* ctx, const ArchiveSurvey* surv
     TextBuffer text;
     StartText(&text, caption, sizeof caption);
     AppendText(&text, ctx->TargetDir);
+    // A target of 259 characters had no room for its backslash.
+    if (dirLength > 0 && ctx->TargetDir[dirLength - 1] != '\\') AppendText(&text, "\\");
     AppendText(&text, survey->LongestName);
     FinishText(&text);
     HostShowError(owner, kTextCannotCreatePath, caption);

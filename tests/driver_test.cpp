@@ -618,6 +618,18 @@ TEST_F(DriverTest, PathsOverTheSystemLimitsAreRefusedUpFront) {
     EXPECT_FALSE(Exists(rel + "D"));
 }
 
+// A target of 259 characters leaves no room for the backslash the install
+// appends; the path it refuses is still named with its separator.
+TEST_F(DriverTest, AFullLengthTargetIsRefusedWithTheDeepestPathNamed) {
+    std::string archive = CorePath(qvtest::WriteTempFile(Archive({Entry("DOC\\A.TXT", "a")}), "archive.bin"));
+    std::string full = TargetCore() + std::string(259 - TargetCore().size(), 'T');
+    char dir[kPathSize + 1];
+    snprintf(dir, sizeof dir, "%s", full.c_str());
+    EXPECT_EQ(4u, InstallFromArchive(nullptr, archive.c_str(), dir));
+    EXPECT_EQ((std::vector<std::string>{full + "\\DOC\\A.TXT"}), gErrorCaptions);
+    EXPECT_TRUE(ListTree(target).empty());
+}
+
 TEST_F(DriverTest, AllocationFailuresGiveOneAndNine) {
     Bytes archive = Archive({Entry("A.TXT", "a")});
     gFailAllocSize = sizeof(UnpackContext);
