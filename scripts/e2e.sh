@@ -421,6 +421,163 @@ scenario_corrupt() {
     done
 }
 
+# Every file and directory below DIR with its type, size, mode, time and
+# content checksum, one a line: equal output means an unchanged tree.
+tree_state() {  # tree_state DIR
+    (cd "$1" && find . -mindepth 1 -printf '%P %y %s %m %T@\n' | sort && find . -type f -exec md5sum {} + | sort -k 2)
+}
+
+# --- Installers cut short over an earlier installation ------------------------
+# A download that stopped behind one file's data (an entry boundary: the
+# next block is missing) or in the middle of one. Each must be told at
+# start-up, before the dialog, and must leave the earlier installation as it
+# was, the user's change included: an installer that wrote the files before
+# the cut would have taken it away.
+scenario_cut() {
+    echo "--- installers cut short over an earlier installation"
+    local target='C:\qv-cut' dir=$drive_c/qv-cut
+    reset_state
+    install_once x86_64 "$(installer x86_64)" "$target" "complete installer before the cut ones" \
+        "$out/cut-whole.log" || return
+    echo "a line of the user's" >>"$dir/README.TXT"
+    local before after
+    before=$(tree_state "$dir")
+    # The shipped 32-bit build once, where 32-bit code starts quickly.
+    local runs="x86_64:QRVNL.EXE:end x86_64:QRVNL.HLP:middle" run arch name where file tag caption
+    [ "$happy_arch" = i686 ] && qv_native_i386 && runs="$runs i686:QRVNL.EXE:end"
+    for run in $runs; do
+        IFS=: read -r arch name where <<<"$run"
+        file=$out/cut-$where-$arch.exe
+        if [ "$where" = end ]; then tag="cut behind $name's data ($arch)"; else tag="cut in $name's data ($arch)"; fi
+        if ! python3 scripts/e2e-tools.py cut "$root/build/native/tools/qvinstall" "$(installer "$arch")" \
+                "$file" "$name" "$where"; then
+            fail "$tag: installer cut" "e2e-tools cut failed"
+            continue
+        fi
+        fresh_session
+        qv_start_program "$arch" "$out/cut-$where-$arch.log" "$file"
+        caption="Z:$(printf '%s' "$file" | tr / '\\')"
+        if qv_wait_window "$caption" 120 "$QV_PROGRAM_PID" >/dev/null; then
+            if qv_window_absent "$qv_dialog_title"; then pass "$tag: no dialog beside the box"; else fail "$tag: no dialog beside the box" "the dialog opened"; fi
+        fi
+        expect_error_box "$caption" "The installer is damaged or incomplete. Please get a new copy." \
+            "the installer's path" "cut-$where-$arch-box" 5
+        program_exit 20
+        expect "$tag: exit code 3 after the box" 3 "$exit_code"
+        after=$(tree_state "$dir")
+        if [ "$before" = "$after" ]; then
+            pass "$tag: the earlier installation is unchanged"
+        else
+            fail "$tag: the earlier installation is unchanged" \
+                "$(diff <(echo "$before") <(echo "$after") | grep '^[<>]' | head -n 4 | tr '\n' ';')"
+        fi
+        expect "$tag: the registry keeps the earlier target" "$target" "$(qv_registry_dir)"
+    done
+}
+
+# --- A reinstallation over a file another program holds --------------------
+# Another process has a product file open without sharing (a viewer showing
+# it): the file cannot be replaced. The reinstallation says so with the
+# file's path and stops; the held file keeps what it had, no temporary file
+# stays behind, and once the file is free again a rerun delivers every file.
+scenario_held() {
+    echo "--- reinstallation over a held file"
+    local target='C:\qv-held' dir=$drive_c/qv-held name=QRVNL.HLP
+    local holder=$root/build/win-x86_64/tests/holdfile.exe stop='C:\qv-held.stop'
+    if ! cmake --build "$root/build/win-x86_64" --target holdfile >"$out/holdfile-build.log" 2>&1; then
+        fail "holder program built" "see $out/holdfile-build.log"
+        return
+    fi
+    reset_state
+    install_once x86_64 "$(installer x86_64)" "$target" "installation before the held one" \
+        "$out/held-first.log" || return
+    echo "a line of the user's" >>"$dir/$name"
+    local held_before
+    held_before=$(md5sum <"$dir/$name")
+    fresh_session
+    qv_start_program x86_64 "$out/holdfile.log" "$holder" "$target\\$name" "$stop"
+    local holder_pid=$QV_PROGRAM_PID
+    for _ in $(seq 1 100); do
+        grep -q '^holding' "$out/holdfile.log" 2>/dev/null && break
+        kill -0 "$holder_pid" 2>/dev/null || break
+        sleep 0.3
+    done
+    if ! grep -q '^holding' "$out/holdfile.log"; then
+        fail "another program holds $name" "$(tr '\n' ' ' <"$out/holdfile.log")"
+        kill "$holder_pid" 2>/dev/null
+        return
+    fi
+    pass "another program holds $name with no sharing"
+    start_installer x86_64 "$(installer x86_64)" "$out/held.log" || { fail "dialog opens" "no dialog"; program_exit 1; kill "$holder_pid"; return; }
+    qv_type_target "$target"
+    qv_keys_to "$dialog" Return
+    expect_error_box "$target\\$name" "Cannot install file." "the held file's path" held-box 60
+    if dialog_present; then pass "dialog stays after \"Cannot install file.\""; else fail "dialog stays after \"Cannot install file.\"" "it went"; fi
+    qv_keys_to "$dialog" Escape
+    program_exit 20
+    expect "exit code 0 after the failed reinstallation" 0 "$exit_code"
+    expect "the held $name keeps its content" "$held_before" "$(md5sum <"$dir/$name")"
+    expect "no temporary file left after the failed reinstallation" "" \
+        "$(cd "$dir" && find . -name '~*' | head -n 3 | tr '\n' ' ')"
+    expect_tree "every other file as delivered, the held one aside" "$stage_x64" "$dir" "$name"
+    touch "$drive_c/qv-held.stop"
+    qv_wait_exit "$holder_pid" 20 >"$out/exit-code"
+    expect "the holder ends once told" 0 "$(cat "$out/exit-code")"
+    install_once x86_64 "$(installer x86_64)" "$target" "rerun once the file is free" "$out/held-rerun.log" || return
+    expect_tree "the rerun delivers every file" "$stage_x64" "$dir"
+    expect "no temporary file left after the rerun" "" "$(cd "$dir" && find . -name '~*' | head -n 3 | tr '\n' ' ')"
+    expect "the registry holds the target" "$target" "$(qv_registry_dir)"
+}
+
+# A full target of LENGTH characters below PREFIX, in parts of 60
+# characters (no part ends in a backslash).
+long_target() {  # long_target PREFIX LENGTH
+    local t=$1
+    while [ ${#t} -lt "$2" ]; do t="$t\\abcdefghijklmnopqrstuvwxyz0123456789abcdefghijklmnopqrstuvw"; done
+    t=${t:0:$2}
+    [ "${t: -1}" = '\' ] && t="${t%?}x"
+    printf '%s' "$t"
+}
+
+# --- Targets too long for a path ----------------------------------------------
+# Typing stops at 259 characters, but another program can put a longer text
+# into the field; and a target that fits may still be too deep for the
+# product's files. Each is refused with "Cannot create path." before
+# anything is made or remembered, and the dialog stays for a correction.
+scenario_refused_targets() {
+    echo "--- targets too long for a path"
+    reset_state
+    start_installer x86_64 "$(installer x86_64)" "$out/refused.log" || { fail "dialog opens" "no dialog"; program_exit 1; return; }
+    local set typed fits shown deepest
+    set=$(long_target 'C:\qv-set' 275)
+    qv_wine_output "$qv_probe" settext "$qv_dialog_title" 101 "$set"
+    shown=$(qv_control_text "$qv_dialog_title" 101)
+    expect "another program put 275 characters into the target field" 275 "${#shown}"
+    qv_keys_to "$dialog" Return
+    # The caption is what the field gave: the first 260 characters.
+    expect_error_box "${set:0:260}" "Cannot create path." "the text's first 260 characters" refused-275 20
+    if dialog_present; then pass "dialog stays after the 275-character target"; else fail "dialog stays after the 275-character target" "it went"; fi
+    # The product's deepest file, as the installer names it.
+    deepest=$(tr -d '\r' <product/files.lst | awk 'length > length(best) { best = $0 } END { print best }' | tr / '\\')
+    # 259 characters, the most the field takes: the files would pass 259.
+    # 242: every directory fits (C:\...\LANG is 247), DOCS\KEYBOARD.TXT does not.
+    for typed in "$(long_target 'C:\qv-typed' 259)" "$(long_target 'C:\qv-fit' 242)"; do
+        qv_type_target "$typed"
+        shown=$(qv_control_text "$qv_dialog_title" 101)
+        expect "${#typed} characters typed into the target field" "$typed" "$shown"
+        qv_keys_to "$dialog" Return
+        expect_error_box "$typed\\$deepest" "Cannot create path." "the deepest file's path" "refused-${#typed}" 20
+        if dialog_present; then pass "dialog stays after the ${#typed}-character target"; else fail "dialog stays after the ${#typed}-character target" "it went"; fi
+    done
+    local made= made_dir
+    for made_dir in qv-set qv-typed qv-fit; do [ -e "$drive_c/$made_dir" ] && made="$made $made_dir"; done
+    expect "no directory made for a refused target" "" "${made# }"
+    expect "registry untouched by refused targets" "" "$(qv_registry_dir)"
+    qv_keys_to "$dialog" Escape
+    program_exit 20
+    expect "exit code 0 after the refused targets" 0 "$exit_code"
+}
+
 # Runs FILE, installs into TARGET as typed, and checks the success box and
 # the exit code; WHAT names the run in the results. Fails when no success
 # box came.
@@ -702,8 +859,8 @@ scenario_nt_read_only() {
 
 # Every scenario, in order; --only picks some (a version scenario by its
 # label, "win95-9x" for the stand-in runs).
-all_scenarios="happy exit empty cannot_create keep_settings corrupt signed signed64 best_level names stale_keys
-    planted_dlls win95-9x win98-9x win98 nt40 nt40-nt winxp win7 win10"
+all_scenarios="happy exit empty cannot_create keep_settings corrupt cut held refused_targets signed signed64
+    best_level names stale_keys planted_dlls win95-9x win98-9x win98 nt40 nt40-nt winxp win7 win10"
 for name in $all_scenarios; do
     if [ -n "$only" ] && ! printf ',%s,' "$only" | grep -q ",$name,"; then continue; fi
     case $name in
