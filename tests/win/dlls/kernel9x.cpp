@@ -12,6 +12,8 @@
 //    98 lack (the DLL search functions of later Windows among them).
 #include <windows.h>
 
+#include "standin_log.h"
+
 namespace {
 
 // What GetProcAddress does not find in the kernel of Windows 95/98.
@@ -31,22 +33,7 @@ bool Same(const char* a, const char* b) { return lstrcmpA(a, b) == 0; }
 
 HMODULE gSelf;
 
-// Appends "NAME\r\n" to KERNEL9X.LOG in the directory of this DLL.
-void NoteRefusedCall(const char* name) {
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(gSelf, path, MAX_PATH);
-    while (n > 0 && path[n - 1] != '\\') n--;
-    if (n == 0 || n + 13 > MAX_PATH) return;
-    lstrcpyA(path + n, "KERNEL9X.LOG");
-    HANDLE log = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, NULL);
-    if (log == INVALID_HANDLE_VALUE) return;
-    SetFilePointer(log, 0, NULL, FILE_END);
-    DWORD wrote;
-    WriteFile(log, name, lstrlenA(name), &wrote, NULL);
-    WriteFile(log, "\r\n", 2, &wrote, NULL);
-    CloseHandle(log);
-}
+void NoteRefusedCall(const char* name) { AppendStandInLog(gSelf, "KERNEL9X.LOG", name, NULL); }
 
 BOOL NotImplemented(const char* name) {
     NoteRefusedCall(name);

@@ -10,26 +10,14 @@
 // sees that the refusal was met and got past.
 #include <windows.h>
 
+#include "standin_log.h"
+
 namespace {
 
 HMODULE gSelf;
 
-// Appends "MoveFileExA TARGET\r\n" to KERNELNT.LOG in the directory of this DLL.
 void NoteRefusedMove(const char* target) {
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(gSelf, path, MAX_PATH);
-    while (n > 0 && path[n - 1] != '\\') n--;
-    if (n == 0 || n + 13 > MAX_PATH) return;
-    lstrcpyA(path + n, "KERNELNT.LOG");
-    HANDLE log = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, NULL);
-    if (log == INVALID_HANDLE_VALUE) return;
-    SetFilePointer(log, 0, NULL, FILE_END);
-    DWORD wrote;
-    WriteFile(log, "MoveFileExA ", 12, &wrote, NULL);
-    WriteFile(log, target, lstrlenA(target), &wrote, NULL);
-    WriteFile(log, "\r\n", 2, &wrote, NULL);
-    CloseHandle(log);
+    AppendStandInLog(gSelf, "KERNELNT.LOG", "MoveFileExA", target);
 }
 
 }  // namespace
