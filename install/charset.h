@@ -43,4 +43,11 @@ CharsetResult ConvertCharset(uint32_t from, uint32_t to, const char* in, size_t 
 // pages (a trail byte may be 0x5C, read as '\') and UTF-8 are not.
 bool IsSingleByteCodePage(uint32_t codePage);
 
+// True for the single-byte code pages Windows uses as a system's ANSI code
+// page (Thai 874, 1250-1258), the one the 8-bit file calls read names in.
+// The MS-DOS (OEM) code pages such as 437, 850 and 866 are never one.
+inline bool IsWindowsAnsiCodePage(uint32_t codePage) {
+    return codePage == 874 || (codePage >= 1250 && codePage <= 1258);
+}
+
 #endif

@@ -96,6 +96,12 @@ uint32_t StoredNameCharset(uint8_t hostSystem, const NameCharsets& sets) {
     }
 }
 
+NameCharsets WithArchiveCodePage(NameCharsets sets, uint32_t recorded) {
+    if (!sets.CodePageGiven && IsWindowsAnsiCodePage(recorded) && IsSingleByteCodePage(recorded))
+        sets.CodePage = recorded;
+    return sets;
+}
+
 std::string ShownStoredName(const char* stored, uint32_t charset) {
     char out[4 * (kMaxStoredName + 1)];
     size_t length;

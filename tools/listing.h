@@ -14,7 +14,13 @@
 struct NameCharsets {
     uint32_t CodePage = kDefaultCodePage;        // names made on Win32 (what qvpack stores)
     uint32_t OemCodePage = kDefaultOemCodePage;  // names made on MS-DOS and OS/2
+    bool CodePageGiven = false;                  // CodePage came from the command line
 };
+
+// The code page a sealed archive's closing block records for its names
+// (0: none) takes the place of sets.CodePage unless that was given on the
+// command line; a value that is no Windows ANSI code page is not taken.
+NameCharsets WithArchiveCodePage(NameCharsets sets, uint32_t recorded);
 
 // The character set of names made on hostSystem: the OEM code page on
 // MS-DOS and OS/2, the ANSI code page on Win32, and on Unix (and anything

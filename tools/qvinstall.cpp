@@ -79,13 +79,14 @@ const char kUsage[] =
     "                       dos_time, attributes, crc, flags, version, method byte,\n"
     "                       data_offset, directory, installable); or tsv, the same\n"
     "                       fields tab-separated under a header line\n"
-    "  --codepage N         the code page of names made on Win32 (default 1252)\n"
+    "  --codepage N         the code page of names made on Win32 (default: the one\n"
+    "                       the archive records, which qvpack writes; else 1252)\n"
     "  --oem-codepage N     the code page of names made on MS-DOS or OS/2\n"
     "                       (default 850)\n"
     "\n"
     "Stored names are 8-bit names in the code page of the system that made the\n"
-    "archive: the host system of its first entry tells which (qvpack stores Win32\n"
-    "names in the code page it was given). They are shown, and installed on this\n"
+    "archive: the host system of its first entry tells which; for Win32 names the\n"
+    "code page qvpack was given travels in the archive's closing block. They are shown, and installed on this\n"
     "system, in the locale's character set (UTF-8 in the C locale); names made on\n"
     "Unix are taken as they are. The Windows installer itself creates the stored\n"
     "bytes with the system's ANSI code page.\n"
@@ -170,16 +171,20 @@ void CloseSession(Session& s) {
 }
 
 // The character set of the archive's stored names: by the host system of
-// its first file or directory entry (a packer writes one for all).
+// its first file or directory entry (a packer writes one for all) and, for
+// Win32 names, the code page the closing block records unless --codepage
+// was given. The headers are walked to the end (no decoding) so that the
+// closing block is read; a damaged archive keeps the defaults.
 uint32_t ArchiveNameCharset(const char* file, const NameCharsets& sets) {
     Session s;
-    uint32_t charset = sets.CodePage;
-    if (!OpenSession(s, file, true)) return charset;
+    if (!OpenSession(s, file, true)) return sets.CodePage;
     WalkStep step = NextArchiveEntry(&s.walk);
-    if (step == kWalkFile || step == kWalkDirectory || step == kWalkContinuedEntry)
-        charset = StoredNameCharset(s.ctx->EntryHeader.HostSystem, sets);
+    bool any = step == kWalkFile || step == kWalkDirectory || step == kWalkContinuedEntry;
+    uint8_t host = any ? s.ctx->EntryHeader.HostSystem : static_cast<uint8_t>(kHostWin32);
+    while (step == kWalkFile || step == kWalkDirectory) step = NextArchiveEntry(&s.walk);
+    uint32_t recorded = step == kWalkEnd && s.ctx->Sealed ? s.ctx->ClosingCodePage : 0;
     CloseSession(s);
-    return charset;
+    return StoredNameCharset(host, WithArchiveCodePage(sets, recorded));
 }
 
 // Why the walk ended before the end of the archive, for list and test;
@@ -552,6 +557,7 @@ bool ParseArguments(int argc, char** argv, Options* options, std::vector<const c
             }
         } else if (a == "--codepage" || a == "--oem-codepage") {
             uint32_t* into = a == "--codepage" ? &options->Charsets.CodePage : &options->Charsets.OemCodePage;
+            if (a == "--codepage") options->Charsets.CodePageGiven = true;
             if (!hasValue || !ParseCodePage(argv[++i], into)) {
                 fprintf(stderr, "qvinstall: %s needs a single-byte code page this system knows, such as 1252\n",
                         a.c_str());

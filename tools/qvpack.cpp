@@ -47,7 +47,9 @@ const char kUsage[] =
     "  --codepage N      the Windows code page names are stored in: the ANSI code\n"
     "                    page of the systems the installer is for (default 1252,\n"
     "                    Western European; 1250 Central European, 1251 Cyrillic,\n"
-    "                    1253 Greek, ...); one byte a character\n"
+    "                    1253 Greek, ...): 874 or 1250-1258 (OEM code pages such\n"
+    "                    as 437, 850, 866 and multi-byte ones are refused); it is\n"
+    "                    recorded in the archive, where qvinstall finds it\n"
     "  --no-verify       skip decoding the result again and comparing it with the\n"
     "                    files\n"
     "  -q                no progress and no summary (warnings are still shown)\n"
@@ -88,15 +90,28 @@ int Fail(int code, const std::string& message) {
 
 }  // namespace
 
-// Reads a code page number for --codepage: one of one byte a character
-// that the converter knows.
-bool ParseCodePage(const std::string& text, uint32_t* codePage) {
+// Reads a code page number for --codepage: a Windows ANSI code page, since
+// the installer hands the stored names to the 8-bit file calls, which read
+// them in the system's ANSI code page. Returns why not, or an empty text.
+std::string ParseCodePage(const std::string& text, uint32_t* codePage) {
     char* end = nullptr;
     unsigned long v = strtoul(text.c_str(), &end, 10);
-    if (text.empty() || *end || v == 0 || v > kLargestCodePage || !IsSingleByteCodePage(static_cast<uint32_t>(v)))
-        return false;
-    *codePage = static_cast<uint32_t>(v);
-    return true;
+    if (text.empty() || *end || v == 0 || v > kLargestCodePage)
+        return "--codepage needs a Windows ANSI code page, such as 1252";
+    uint32_t cp = static_cast<uint32_t>(v);
+    if (!IsWindowsAnsiCodePage(cp)) {
+        if (cp == 437 || cp == 720 || (cp >= 737 && cp <= 869))
+            return "--codepage " + text +
+                   ": an MS-DOS (OEM) code page, never a Windows system's ANSI code page, in which the "
+                   "installer's names are read; take 874 or 1250-1258 (1252 for 850 and 437, 1251 for 866)";
+        return "--codepage " + text + ": " +
+               (IsSingleByteCodePage(cp) ? std::string("not a Windows ANSI code page")
+                                         : std::string("not a single-byte code page this system knows")) +
+               "; the installer's names are read in one of 874, 1250-1258";
+    }
+    if (!IsSingleByteCodePage(cp)) return "--codepage " + text + ": this system cannot convert names to it";
+    *codePage = cp;
+    return std::string();
 }
 
 void ShowWarnings(const std::vector<std::string>& warnings) {
@@ -146,8 +161,9 @@ int ParseRequest(int argc, char** argv, PackRequest* r) {
             if (!value(&r->List)) return Fail(kExitUsage, "--list needs a file");
         } else if (a == "--codepage") {
             std::string number;
-            if (!value(&number) || !ParseCodePage(number, &r->Collect.CodePage))
-                return Fail(kExitUsage, "--codepage needs a single-byte code page this system knows, such as 1252");
+            if (!value(&number)) return Fail(kExitUsage, "--codepage needs a Windows ANSI code page, such as 1252");
+            std::string why = ParseCodePage(number, &r->Collect.CodePage);
+            if (!why.empty()) return Fail(kExitUsage, why);
         } else if (a == "--archive-only") {
             r->ArchiveOnly = true;
         } else if (a == "--no-verify") {

@@ -164,6 +164,52 @@ TEST_F(QvpackTest, WhatIsNotDeliveredIsSaid) {
         EXPECT_NE(std::string::npos, help.out.find(said)) << said;
 }
 
+// The code page travels in the archive: a Cyrillic tree packed for
+// Cyrillic Windows lists and installs under its own names with no option;
+// --codepage still decides when given.
+TEST_F(QvpackTest, TheCodePageTravelsWithTheArchive) {
+    const std::string name = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xBC\xD0\xB5\xD1\x80.txt";  // "Primer" in Cyrillic
+    Put(tree + "/" + name, "primer");
+    ASSERT_EQ(0, Qvpack("--codepage 1251").status);
+    std::string archive = root + "/out.rar";
+    Outcome json = Qvinstall("list --format json '" + archive + "'");
+    ASSERT_EQ(0, json.status) << json.err;
+    EXPECT_NE(std::string::npos, json.out.find("{\"name\":\"" + name + "\",\"stored\":\"cff0e8ece5f02e747874\"")) << json.out;
+    EXPECT_NE(std::string::npos, json.out.find("\"codepage\":1251")) << json.out;
+    Outcome install = Qvinstall("install '" + archive + "' '" + root + "/installed'");
+    ASSERT_EQ(0, install.status) << install.err;
+    EXPECT_EQ("primer", qvtest::ReadText(root + "/installed/" + name));
+    // Given, the option wins: the same bytes read as Western European.
+    Outcome western = Qvinstall("list --format json --codepage 1252 '" + archive + "'");
+    EXPECT_NE(std::string::npos, western.out.find("\"name\":\"\xC3\x8F\xC3\xB0")) << western.out;
+}
+
+// What --codepage refuses, and why: one line a case.
+TEST_F(QvpackTest, CodePagesOtherThanWindowsAnsiAreRefusedWithTheReason) {
+    Put(tree + "/file.txt", "file");
+    struct Case {
+        const char* args;
+        int status;
+        const char* said;
+    } cases[] = {
+        {"--codepage 437", 64, "--codepage 437: an MS-DOS (OEM) code page"},
+        {"--codepage 850", 64, "--codepage 850: an MS-DOS (OEM) code page"},
+        {"--codepage 866", 64, "1251 for 866"},
+        {"--codepage 932", 64, "--codepage 932: not a single-byte code page"},
+        {"--codepage 65001", 64, "--codepage 65001: not a single-byte code page"},
+        {"--codepage 99999", 64, "--codepage needs a Windows ANSI code page"},
+        {"--codepage latin1", 64, "--codepage needs a Windows ANSI code page"},
+        {"--codepage", 64, "--codepage needs a Windows ANSI code page"},
+        {"--codepage 874", 0, ""},
+        {"--codepage 1258", 0, ""},
+    };
+    for (const Case& c : cases) {
+        Outcome r = Qvpack(c.args);
+        EXPECT_EQ(c.status, r.status) << c.args << ": " << r.err;
+        EXPECT_NE(std::string::npos, r.err.find(c.said)) << c.args << ": " << r.err;
+    }
+}
+
 // qvpack appends its archive to the installer program and to nothing else;
 // a refusal writes nothing.
 TEST_F(QvpackTest, BuildsOnTheInstallerProgramAlone) {
