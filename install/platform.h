@@ -26,6 +26,10 @@ enum CreateDirResult {
 CreateDirResult PlatformCreateDirectory(const char* path);
 // True on the Windows 95/98 family (top bit of GetVersion).
 bool PlatformIsLegacyFamily(void);
+// True where '\' separates the parts of a host path (Windows). Elsewhere it
+// is an ordinary character of a name, which a path of the core (where '\'
+// is the separator) cannot carry.
+bool PlatformBackslashSeparates(void);
 // Deletes one file with the plain call (Windows 95/98 family).
 PlatformResult PlatformDeleteFile(const char* path);
 // Deletes one file silently through the shell (Windows NT family).

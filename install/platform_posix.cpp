@@ -61,6 +61,8 @@ CreateDirResult PlatformCreateDirectory(const char* path) {
 
 bool PlatformIsLegacyFamily(void) { return false; }
 
+bool PlatformBackslashSeparates(void) { return false; }
+
 static PlatformResult RemoveFileOnly(const char* path) {
     char native[kNativePathSize];
     struct stat st;

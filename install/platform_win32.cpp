@@ -56,6 +56,8 @@ CreateDirResult PlatformCreateDirectory(const char* path) {
 
 bool PlatformIsLegacyFamily(void) { return (GetVersion() & 0x80000000u) != 0; }
 
+bool PlatformBackslashSeparates(void) { return true; }
+
 PlatformResult PlatformDeleteFile(const char* path) {
     if (IsDirectory(path)) return kPlatformFailed;
     return DeleteFileA(path) ? kPlatformDone : kPlatformFailed;

@@ -91,6 +91,10 @@ const char kUsage[] =
     "Unix are taken as they are. The Windows installer itself creates the stored\n"
     "bytes with the system's ANSI code page.\n"
     "\n"
+    "FILE and TARGET are paths of this system; where '\\' is an ordinary character\n"
+    "of a name (Linux), a path holding one is refused: the core that installs\n"
+    "takes '\\' as a separator.\n"
+    "\n"
     "Progress and errors go to standard error.\n"
     "\n"
     "Exit status:\n"
@@ -116,12 +120,28 @@ struct Options {
     NameCharsets Charsets;
 };
 
-// Paths on the command line may use '/'; the core works with '\'.
-bool ToCorePath(const char* arg, char* out, size_t room) {
+// Paths on the command line are the host's paths. They may use '/'; the
+// core works with '\', so where '\' is an ordinary character of a name
+// (POSIX) such a path cannot be carried and is refused, never split.
+enum CorePathResult { kCorePathOk, kCorePathEmpty, kCorePathTooLong, kCorePathBackslash };
+
+CorePathResult ToCorePath(const char* arg, char* out, size_t room) {
     size_t n = strlen(arg);
-    if (n == 0 || n + 1 > room) return false;
+    if (n == 0) return kCorePathEmpty;
+    if (!PlatformBackslashSeparates() && strchr(arg, '\\')) return kCorePathBackslash;
+    if (n + 1 > room) return kCorePathTooLong;
     for (size_t i = 0; i <= n; i++) out[i] = arg[i] == '/' ? '\\' : arg[i];
-    return true;
+    return kCorePathOk;
+}
+
+// Why a path was not taken, after its text and a colon.
+const char* CorePathProblem(CorePathResult r) {
+    switch (r) {
+        case kCorePathEmpty: return "empty path";
+        case kCorePathTooLong: return "path too long";
+        default: return "a '\\' in a name is not supported on this system (the installer's core takes it as a "
+                        "separator); rename it";
+    }
 }
 
 bool IsDirectory(const char* nativePath) {
@@ -146,8 +166,9 @@ std::string WalkProblem(const UnpackContext* ctx, WalkStep step, int* code);
 // Opens the archive of FILE for a walk; prints why not (unless quiet) and
 // returns false.
 bool OpenSession(Session& s, const char* file, bool quiet = false) {
-    if (!ToCorePath(file, s.path, sizeof s.path)) {
-        fprintf(stderr, "qvinstall: %s: path too long\n", file);
+    CorePathResult taken = ToCorePath(file, s.path, sizeof s.path);
+    if (taken != kCorePathOk) {
+        if (!quiet) fprintf(stderr, "qvinstall: %s: %s\n", file, CorePathProblem(taken));
         return false;
     }
     WalkOpenResult opened = OpenInstallerFile(s.path, &s.walk, kWalkAsItGoes);
@@ -483,14 +504,16 @@ const char* DescribeResult(uint32_t result) {
 int CommandInstall(const char* file, const char* targetArg, const Options& options) {
     char archive[kPathSize];
     char target[kPathSize];
-    if (!ToCorePath(file, archive, sizeof archive)) {
-        fprintf(stderr, "qvinstall: %s: path too long\n", file);
+    CorePathResult taken = ToCorePath(file, archive, sizeof archive);
+    if (taken != kCorePathOk) {
+        fprintf(stderr, "qvinstall: %s: %s\n", file, CorePathProblem(taken));
         return kInstallNoArchive;
     }
     // One character of room stays for the backslash the installer appends.
-    if (!ToCorePath(targetArg, target, sizeof target - 1)) {
+    taken = ToCorePath(targetArg, target, sizeof target - 1);
+    if (taken != kCorePathOk) {
         fprintf(stderr, "qvinstall: %s: %s\n", targetArg,
-                targetArg[0] ? "path too long" : "empty target");
+                taken == kCorePathEmpty ? "empty target" : CorePathProblem(taken));
         return kExitCannotCreate;
     }
     FILE* probe = fopen(file, "rb");

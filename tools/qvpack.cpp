@@ -37,7 +37,8 @@ const char kUsage[] =
     "\n"
     "  -1 .. -5          compression level: 1 fastest, 5 smallest (default 3)\n"
     "  -o OUT            output file (default: DIR's name with .exe, or .rar with\n"
-    "                    --archive-only)\n"
+    "                    --archive-only); a '\\' is an ordinary character of its\n"
+    "                    name, but none may stand in its directories' names\n"
     "  --stub IMAGE      the installer program (setup.exe) the archive is appended\n"
     "                    to; no other program is taken\n"
     "  --archive-only    write the archive alone\n"
@@ -86,6 +87,28 @@ std::string BaseName(std::string dir) {
 int Fail(int code, const std::string& message) {
     fprintf(stderr, "qvpack: %s\n", message.c_str());
     return code;
+}
+
+// The file the output is written to first, in its directory. The check of
+// the result reads it through the installer's core, whose paths take '\' as
+// a separator: a '\' in the output's own name (an ordinary character here)
+// is left out of the temporary name, and the final rename restores it.
+std::string TemporaryBeside(const std::string& out) {
+    size_t slash = out.rfind('/');
+    std::string dir = slash == std::string::npos ? std::string() : out.substr(0, slash + 1);
+    std::string name = out.substr(dir.size());
+    for (char& c : name)
+        if (c == '\\') c = '_';
+    return dir + name + ".tmp" + std::to_string(getpid());
+}
+
+// An output path the installer's core cannot read back for the check: a
+// '\' in one of its directories' names. Empty when it can.
+std::string OutputProblem(const std::string& out) {
+    size_t slash = out.rfind('/');
+    if (slash == std::string::npos || out.find('\\') > slash) return std::string();
+    return "-o " + out + ": a directory whose name holds a '\\' cannot be written to (the check of the result "
+           "reads it through the installer's file layer, which takes '\\' as a separator)";
 }
 
 }  // namespace
@@ -182,6 +205,8 @@ int ParseRequest(int argc, char** argv, PackRequest* r) {
     if (r->ArchiveOnly == !r->Stub.empty())
         return Fail(kExitUsage, "give either --stub IMAGE (to build an installer) or --archive-only");
     if (r->Out.empty()) r->Out = BaseName(r->Dir) + (r->ArchiveOnly ? ".rar" : ".exe");
+    std::string problem = OutputProblem(r->Out);
+    if (!problem.empty()) return Fail(kExitUsage, problem);
     return -1;
 }
 
@@ -279,7 +304,7 @@ int main(int argc, char** argv) {
     if (stop >= 0) return stop;
 
     // Written beside the output and renamed into place only when it checks out.
-    std::string temp = request.Out + ".tmp" + std::to_string(getpid());
+    std::string temp = TemporaryBeside(request.Out);
     ProgressLine progress = StartProgressLine(!request.Quiet && isatty(2) != 0 ? stderr : nullptr, "packing");
     ArchiveSummary summary;
     stop = WriteInstaller(request, image, &sources, temp, &progress, &summary);

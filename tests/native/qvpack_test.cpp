@@ -210,6 +210,40 @@ TEST_F(QvpackTest, CodePagesOtherThanWindowsAnsiAreRefusedWithTheReason) {
     }
 }
 
+// On Linux '\' is an ordinary character of a path given on the command
+// line: kept in qvpack's output name, and refused by name where the
+// installer's core (which takes it as a separator) would have to carry it;
+// never split into directories. One line a case.
+TEST_F(QvpackTest, BackslashInAHostPathIsKeptOrRefusedNeverSplit) {
+    Put(tree + "/file.txt", "file");
+    ASSERT_EQ(0, mkdir((root + "/d\\e").c_str(), 0755));
+    const std::string refusedName = "a '\\' in a name is not supported on this system";
+    struct Case {
+        std::string command;
+        int status;
+        std::string said;
+    } cases[] = {
+        {std::string(QV_QVPACK_PATH) + " -q --archive-only -o '" + root + "/my\\setup.rar' '" + tree + "'", 0, ""},
+        {std::string(QV_QVPACK_PATH) + " -q --archive-only -o '" + root + "/d\\e/s.rar' '" + tree + "'", 64,
+         "a directory whose name holds a '\\' cannot be written to"},
+        {std::string(QV_QVINSTALL_PATH) + " list '" + root + "/my\\setup.rar'", 2, refusedName},
+        {std::string(QV_QVINSTALL_PATH) + " test '" + root + "/my\\setup.rar'", 2, refusedName},
+        {std::string(QV_QVINSTALL_PATH) + " install '" + root + "/my\\setup.rar' '" + root + "/t'", 2, refusedName},
+        {std::string(QV_QVINSTALL_PATH) + " install '" + root + "/out.rar' '" + root + "/x\\y'", 73,
+         root + "/x\\y: " + refusedName},
+    };
+    ASSERT_EQ(0, Qvpack("").status);
+    for (const Case& c : cases) {
+        Outcome r = qvtest::RunProgram(c.command, root);
+        EXPECT_EQ(c.status, r.status) << c.command << ": " << r.err;
+        EXPECT_NE(std::string::npos, r.err.find(c.said)) << c.command << ": " << r.err;
+    }
+    // The name as given, nothing split off, nothing left behind.
+    EXPECT_EQ(std::vector<std::string>({"d\\e/", "my\\setup.rar", "out.rar", "stderr.txt", "stdout.txt", "tree/",
+                                        "tree/file.txt"}),
+              qvtest::ListTree(root));
+}
+
 // qvpack appends its archive to the installer program and to nothing else;
 // a refusal writes nothing.
 TEST_F(QvpackTest, BuildsOnTheInstallerProgramAlone) {
