@@ -8,6 +8,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,7 @@ std::string SystemReason(uint32_t code) {
 #include "install/platform.h"
 #include "install/walk.h"
 #include "tools/listing.h"
+#include "tools/version.h"
 #ifndef _WIN32
 #include "install/platform_posix.h"
 #endif
@@ -53,7 +55,8 @@ namespace {
 
 enum {
     kExitUsage = 64,       // bad command line
-    kExitCannotCreate = 73  // the target directory cannot be made
+    kExitCannotCreate = 73,  // the target directory cannot be made
+    kRedrawIntervalMs = 100  // of the progress line on a terminal
 };
 
 const char kUsage[] =
@@ -71,6 +74,7 @@ const char kUsage[] =
     "                       missing parents) and install into it; the settings\n"
     "                       file QUORZIP.SET is kept when present\n"
     "  --help               show this text\n"
+    "  --version            the version and the archive format read\n"
     "\n"
     "Options:\n"
     "  --format FORMAT      list only: text (default); json, one object a line per\n"
@@ -83,6 +87,11 @@ const char kUsage[] =
     "                       the archive records, which qvpack writes; else 1252)\n"
     "  --oem-codepage N     the code page of names made on MS-DOS or OS/2\n"
     "                       (default 850)\n"
+    "  -q, --quiet          test and install: no line an entry and no summary,\n"
+    "                       only what failed\n"
+    "  --                   what follows is FILE and TARGET, even if it starts\n"
+    "                       with '-'\n"
+    "An option's value is the next argument or follows '=': --format=json.\n"
     "\n"
     "Stored names are 8-bit names in the code page of the system that made the\n"
     "archive: the host system of its first entry tells which; for Win32 names the\n"
@@ -117,6 +126,7 @@ const char kUsage[] =
 // What the command line chose besides the command and its files.
 struct Options {
     ListFormat Format = kListText;
+    bool Quiet = false;  // test and install: no line an entry, only what failed
     NameCharsets Charsets;
 };
 
@@ -385,11 +395,11 @@ int CommandTest(const char* file, const Options& options) {
             if (result == kInstallOk) result = code;
             bad++;
         } else {
-            printf("OK      %s\n", ShownStoredName(h->Name, charset).c_str());
+            if (!options.Quiet) printf("OK      %s\n", ShownStoredName(h->Name, charset).c_str());
             good++;
         }
     }
-    printf("%u entries OK, %u failed%s\n", good, bad, broken ? "; the archive is not whole" : "");
+    if (!options.Quiet) printf("%u entries OK, %u failed%s\n", good, bad, broken ? "; the archive is not whole" : "");
     CloseSession(s);
     return result;
 }
@@ -397,6 +407,8 @@ int CommandTest(const char* file, const Options& options) {
 // Progress of an installation, fed by the status line.
 struct Progress {
     bool terminal = false;
+    bool quiet = false;        // no line an entry
+    int64_t lastDrawMs = -1;   // when the terminal line was last drawn
     std::vector<uint64_t> sizes;  // unpacked size of each entry the driver decodes
     uint64_t total = 0;
     uint64_t done = 0;
@@ -433,10 +445,17 @@ void ShowStatusLine(void*, const char* name) {
     Progress& p = gProgress;
     if (p.shown > 0 && p.shown <= p.sizes.size()) p.done += p.sizes[p.shown - 1];
     p.shown++;
+    if (p.quiet) return;
     if (!p.terminal) {
         fprintf(stderr, "installing %s\n", ShownCaption(name).c_str());
         return;
     }
+    // Redrawn at most ten times a second, however small the files.
+    int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now().time_since_epoch())
+                      .count();
+    if (p.lineOpen && p.lastDrawMs >= 0 && now - p.lastDrawMs < kRedrawIntervalMs) return;
+    p.lastDrawMs = now;
     unsigned percent = p.total ? static_cast<unsigned>(p.done * 100 / p.total) : 0;
     fprintf(stderr, "\r\033[K[%3u%%] %zu/%zu %s", percent, p.shown, p.sizes.size(), ShownCaption(name).c_str());
     fflush(stderr);
@@ -525,6 +544,7 @@ int CommandInstall(const char* file, const char* targetArg, const Options& optio
     gProgress.targetArg = targetArg;
 
     gProgress.terminal = QV_ISATTY(QV_FILENO(stderr)) != 0;
+    gProgress.quiet = options.Quiet;
     if (gProgress.terminal) MeasureEntries(file);
     // The stored names below the target become names of this system's
     // character set (the Windows installer hands them to the system as
@@ -544,11 +564,12 @@ int CommandInstall(const char* file, const char* targetArg, const Options& optio
     if (result == kInstallBadTarget && gProgress.targetRefused) result = kExitCannotCreate;
     SetHostUiHooks(nullptr);
     EndProgressLine();
-    if (result == kInstallOk)
-        fprintf(stderr, "installed %zu files into %s\n", gProgress.shown, targetArg);
-    else
+    if (result == kInstallOk) {
+        if (!options.Quiet) fprintf(stderr, "installed %zu files into %s\n", gProgress.shown, targetArg);
+    } else {
         fprintf(stderr, "qvinstall: installation failed (%u): %s\n", result,
                 DescribeResult(result));
+    }
     return static_cast<int>(result);
 }
 
@@ -566,11 +587,35 @@ bool ParseCodePage(const char* text, uint32_t* codePage) {
 // Takes the options among args (after the command) into options and the
 // rest, in order, into files; false with a message on a mistake.
 bool ParseArguments(int argc, char** argv, Options* options, std::vector<const char*>* files) {
+    bool optionsEnded = false;
     for (int i = 2; i < argc; i++) {
         std::string a = argv[i];
+        if (optionsEnded) {
+            files->push_back(argv[i]);
+            continue;
+        }
+        // --opt=value as well as --opt value.
         bool hasValue = i + 1 < argc;
-        if (a == "--format") {
-            std::string f = hasValue ? argv[++i] : "";
+        const char* value = hasValue ? argv[i + 1] : "";
+        bool inlineValue = false;
+        size_t equals = a.find('=');
+        if (a.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+            value = argv[i] + equals + 1;
+            a.resize(equals);
+            hasValue = inlineValue = true;
+        }
+        bool takesValue = a == "--format" || a == "--codepage" || a == "--oem-codepage";
+        if (takesValue && hasValue && !inlineValue) i++;
+        if (inlineValue && !takesValue) {
+            fprintf(stderr, "qvinstall: %s takes no value\n", a.c_str());
+            return false;
+        }
+        if (a == "--") {
+            optionsEnded = true;
+        } else if (a == "-q" || a == "--quiet") {
+            options->Quiet = true;
+        } else if (a == "--format") {
+            std::string f = value;
             if (f == "text") options->Format = kListText;
             else if (f == "json") options->Format = kListJson;
             else if (f == "tsv") options->Format = kListTsv;
@@ -581,12 +626,12 @@ bool ParseArguments(int argc, char** argv, Options* options, std::vector<const c
         } else if (a == "--codepage" || a == "--oem-codepage") {
             uint32_t* into = a == "--codepage" ? &options->Charsets.CodePage : &options->Charsets.OemCodePage;
             if (a == "--codepage") options->Charsets.CodePageGiven = true;
-            if (!hasValue || !ParseCodePage(argv[++i], into)) {
+            if (!hasValue || !ParseCodePage(value, into)) {
                 fprintf(stderr, "qvinstall: %s needs a single-byte code page this system knows, such as 1252\n",
                         a.c_str());
                 return false;
             }
-        } else if (a.size() > 2 && a[0] == '-' && a[1] == '-') {
+        } else if (a.size() > 1 && a[0] == '-') {
             fprintf(stderr, "qvinstall: unknown option %s\n", a.c_str());
             return false;
         } else {
@@ -607,6 +652,10 @@ int main(int argc, char** argv) {
     std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
         fputs(kUsage, stdout);
+        return 0;
+    }
+    if (command == "--version") {
+        PrintToolVersion("qvinstall", "reads the archives of its time and");
         return 0;
     }
     Options options;

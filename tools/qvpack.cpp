@@ -17,6 +17,7 @@
 #include "pack/progressline.h"
 #include "pack/stubcheck.h"
 #include "tools/host.h"
+#include "tools/version.h"
 
 namespace {
 
@@ -54,7 +55,11 @@ const char kUsage[] =
     "  --no-verify       skip decoding the result again and comparing it with the\n"
     "                    files\n"
     "  -q                no progress and no summary (warnings are still shown)\n"
+    "  --version         the version and the archive format written\n"
     "  -h, --help        this text\n"
+    "  --                the next argument is DIR, even if it starts with '-'\n"
+    "Options with a value take it as the next argument or after '=':\n"
+    "--codepage=1251.\n"
     "\n"
     "What is delivered: every regular file, under its path below DIR. Names are\n"
     "read in the locale's character set (UTF-8 in the C locale) and stored in the\n"
@@ -164,15 +169,42 @@ void ShowHelp(void) {
 // -1 to go on.
 int ParseRequest(int argc, char** argv, PackRequest* r) {
     r->Collect.Warnings = &r->Warnings;
+    bool optionsEnded = false;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
+        // --opt=value as well as --opt value.
+        std::string inline_;
+        bool hasInline = false;
+        size_t equals = a.find('=');
+        if (!optionsEnded && a.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+            inline_ = a.substr(equals + 1);
+            a.resize(equals);
+            hasInline = true;
+        }
         auto value = [&](std::string* into) {
+            if (hasInline) {
+                *into = inline_;
+                hasInline = false;
+                return true;
+            }
             if (i + 1 >= argc) return false;
             *into = argv[++i];
             return true;
         };
-        if (a == "-h" || a == "--help") {
+        bool takesValue = a == "--stub" || a == "--list" || a == "--codepage";
+        if (optionsEnded) {
+            if (!r->Dir.empty()) return Fail(kExitUsage, "only one directory can be packed (see --help)");
+            r->Dir = a;
+            continue;
+        }
+        if (hasInline && !takesValue) return Fail(kExitUsage, a + " takes no value (see --help)");
+        if (a == "--") {
+            optionsEnded = true;
+        } else if (a == "-h" || a == "--help") {
             ShowHelp();
+            return kExitOk;
+        } else if (a == "--version") {
+            PrintToolVersion("qvpack", "writes");
             return kExitOk;
         } else if (a.size() == 2 && a[0] == '-' && a[1] >= '1' && a[1] <= '5') {
             r->Level = a[1] - '0';

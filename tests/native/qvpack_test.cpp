@@ -27,7 +27,7 @@ using qvtest::Outcome;
 void Put(const std::string& path, const std::string& content) {
     FILE* f = fopen(path.c_str(), "wb");
     ASSERT_NE(nullptr, f) << path;
-    fputs(content.c_str(), f);
+    fwrite(content.data(), 1, content.size(), f);
     fclose(f);
 }
 
@@ -242,6 +242,58 @@ TEST_F(QvpackTest, BackslashInAHostPathIsKeptOrRefusedNeverSplit) {
     EXPECT_EQ(std::vector<std::string>({"d\\e/", "my\\setup.rar", "out.rar", "stderr.txt", "stdout.txt", "tree/",
                                         "tree/file.txt"}),
               qvtest::ListTree(root));
+}
+
+// The conventions of tar and zstd: --version, --opt=value, -- before a
+// name that starts with '-', and a quiet qvinstall. One line a case: the
+// command, its exit code, a fragment of what it printed ("" with quiet:
+// nothing at all).
+TEST_F(QvpackTest, CommandLineConventionsOfBothTools) {
+    Dir("-dash");
+    Put(tree + "/-dash/file.txt", "file");
+    const std::string pack = std::string(QV_QVPACK_PATH) + " -q --archive-only ",
+                      inst = std::string(QV_QVINSTALL_PATH) + " ", rar = " '" + root + "/out.rar'";
+    ASSERT_EQ(0, Qvpack("").status);
+    struct Case {
+        std::string command;
+        int status;
+        const char* said;
+        bool quiet;
+    } cases[] = {
+        {std::string(QV_QVPACK_PATH) + " --version", 0, "sealed archives, closing block 0x7B", false},
+        {inst + "--version", 0, "sealed archives, closing block 0x7B", false},
+        {pack + "--codepage=1251 -o" + rar + " '" + tree + "'", 0, "", true},
+        {pack + "--codepage=437 -o" + rar + " '" + tree + "'", 64, "--codepage 437: an MS-DOS (OEM) code page", false},
+        {pack + "--no-verify=yes -o" + rar + " '" + tree + "'", 64, "--no-verify takes no value", false},
+        {"cd '" + tree + "' && " + pack + "-o" + rar + " -- -dash", 0, "", true},
+        {"cd '" + tree + "' && " + pack + "-o" + rar + " -dash", 64, "unknown option -dash", false},
+        {inst + "list --format=json" + rar, 0, "{\"name\":\"file.txt\"", false},
+        {inst + "list --format=xml" + rar, 64, "--format takes text, json or tsv", false},
+        {inst + "test" + rar, 0, "OK      file.txt", false},
+        {inst + "test -q" + rar, 0, "", true},
+        {inst + "install --quiet" + rar + " '" + root + "/q'", 0, "", true},
+        {inst + "install" + rar + " '" + root + "/v'", 0, "installed 1 files into", false},
+        {"cd '" + root + "' && " + inst + "install out.rar -- -target", 0, "installed 1 files into -target", false},
+        {"cd '" + root + "' && " + inst + "install out.rar -target", 64, "unknown option -target", false},
+        {inst + "test --quiet=1" + rar, 64, "--quiet takes no value", false},
+    };
+    for (const Case& c : cases) {
+        Outcome r = qvtest::RunProgram(c.command, root);
+        EXPECT_EQ(c.status, r.status) << c.command << ": " << r.err;
+        if (c.quiet)
+            EXPECT_EQ("", r.out + r.err) << c.command;
+        else
+            EXPECT_NE(std::string::npos, (r.out + r.err).find(c.said)) << c.command << ": " << r.out << r.err;
+    }
+    EXPECT_EQ("file", qvtest::ReadText(root + "/-target/file.txt"));
+
+    // Quiet still tells what failed.
+    qvtest::Bytes cut = qvtest::ReadFileBytes(root + "/out.rar");
+    cut.resize(cut.size() - 10);
+    Put(root + "/cut.rar", std::string(cut.begin(), cut.end()));
+    Outcome failed = qvtest::RunProgram(inst + "test -q '" + root + "/cut.rar'", root);
+    EXPECT_EQ(3, failed.status);
+    EXPECT_NE(std::string::npos, failed.out.find("FAILED")) << failed.out;
 }
 
 // qvpack appends its archive to the installer program and to nothing else;
