@@ -104,6 +104,7 @@ FileStream* OpenTempBeside(InstallRun* run, const char* target, char* tempPath, 
         FileStream* file = OpenFilePlain(tempPath, "w+bx");
         if (file) {
             PlatformHoldTemporary(file);
+            PlatformNoteTemporary(tempPath);
             return file;
         }
         *reason = PlatformLastError();  // before the look at what stands there
@@ -202,6 +203,7 @@ uint32_t HandleFileEntry(InstallRun* run) {
     bool timeSet = false;
     if (write) {
         uint32_t finished = FinishWrittenEntry(owner, header, output, matches, tempPath, target, &timeSet);
+        PlatformNoteTemporary(NULL);  // moved into place or deleted
         if (finished != kInstallOk) return finished;
     }
     // A settings file kept in place takes the archive copy's time and

@@ -60,6 +60,13 @@ PlatformResult PlatformHoldTemporary(FileStream* stream);
 // Deletes a temporary file that an earlier, interrupted run left behind;
 // one that a running installer holds open is left alone (failed).
 PlatformResult PlatformDeleteStaleTemporary(const char* path);
+// The temporary file being written now, or none once it was moved into
+// place or deleted: what a stop by a signal deletes. Once
+// PlatformRemoveTemporaryOnSignals was called, SIGINT, SIGTERM and SIGHUP
+// delete it before they end the program as they would have. On Windows
+// neither does anything (the installer's own window decides when it ends).
+void PlatformNoteTemporary(const char* path);
+void PlatformRemoveTemporaryOnSignals(void);
 // The system's code of the last failed call (errno, GetLastError).
 uint32_t PlatformLastError(void);
 // Moves a file over an existing one (Windows NT family).

@@ -2,6 +2,7 @@
 // as separator and are turned into '/' here, at the system boundary.
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
@@ -79,6 +80,40 @@ PlatformResult PlatformShellDeleteFile(void*, const char* path) { return RemoveF
 PlatformResult PlatformHoldTemporary(FileStream* stream) {
     FILE* file = static_cast<FILE*>(StreamSystemHandle(stream));
     return file && flock(fileno(file), LOCK_EX | LOCK_NB) == 0 ? kPlatformDone : kPlatformFailed;
+}
+
+namespace {
+
+// The temporary file a signal deletes, in its native form; read by the
+// handler only while gTemporaryNoted is set.
+char gNotedTemporary[kNativePathSize];
+volatile sig_atomic_t gTemporaryNoted = 0;
+
+void RemoveTemporaryAndStop(int signalNumber) {
+    if (gTemporaryNoted) unlink(gNotedTemporary);
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+}
+
+}  // namespace
+
+void PlatformNoteTemporary(const char* path) {
+    gTemporaryNoted = 0;
+    if (path && ToNative(path, gNotedTemporary)) gTemporaryNoted = 1;
+}
+
+void PlatformRemoveTemporaryOnSignals(void) {
+    const int stops[] = {SIGINT, SIGTERM, SIGHUP};
+    for (int s : stops) {
+        struct sigaction action;
+        // A signal ignored from the start (a job in the background) stays so.
+        if (sigaction(s, NULL, &action) == 0 && action.sa_handler == SIG_IGN) continue;
+        memset(&action, 0, sizeof action);
+        action.sa_handler = RemoveTemporaryAndStop;
+        sigemptyset(&action.sa_mask);
+        for (int other : stops) sigaddset(&action.sa_mask, other);
+        sigaction(s, &action, NULL);
+    }
 }
 
 PlatformResult PlatformDeleteStaleTemporary(const char* path) {

@@ -68,6 +68,10 @@ PlatformResult PlatformDeleteFile(const char* path) {
 // more is needed to hold it.
 PlatformResult PlatformHoldTemporary(FileStream*) { return kPlatformDone; }
 
+void PlatformNoteTemporary(const char*) {}
+
+void PlatformRemoveTemporaryOnSignals(void) {}
+
 PlatformResult PlatformDeleteStaleTemporary(const char* path) {
     if (IsDirectory(path)) return kPlatformFailed;
     return DeleteFileA(path) ? kPlatformDone : kPlatformFailed;

@@ -126,6 +126,12 @@ bool AddSource(Collecting* run, const std::string& path, const std::string& name
         *error = path + ": not a regular file";
         return false;
     }
+    if (run->Options.LeaveOut && static_cast<uint64_t>(st.st_dev) == run->Options.LeaveOutDevice &&
+        static_cast<uint64_t>(st.st_ino) == run->Options.LeaveOutInode) {
+        if (run->Options.Warnings)
+            run->Options.Warnings->push_back(path + ": the output file, inside the directory: left out of the packing");
+        return true;
+    }
     if (static_cast<uint64_t>(st.st_size) > kMaxEntrySize) {
         *error = path + ": larger than the 2 GB an installer entry can hold";
         return false;

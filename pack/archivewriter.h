@@ -64,6 +64,10 @@ void ComposeClosingBlock(uint8_t* block, uint32_t entries, uint32_t length, uint
 struct CollectOptions {
     uint32_t CodePage = kDefaultCodePage;          // of the stored names (install/charset.h)
     std::vector<std::string>* Warnings = nullptr;  // when given: empty directories, paths too long
+    // A file never packed, whatever path reaches it (the output of an
+    // earlier run inside the directory): left out with a warning.
+    bool LeaveOut = false;
+    uint64_t LeaveOutDevice = 0, LeaveOutInode = 0;
 };
 
 // The regular files under dir, byte-wise sorted by stored name, or the files

@@ -104,6 +104,9 @@ const char kUsage[] =
     "of a name (Linux), a path holding one is refused: the core that installs\n"
     "takes '\\' as a separator.\n"
     "\n"
+    "Stopped by SIGINT, SIGTERM or SIGHUP, install removes the temporary file it\n"
+    "was writing.\n"
+    "\n"
     "Progress and errors go to standard error.\n"
     "\n"
     "Exit status:\n"
@@ -558,6 +561,8 @@ int CommandInstall(const char* file, const char* targetArg, const Options& optio
 #ifndef _WIN32
     PlatformConvertNamesBelow(gProgress.charset == kCharsetLocale ? nullptr : root, gProgress.charset);
 #endif
+    // Ctrl-C, a closed terminal or a kill leaves no temporary file behind.
+    PlatformRemoveTemporaryOnSignals();
     HostUiHooks hooks = {ShowStatusLine, ShowErrorLine, ShowWriteFailureLine};
     SetHostUiHooks(&hooks);
     uint32_t result = InstallFromArchive(nullptr, archive, target, MakeTarget);

@@ -4,12 +4,14 @@
 #include <stdlib.h>
 #include <string.h>
 #include <locale.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "install/charset.h"
+#include "install/platform.h"
 #include "pack/archivewriter.h"
 #include "pack/fileorder.h"
 #include "pack/lzencoder.h"
@@ -74,6 +76,11 @@ const char kUsage[] =
     "a directory it lies in is a loop and refused. A warning also names each\n"
     "directory whose path under the installer's default target would pass the\n"
     "247 characters Windows creates, and each longer path it could not open.\n"
+    "\n"
+    "qvpack never writes over its inputs: an output that is IMAGE or the --list\n"
+    "file is refused (exit 2); an earlier output inside DIR is left out of the\n"
+    "packing with a warning. The output is written to a temporary file beside it\n"
+    "and renamed into place; SIGINT, SIGTERM and SIGHUP remove the temporary file.\n"
     "\n"
     "Files are stored with their modification time; when SOURCE_DATE_EPOCH is set,\n"
     "later times are clamped to it and stored as UTC, so that the same input gives\n"
@@ -242,6 +249,25 @@ int ParseRequest(int argc, char** argv, PackRequest* r) {
     return -1;
 }
 
+// qvpack never writes over its inputs: an output that is the installer
+// program or the list is refused; one inside DIR (an earlier run's) is left
+// out of the packing. Returns an exit status to stop with, or -1.
+int GuardInputs(PackRequest* r) {
+    struct stat out, in;
+    if (stat(r->Out.c_str(), &out) != 0) return -1;
+    auto same = [&](const std::string& path) {
+        return !path.empty() && stat(path.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+    };
+    if (same(r->Stub))
+        return Fail(kExitInput, "-o " + r->Out + " is the installer program given with --stub; it is not written over");
+    if (same(r->List))
+        return Fail(kExitInput, "-o " + r->Out + " is the list given with --list; it is not written over");
+    r->Collect.LeaveOut = true;
+    r->Collect.LeaveOutDevice = static_cast<uint64_t>(out.st_dev);
+    r->Collect.LeaveOutInode = static_cast<uint64_t>(out.st_ino);
+    return -1;
+}
+
 // The installer program the archive goes behind (none with
 // --archive-only), checked; returns an exit status to stop with, or -1.
 int ReadStub(const PackRequest& r, std::vector<uint8_t>* image) {
@@ -331,6 +357,7 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> image;
     std::vector<PackSource> sources;
     int stop = ParseRequest(argc, argv, &request);
+    if (stop < 0) stop = GuardInputs(&request);
     if (stop < 0) stop = ReadStub(request, &image);
     if (stop < 0) stop = CollectFiles(&request, &sources);
     if (stop >= 0) return stop;
@@ -339,14 +366,18 @@ int main(int argc, char** argv) {
     std::string temp = TemporaryBeside(request.Out);
     ProgressLine progress = StartProgressLine(!request.Quiet && isatty(2) != 0 ? stderr : nullptr, "packing");
     ArchiveSummary summary;
+    // Ctrl-C, a closed terminal or a kill leaves no temporary file behind.
+    PlatformRemoveTemporaryOnSignals();
+    PlatformNoteTemporary(temp.c_str());
     stop = WriteInstaller(request, image, &sources, temp, &progress, &summary);
     if (stop < 0) stop = CheckWritten(request, image.size(), sources, temp, &progress);
-    if (stop >= 0) return stop;
-    if (rename(temp.c_str(), request.Out.c_str()) != 0) {
+    if (stop < 0 && rename(temp.c_str(), request.Out.c_str()) != 0) {
         int saved = errno;
         remove(temp.c_str());
-        return Fail(kExitOutput, "cannot write " + request.Out + ": " + strerror(saved));
+        stop = Fail(kExitOutput, "cannot write " + request.Out + ": " + strerror(saved));
     }
+    PlatformNoteTemporary(nullptr);
+    if (stop >= 0) return stop;
     if (!request.Quiet) ShowSummary(request, sources.size(), summary, image.size());
     return kExitOk;
 }

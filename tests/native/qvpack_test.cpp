@@ -4,7 +4,9 @@
 // installs what it packed under the right names.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,6 +31,11 @@ void Put(const std::string& path, const std::string& content) {
     ASSERT_NE(nullptr, f) << path;
     fwrite(content.data(), 1, content.size(), f);
     fclose(f);
+}
+
+void RemoveTreeBelow(const std::string& dir) {
+    std::string command = "rm -rf '" + dir + "'";
+    ASSERT_EQ(0, system(command.c_str()));
 }
 
 struct QvpackTest : ::testing::Test {
@@ -294,6 +301,76 @@ TEST_F(QvpackTest, CommandLineConventionsOfBothTools) {
     Outcome failed = qvtest::RunProgram(inst + "test -q '" + root + "/cut.rar'", root);
     EXPECT_EQ(3, failed.status);
     EXPECT_NE(std::string::npos, failed.out.find("FAILED")) << failed.out;
+}
+
+// qvpack never writes over its inputs: the output of an earlier run inside
+// DIR is left out (not packed into the next one), the installer program and
+// the list are refused. One line a case.
+TEST_F(QvpackTest, InputsAreNeverWrittenOver) {
+    Put(tree + "/file.txt", "file");
+    std::string stub = root + "/stub.exe", list = root + "/files.lst";
+    qvtest::Bytes image = qvtest::InstallerImage(0x2000);
+    Put(stub, std::string(image.begin(), image.end()));
+    Put(list, "file.txt\n");
+    ASSERT_EQ(0, symlink(list.c_str(), (root + "/also.lst").c_str()));
+    const std::string pack = std::string(QV_QVPACK_PATH) + " -q ";
+    struct Case {
+        std::string args;
+        int status;
+        std::string said;
+    } cases[] = {
+        {"--archive-only -o '" + tree + "/setup.rar'", 0, ""},
+        {"--archive-only -o '" + tree + "/setup.rar'", 0,
+         "warning: " + tree + "/setup.rar: the output file, inside the directory: left out of the packing"},
+        {"--stub '" + stub + "' -o '" + stub + "'", 2, "is the installer program given with --stub; it is not written over"},
+        {"--archive-only --list '" + list + "' -o '" + list + "'", 2, "is the list given with --list; it is not written over"},
+        {"--archive-only --list '" + list + "' -o '" + root + "/also.lst'", 2, "is the list given with --list"},
+    };
+    for (const Case& c : cases) {
+        Outcome r = qvtest::RunProgram(pack + c.args + " '" + tree + "'", root);
+        EXPECT_EQ(c.status, r.status) << c.args << ": " << r.err;
+        EXPECT_NE(std::string::npos, r.err.find(c.said)) << c.args << ": " << r.err;
+    }
+    Outcome json = Qvinstall("list --format json '" + tree + "/setup.rar'");
+    EXPECT_EQ(std::string::npos, json.out.find("setup.rar")) << json.out;  // no archive inside the archive
+    EXPECT_NE(std::string::npos, json.out.find("\"name\":\"file.txt\"")) << json.out;
+    EXPECT_TRUE(qvtest::ReadFileBytes(stub) == image);
+    EXPECT_EQ("file.txt\n", qvtest::ReadText(list));
+}
+
+// A stop by SIGINT or SIGHUP leaves no temporary file beside qvpack's
+// output. The shell waits until the temporary file stands, then sends the
+// signal; the status tells the program died of it.
+TEST_F(QvpackTest, NoTemporaryFileOutlivesAStopBySignal) {
+    // Slow to pack (random bytes at level 5): qvpack is stopped mid-way.
+    std::string slow = root + "/slow";
+    ASSERT_EQ(0, mkdir(slow.c_str(), 0755));
+    std::string noise;
+    uint32_t x = 12345;
+    for (int i = 0; i < 4000000; i++) noise.push_back(static_cast<char>((x = x * 1103515245u + 12345u) >> 24));
+    Put(slow + "/noise.bin", noise);
+    const std::string pack = std::string(QV_QVPACK_PATH) + " -5 -q --archive-only -o '" + root + "/slow.rar' '" + slow +
+                             "'";
+    struct Case {
+        std::string command, temporary;
+        const char* signal;
+        int status;
+    } cases[] = {
+        {pack, "'" + root + "/slow.rar.tmp'$p", "INT", 128 + SIGINT},
+        {pack, "'" + root + "/slow.rar.tmp'$p", "HUP", 128 + SIGHUP},
+    };
+    for (const Case& c : cases) {
+        RemoveTreeBelow(root + "/t");
+        std::string script = "set -m; cd '" + root + "'; rm -f err.fifo; mkfifo err.fifo; exec 3<>err.fifo; " +
+                             c.command + " 2>err.fifo & p=$!; i=0; while [ ! -e " + c.temporary +
+                             " ] && [ $i -lt 300000 ]; do i=$((i+1)); done; [ -e " + c.temporary +
+                             " ] && echo seen; sleep 0.2; kill -" + c.signal + " $p; wait $p; echo status $?; exec 3>&-; rm err.fifo";
+        Outcome r = qvtest::RunProgram("bash -c \"$(cat <<'EOF'\n" + script + "\nEOF\n)\"", root);
+        EXPECT_EQ("seen\nstatus " + std::to_string(c.status) + "\n", r.out) << c.command << " " << c.signal << r.err;
+        for (const std::string& left : qvtest::ListTree(root))
+            EXPECT_TRUE(left.find(".tmp") == std::string::npos) << c.signal << ": " << left;
+    }
+    EXPECT_NE(0, access((root + "/slow.rar").c_str(), F_OK));
 }
 
 // qvpack appends its archive to the installer program and to nothing else;
