@@ -63,6 +63,8 @@ TEST(PackNames, WhatWindowsCannotCreateIsRefusedWithTheNameAndWhy) {
     // Devices the installer's own rule does not know.
     EXPECT_NE(std::string::npos, Stored("COM\xC2\xB9.txt").find("device")) << Stored("COM\xC2\xB9.txt");
     EXPECT_NE(std::string::npos, Stored("dir\\lpt\xC2\xB3").find("device"));
+    // Spaces before the extension do not hide one.
+    EXPECT_NE(std::string::npos, Stored("COM\xC2\xB9 .txt").find("device")) << Stored("COM\xC2\xB9 .txt");
     EXPECT_EQ("COM\xB9x.txt", Stored("COM\xC2\xB9x.txt"));
     // What the installer refuses already: devices, dots only, empty parts.
     for (const char* bad : {"CON", "dir\\lpt1.txt", "a\\\\b", ""})

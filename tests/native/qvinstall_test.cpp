@@ -71,6 +71,21 @@ std::vector<std::string> ListFiles(const std::string& dir) {
     return files;
 }
 
+// The parts of text between separators: lines without their line ends
+// (a text ending in one has nothing after it), or the fields of a line.
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t start = 0, end;
+    while ((end = text.find(separator, start)) != std::string::npos) {
+        parts.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    if (separator != '\n' || start < text.size()) parts.push_back(text.substr(start));
+    return parts;
+}
+std::vector<std::string> Lines(const std::string& text) { return Split(text, '\n'); }
+std::vector<std::string> Fields(const std::string& line) { return Split(line, '\t'); }
+
 TEST_F(QvinstallTest, InstallsTheSampleIntoAFreshDirectory) {
     std::string installer = qvtest::WriteTempFile(SampleInstaller(), "sample-setup.exe");
     std::string target = root + "/new/deeper/Quorvanel";
@@ -138,6 +153,20 @@ TEST_F(QvinstallTest, StoredNamesAreShownEscapedAndDamageIsTold) {
         EXPECT_NE(std::string::npos, r.out.find("M\xC3\xA4RZ.TXT")) << command << r.out;
         EXPECT_NE(std::string::npos, r.out.find("ODD\\x81.TXT")) << command << r.out;
     }
+    // A tab or a line end in a name never splits a machine-readable record.
+    Bytes tabbed = qvtest::ImagePrefix(1024);
+    qvtest::Append(tabbed, qvtest::Marker());
+    qvtest::Append(tabbed, qvtest::MainHeader());
+    qvtest::Append(tabbed, qvtest::FileBlock(qvtest::LiteralEntry("TAB\tNL\nCR\r.TXT", "t", false)));
+    std::string tabbedFile = qvtest::WriteTempFile(tabbed, "tabbed-setup.exe");
+    Outcome tsv = Qvinstall("list --format tsv '" + tabbedFile + "'");
+    ASSERT_EQ(0, tsv.status) << tsv.err;
+    ASSERT_EQ(2u, Lines(tsv.out).size()) << tsv.out;
+    EXPECT_EQ(16u, Fields(Lines(tsv.out)[1]).size()) << tsv.out;
+    EXPECT_EQ("TAB\\x09NL\\x0ACR\\x0D.TXT", Fields(Lines(tsv.out)[1])[0]);
+    Outcome json = Qvinstall("list --format json '" + tabbedFile + "'");
+    EXPECT_NE(std::string::npos, json.out.find("\"TAB\\u0009NL\\u000aCR\\u000d.TXT\"")) << json.out;
+
     // No name of this system's character set holds the undefined byte: the
     // installation stops there, as at a name the system refuses.
     Outcome install = Qvinstall("install '" + installer + "' '" + root + "/t'");
@@ -227,20 +256,6 @@ TEST_F(QvinstallTest, ACutInstallerIsToldAndInstallsNothing) {
     EXPECT_NE(0, stat((root + "/s").c_str(), &st));
 }
 
-// The parts of text between separators: lines without their line ends
-// (a text ending in one has nothing after it), or the fields of a line.
-std::vector<std::string> Split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    size_t start = 0, end;
-    while ((end = text.find(separator, start)) != std::string::npos) {
-        parts.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    if (separator != '\n' || start < text.size()) parts.push_back(text.substr(start));
-    return parts;
-}
-std::vector<std::string> Lines(const std::string& text) { return Split(text, '\n'); }
-std::vector<std::string> Fields(const std::string& line) { return Split(line, '\t'); }
 
 TEST_F(QvinstallTest, MachineReadableListingsHoldEveryField) {
     std::string installer = qvtest::WriteTempFile(SampleInstaller(), "sample-setup.exe");
