@@ -117,11 +117,12 @@ void PrintTsvHeader(FILE* out) {
           out);
 }
 
-void PrintEntryRecord(FILE* out, ListFormat format, const FileBlockHeader* h, uint32_t charset, uint32_t dataOffset) {
+void PrintEntryRecord(FILE* out, ListFormat format, const FileBlockHeader* h, uint32_t charset, uint32_t dataOffset,
+                      bool installable) {
     std::string name;
     bool named = Utf8Name(h->Name, charset, &name);
     bool directory = IsPassedOverEntry(h);
-    bool installable = !directory && IsSupportedVersion(h) && IsSafeStoredName(h->Name);
+    installable = installable && !directory;
     char crc[16];
     snprintf(crc, sizeof crc, "%08X", h->DataCrc);
     if (format == kListJson) {

@@ -44,6 +44,8 @@ enum ListFormat {
 void PrintTsvHeader(FILE* out);
 // One entry (its header as delivered by the walk, its names in charset) as
 // a JSON line or a tab-separated line.
-void PrintEntryRecord(FILE* out, ListFormat format, const FileBlockHeader* h, uint32_t charset, uint32_t dataOffset);
+// installable: what the installer's own rule (CheckEntry) says of the entry.
+void PrintEntryRecord(FILE* out, ListFormat format, const FileBlockHeader* h, uint32_t charset, uint32_t dataOffset,
+                      bool installable);
 
 #endif

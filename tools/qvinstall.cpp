@@ -306,7 +306,8 @@ int CommandList(const char* file, const Options& options) {
             break;
         }
         if (!text) {
-            PrintEntryRecord(stdout, options.Format, h, charset, EntryDataOffset(ctx));
+            PrintEntryRecord(stdout, options.Format, h, charset, EntryDataOffset(ctx),
+                             CheckEntry(ctx, h) == kEntryAccepted);
             if (step == kWalkContinuedEntry) {
                 fprintf(stderr, "qvinstall: incomplete: continued from a previous volume\n");
                 result = kInstallNoArchive;
@@ -318,7 +319,10 @@ int CommandList(const char* file, const Options& options) {
         FormatAttributes(h->Attributes, attrs);
         FormatDosTime(h->DosDateTime, when, sizeof when);
         FormatRatio(h->PackedSize, h->UnpackedSize, ratio, sizeof ratio);
-        const char* note = !IsSafeStoredName(h->Name) ? "  (refused: unsafe name)" : "";
+        // The installer's own rule, as install applies it before writing.
+        static const char* const kRefusals[] = {"", "  (refused: unsupported version)", "  (refused: stored data, method 0)",
+                                                "  (refused: unsafe name)"};
+        const char* note = kRefusals[CheckEntry(ctx, h)];
         if (step == kWalkContinuedEntry) note = "  (incomplete: continued from a previous volume)";
         printf("%10u %10u %s %s %s %08X %04X  %u.%u  %10u %s%s\n", h->PackedSize, h->UnpackedSize,
                ratio, when, attrs, h->DataCrc, h->BlockFlags, h->VersionNeeded / 10,

@@ -252,6 +252,9 @@ TEST_F(QvinstallTest, ACutInstallerIsToldAndInstallsNothing) {
     Outcome method = Qvinstall("test '" + storedFile + "'");
     EXPECT_EQ(1, method.status);
     EXPECT_NE(std::string::npos, method.out.find("needs method 0")) << method.out;
+    // The listing says what install will do with it.
+    EXPECT_NE(std::string::npos, Qvinstall("list --format json '" + storedFile + "'").out.find("\"installable\":false"));
+    EXPECT_NE(std::string::npos, Qvinstall("list '" + storedFile + "'").out.find("(refused: stored data, method 0)"));
     EXPECT_EQ(1, Qvinstall("install '" + storedFile + "' '" + root + "/s'").status);
     EXPECT_NE(0, stat((root + "/s").c_str(), &st));
 }
