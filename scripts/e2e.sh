@@ -157,7 +157,7 @@ close_group_window() {
 }
 
 # Message box text (the static control 65535) of the box with this caption.
-box_text() { qv_control_text "$1" 65535; }
+box_text() { qv_control_text "$1" "$qv_id_box_text"; }
 
 # Waits for an error box, checks its text, keeps a screenshot, closes it.
 expect_error_box() {  # expect_error_box CAPTION TEXT WHAT-CAPTION-IS SHOT-NAME SECONDS
@@ -244,8 +244,8 @@ scenario_happy() {
         return
     fi
     pass "dialog opens $tag"
-    expect "dialog proposes the default target" "$default_target" "$(qv_control_text "$qv_dialog_title" 101)"
-    expect "target field has the keyboard focus" 101 "$(qv_focus_id "$qv_dialog_title")"
+    expect "dialog proposes the default target" "$default_target" "$(qv_control_text "$qv_dialog_title" "$qv_id_target")"
+    expect "target field has the keyboard focus" "$qv_id_target" "$(qv_focus_id "$qv_dialog_title")"
     local rect x y w h
     rect=$(qv_control_rect "$qv_dialog_title" 0)
     read -r x y w h <<<"$rect"
@@ -266,8 +266,8 @@ scenario_happy() {
         sleep 1
         pass "Enter installs and the success box appears"
         qv_screenshot "$out/success.png"
-        expect "success box text" "ZT Quorvanel Lite has been successfully installed." "$(box_text "$qv_box_title")"
-        expect "status line cleared after the installation" "" "$(qv_control_text "$qv_dialog_title" 102)"
+        expect "success box text" "$qv_success_text" "$(box_text "$qv_box_title")"
+        expect "status line cleared after the installation" "" "$(qv_control_text "$qv_dialog_title" "$qv_id_status")"
         close_box "$qv_box_title" || fail "success box closes" "still there"
     else
         fail "Enter installs and the success box appears" "no window '$qv_box_title'"
@@ -302,7 +302,7 @@ scenario_empty() {
     reset_state
     start_installer x86_64 "$(installer x86_64)" "$out/empty.log" || { fail "dialog opens" "no dialog"; program_exit 1; return; }
     qv_type_target ""
-    expect "target field emptied by typing" "" "$(qv_control_text "$qv_dialog_title" 101)"
+    expect "target field emptied by typing" "" "$(qv_control_text "$qv_dialog_title" "$qv_id_target")"
     qv_keys_to "$dialog" Return
     sleep 2
     local why=
@@ -566,8 +566,8 @@ scenario_refused_targets() {
     start_installer x86_64 "$(installer x86_64)" "$out/refused.log" || { fail "dialog opens" "no dialog"; program_exit 1; return; }
     local set typed fits shown deepest
     set=$(long_target 'C:\qv-set' 275)
-    qv_wine_output "$qv_probe" settext "$qv_dialog_title" 101 "$set"
-    shown=$(qv_control_text "$qv_dialog_title" 101)
+    qv_wine_output "$qv_probe" settext "$qv_dialog_title" "$qv_id_target" "$set"
+    shown=$(qv_control_text "$qv_dialog_title" "$qv_id_target")
     expect "another program put 275 characters into the target field" 275 "${#shown}"
     qv_keys_to "$dialog" Return
     # The caption is what the field gave: the first 260 characters.
@@ -579,7 +579,7 @@ scenario_refused_targets() {
     # 242: every directory fits (C:\...\LANG is 247), DOCS\KEYBOARD.TXT does not.
     for typed in "$(long_target 'C:\qv-typed' 259)" "$(long_target 'C:\qv-fit' 242)"; do
         qv_type_target "$typed"
-        shown=$(qv_control_text "$qv_dialog_title" 101)
+        shown=$(qv_control_text "$qv_dialog_title" "$qv_id_target")
         expect "${#typed} characters typed into the target field" "$typed" "$shown"
         qv_keys_to "$dialog" Return
         expect_error_box "$typed\\$deepest" "Cannot create path." "the deepest file's path" "refused-${#typed}" 20
@@ -604,7 +604,7 @@ install_once() {  # install_once ARCH FILE TARGET WHAT LOG
     qv_keys_to "$dialog" Return
     if qv_wait_window "$qv_box_title" 120 "$QV_PROGRAM_PID" >/dev/null; then
         sleep 0.5
-        expect "the $what shows the success box" "ZT Quorvanel Lite has been successfully installed." \
+        expect "the $what shows the success box" "$qv_success_text" \
             "$(box_text "$qv_box_title")"
         close_box "$qv_box_title" || fail "success box closes" "still there"
     else

@@ -84,12 +84,12 @@ sleep 1.5
 shots=()
 if [ "$mode" = headless ]; then
     qv_screenshot "$out/backdrop-dialog.png" && shots+=("$out/backdrop-dialog.png")
-    echo "run-installer: dialog proposes $(qv_control_text "$qv_dialog_title" 101); pressing OK"
+    echo "run-installer: dialog proposes $(qv_control_text "$qv_dialog_title" "$qv_id_target"); pressing OK"
     qv_keys_to "$dialog" Return
     if qv_wait_window "$qv_box_title" 300 "$QV_PROGRAM_PID" >/dev/null; then
         sleep 1
         qv_screenshot "$out/success.png" && shots+=("$out/success.png")
-        echo "run-installer: $(qv_control_text "$qv_box_title" 65535)"
+        echo "run-installer: $(qv_control_text "$qv_box_title" "$qv_id_box_text")"
         qv_confirm_box "$qv_box_title"
     else
         echo "run-installer: no success message; the dialog shows:" >&2

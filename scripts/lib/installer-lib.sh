@@ -5,6 +5,12 @@
 
 qv_dialog_title='  Setup ZT Quorvanel Lite'
 qv_box_title='ZT Quorvanel Lite'
+qv_success_text='ZT Quorvanel Lite has been successfully installed.'
+# The dialog's controls, as resources/resource.h numbers them, and the text
+# of a message box (its static control).
+qv_id_target=$(awk '$1 == "#define" && $2 == "IDC_TARGET" { print $3 }' "$qv_root/resources/resource.h")
+qv_id_status=$(awk '$1 == "#define" && $2 == "IDC_STATUS" { print $3 }' "$qv_root/resources/resource.h")
+qv_id_box_text=65535
 qv_probe=$qv_root/build/win-x86_64/tests/winprobe.exe
 
 # Builds the probe program (64-bit Windows build, tests/win/programs).
@@ -141,7 +147,7 @@ qv_click() {  # qv_click X Y WIDTH HEIGHT
 # Replaces the text of the dialog's target field by typing, as a user would.
 qv_type_target() {  # qv_type_target TEXT
     local rect
-    rect=$(qv_control_rect "$qv_dialog_title" 101) || return 1
+    rect=$(qv_control_rect "$qv_dialog_title" "$qv_id_target") || return 1
     [ -n "$rect" ] || return 1
     # shellcheck disable=SC2086
     qv_click $rect
