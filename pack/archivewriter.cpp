@@ -235,7 +235,11 @@ bool CollectSources(const std::string& dir, const std::string& listFile, int64_t
         return false;
     }
     struct stat st;
-    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (stat(dir.c_str(), &st) != 0) {
+        *error = dir + ": " + strerror(errno);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
         *error = dir + ": not a directory";
         return false;
     }
@@ -257,6 +261,9 @@ bool CollectSources(const std::string& dir, const std::string& listFile, int64_t
             while (!item.empty() && (item.back() == '\n' || item.back() == '\r')) item.pop_back();
             if (item.empty() || item[0] == '#') continue;
             std::replace(item.begin(), item.end(), '/', '\\');
+            // "./a.txt" and "doc/./a.txt" name what "a.txt" and "doc/a.txt" do.
+            while (item.compare(0, 2, ".\\") == 0) item.erase(0, 2);
+            for (size_t at; (at = item.find("\\.\\")) != std::string::npos;) item.erase(at, 2);
             std::string where = listFile + ":" + std::to_string(number) + ": ";
             std::string padded = "\\" + item + "\\";
             if (item[0] == '\\' || padded.find("\\..\\") != std::string::npos ||

@@ -48,7 +48,8 @@ const char kUsage[] =
     "                    cmake/mingw-i686.cmake) at build/win-i686/ui/setup.exe\n"
     "  --archive-only    write the archive alone\n"
     "  --list FILE       pack only the files FILE names (paths relative to DIR,\n"
-    "                    one a line), in that order; default: every file, in an\n"
+    "                    one a line; blank lines and lines starting with # are\n"
+    "                    skipped), in that order; default: every file, in an\n"
     "                    order that keeps files of alike content together\n"
     "  --codepage N      the Windows code page names are stored in: the ANSI code\n"
     "                    page of the systems the installer is for (default 1252,\n"
@@ -275,7 +276,8 @@ int GuardInputs(PackRequest* r) {
 int ReadStub(const PackRequest& r, std::vector<uint8_t>* image) {
     std::string error;
     if (r.Stub.empty()) return -1;
-    if (!ReadWholeFile(r.Stub, image)) return Fail(kExitInput, "cannot read the installer program " + r.Stub);
+    if (!ReadWholeFile(r.Stub, image))
+        return Fail(kExitInput, "cannot read the installer program " + r.Stub + ": " + strerror(errno));
     if (!CheckStubImage(image->data(), image->size(), &error)) return Fail(kExitInput, r.Stub + ": " + error);
     return -1;
 }

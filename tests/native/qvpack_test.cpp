@@ -191,6 +191,28 @@ TEST_F(QvpackTest, TheCodePageTravelsWithTheArchive) {
     EXPECT_NE(std::string::npos, western.out.find("\"name\":\"\xC3\x8F\xC3\xB0")) << western.out;
 }
 
+// Messages that name the cause and the system's reason: one line a case.
+TEST_F(QvpackTest, InputProblemsAreToldWithTheirCause) {
+    Put(tree + "/a.txt", "a");
+    Put(root + "/list", "./a.txt\n# a comment line\n");
+    const std::string pack = std::string(QV_QVPACK_PATH) + " -q ";
+    struct Case {
+        std::string args;
+        int status;
+        std::string said;
+    } cases[] = {
+        {"--archive-only -o '" + root + "/o.rar' '" + root + "/nosuch'", 2, "nosuch: No such file or directory"},
+        {"-o '" + root + "/o.exe' --stub '" + root + "/nostub' '" + tree + "'", 2,
+         "cannot read the installer program " + root + "/nostub: No such file or directory"},
+        {"--archive-only -o '" + root + "/o.rar' --list '" + root + "/list' '" + tree + "'", 0, ""},
+    };
+    for (const Case& c : cases) {
+        Outcome r = qvtest::RunProgram(pack + c.args, root);
+        EXPECT_EQ(c.status, r.status) << c.args << ": " << r.err;
+        EXPECT_NE(std::string::npos, r.err.find(c.said)) << c.args << ": " << r.err;
+    }
+}
+
 // What --codepage refuses, and why: one line a case.
 TEST_F(QvpackTest, CodePagesOtherThanWindowsAnsiAreRefusedWithTheReason) {
     Put(tree + "/file.txt", "file");
