@@ -291,9 +291,16 @@ int CollectFiles(PackRequest* r, std::vector<PackSource>* sources) {
         clampTime = v;
     }
     std::string error;
+    std::vector<std::string> problems;
+    r->Collect.Problems = &problems;
     bool collected = CollectSources(r->Dir, r->List, clampTime, sources, &error, r->Collect);
     ShowWarnings(r->Warnings);
-    if (!collected) return Fail(kExitInput, error);
+    if (!collected) {
+        // Every problem at once, so that one run tells all there is to fix.
+        for (const std::string& p : problems) fprintf(stderr, "qvpack: %s\n", p.c_str());
+        return Fail(kExitInput, std::to_string(problems.size()) + (problems.size() == 1 ? " problem" : " problems") +
+                                    ", nothing written");
+    }
     if (r->List.empty() && !OrderForPacking(sources, &error)) return Fail(kExitInput, error);
     return -1;
 }
