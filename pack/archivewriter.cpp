@@ -107,45 +107,69 @@ bool PackFile(LzEncoder* encoder, PackSource* s, std::string* error) {
     return true;
 }
 
-// One walk or list over the input: how names are stored, what is told, and
-// the directories being walked (a link back to one of them is a loop).
+// One walk or list over the input: how names are stored, what is told, the
+// directories being walked (a link back to one of them is a loop), every
+// problem found so far, the total size and how many times were clamped.
 struct Collecting {
     int64_t ClampTime;
     CollectOptions Options;
     std::vector<std::pair<dev_t, ino_t>> OpenDirectories;
+    std::vector<std::string> Problems;
+    uint64_t Total;
+    uint32_t Before1980;
 };
 
-bool AddSource(Collecting* run, const std::string& path, const std::string& name, std::vector<PackSource>* out,
-               std::string* error) {
+void Problem(Collecting* run, const std::string& text) { run->Problems.push_back(text); }
+
+// Whether a time falls before 1980, the first year MS-DOS dates hold.
+bool Before1980(int64_t unixTime, bool utc) {
+    time_t t = static_cast<time_t>(unixTime);
+    struct tm parts;
+    if (!(utc ? gmtime_r(&t, &parts) : localtime_r(&t, &parts))) return unixTime < 0;
+    return parts.tm_year + 1900 < 1980;
+}
+
+// Why path, which stat could not follow, cannot be read: a link that names
+// nothing is said so; anything else with the system's reason.
+std::string Unreachable(const std::string& path) {
+    int saved = errno;
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) {
-        *error = Describe("cannot read", path);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        *error = path + ": not a regular file";
-        return false;
-    }
+    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && saved == ENOENT)
+        return path + ": a symbolic link to nothing (dangling)";
+    errno = saved;
+    return Describe("cannot read", path);
+}
+
+void AddSource(Collecting* run, const std::string& path, const std::string& name, std::vector<PackSource>* out) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return Problem(run, Unreachable(path));
+    if (!S_ISREG(st.st_mode)) return Problem(run, path + ": not a regular file (a device, a fifo or a socket)");
     if (run->Options.LeaveOut && static_cast<uint64_t>(st.st_dev) == run->Options.LeaveOutDevice &&
         static_cast<uint64_t>(st.st_ino) == run->Options.LeaveOutInode) {
         if (run->Options.Warnings)
             run->Options.Warnings->push_back(path + ": the output file, inside the directory: left out of the packing");
-        return true;
+        return;
     }
-    if (static_cast<uint64_t>(st.st_size) > kMaxEntrySize) {
-        *error = path + ": larger than the 2 GB an installer entry can hold";
-        return false;
-    }
+    std::string error;
     PackSource s;
-    if (!StoredNameOf(name, run->Options.CodePage, &s.Name, error)) return false;
+    bool named = StoredNameOf(name, run->Options.CodePage, &s.Name, &error);
+    if (!named) Problem(run, error);
+    if (static_cast<uint64_t>(st.st_size) > kMaxEntrySize)
+        return Problem(run, path + ": larger than the 2 GB an installer entry can hold");
+    // Read later, after all the packing work before it: found out now.
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return Problem(run, Describe("cannot open", path));
+    fclose(f);
+    run->Total += static_cast<uint64_t>(st.st_size);
+    if (!named) return;
     s.Path = path;
     RecordState(&s, st);
     int64_t mtime = st.st_mtime;
     if (run->ClampTime >= 0 && mtime > run->ClampTime) mtime = run->ClampTime;
+    if (Before1980(mtime, run->ClampTime >= 0)) run->Before1980++;
     s.DosDateTime = DosDateTimeOf(mtime, run->ClampTime >= 0);
     s.Attributes = (st.st_mode & S_IWUSR) ? kAttrArchive : kAttrReadOnly;
     out->push_back(s);
-    return true;
 }
 
 void Warn(Collecting* run, const std::string& text) {
@@ -153,50 +177,72 @@ void Warn(Collecting* run, const std::string& text) {
 }
 
 // The directory dir (already stat'ed as st), its files stored under prefix.
-bool CollectDirectory(Collecting* run, const std::string& dir, const struct stat& st, const std::string& prefix,
-          std::vector<PackSource>* out, std::string* error) {
+void CollectDirectory(Collecting* run, const std::string& dir, const struct stat& st, const std::string& prefix,
+                      std::vector<PackSource>* out) {
     for (const auto& open : run->OpenDirectories)
-        if (open.first == st.st_dev && open.second == st.st_ino) {
-            *error = dir + ": a symbolic link back to a directory that holds it (a loop)";
-            return false;
-        }
+        if (open.first == st.st_dev && open.second == st.st_ino)
+            return Problem(run, dir + ": a symbolic link back to a directory that holds it (a loop)");
     DIR* d = opendir(dir.c_str());
-    if (!d) {
-        *error = Describe("cannot read directory", dir);
-        return false;
-    }
+    if (!d) return Problem(run, Describe("cannot read directory", dir));
     std::vector<std::string> names;
     while (struct dirent* ent = readdir(d)) {
         std::string n = ent->d_name;
         if (n != "." && n != "..") names.push_back(n);
     }
     closedir(d);
-    std::sort(names.begin(), names.end());  // warnings in a steady order
+    std::sort(names.begin(), names.end());  // warnings and problems in a steady order
     if (names.empty() && !prefix.empty()) {
         Warn(run, ShownName(dir) + ": an empty directory is not delivered (the installer makes directories only "
                                    "for the files in them)");
-        return true;
+        return;
     }
     run->OpenDirectories.push_back(std::make_pair(st.st_dev, st.st_ino));
     for (const std::string& n : names) {
         std::string path = dir + "/" + n;
         if (n.find('\\') != std::string::npos) {
-            *error = path + ": a name with '\\' cannot be stored (the installer reads it as a separator)";
-            return false;
+            Problem(run, path + ": a name with '\\' cannot be stored (the installer reads it as a separator)");
+            continue;
         }
         struct stat entry;
-        if (stat(path.c_str(), &entry) != 0) {
-            *error = Describe("cannot read", path);
-            return false;
-        }
-        if (S_ISDIR(entry.st_mode)) {
-            if (!CollectDirectory(run, path, entry, prefix + n + "\\", out, error)) return false;
-        } else if (!AddSource(run, path, prefix + n, out, error)) {
-            return false;
-        }
+        if (stat(path.c_str(), &entry) != 0)
+            Problem(run, Unreachable(path));
+        else if (S_ISDIR(entry.st_mode))
+            CollectDirectory(run, path, entry, prefix + n + "\\", out);
+        else
+            AddSource(run, path, prefix + n, out);
     }
     run->OpenDirectories.pop_back();
-    return true;
+}
+
+// The files a list names, in its order.
+void CollectList(Collecting* run, const std::string& dir, const std::string& listFile, std::vector<PackSource>* out) {
+    FILE* f = fopen(listFile.c_str(), "r");
+    if (!f) return Problem(run, Describe("cannot open list", listFile));
+    char line[4096];
+    int number = 0;
+    while (fgets(line, sizeof line, f)) {
+        number++;
+        std::string item = line;
+        while (!item.empty() && (item.back() == '\n' || item.back() == '\r')) item.pop_back();
+        if (item.empty() || item[0] == '#') continue;
+        std::replace(item.begin(), item.end(), '/', '\\');
+        // "./a.txt" and "doc/./a.txt" name what "a.txt" and "doc/a.txt" do.
+        while (item.compare(0, 2, ".\\") == 0) item.erase(0, 2);
+        for (size_t at; (at = item.find("\\.\\")) != std::string::npos;) item.erase(at, 2);
+        std::string where = listFile + ":" + std::to_string(number) + ": ";
+        std::string padded = "\\" + item + "\\";
+        if (item[0] == '\\' || padded.find("\\..\\") != std::string::npos ||
+            padded.find("\\.\\") != std::string::npos || item.find(':') != std::string::npos) {
+            Problem(run, where + item + ": names must be relative paths inside the directory");
+            continue;
+        }
+        std::string path = item;
+        std::replace(path.begin(), path.end(), '\\', '/');
+        size_t before = run->Problems.size();
+        AddSource(run, dir + "/" + path, item, out);
+        for (size_t i = before; i < run->Problems.size(); i++) run->Problems[i] = where + run->Problems[i];
+    }
+    fclose(f);
 }
 
 }  // namespace
@@ -228,62 +274,27 @@ uint32_t DosDateTimeOf(int64_t unixTime, bool utc) {
 bool CollectSources(const std::string& dir, const std::string& listFile, int64_t clampTime,
                     std::vector<PackSource>* sources, std::string* error, const CollectOptions& options) {
     sources->clear();
-    Collecting run = {clampTime, options, {}};
+    if (options.Problems) options.Problems->clear();
+    Collecting run = {clampTime, options, {}, {}, 0, 0};
     if (!IsSingleByteCodePage(options.CodePage)) {
-        *error = "code page " + std::to_string(options.CodePage) +
-                 " is not a single-byte code page this system's converter knows";
-        return false;
+        Problem(&run, "code page " + std::to_string(options.CodePage) +
+                          " is not a single-byte code page this system's converter knows");
+    } else {
+        struct stat st;
+        if (stat(dir.c_str(), &st) != 0)
+            Problem(&run, dir + ": " + strerror(errno));
+        else if (!S_ISDIR(st.st_mode))
+            Problem(&run, dir + ": not a directory");
+        else if (listFile.empty())
+            CollectDirectory(&run, dir, st, "", sources);
+        else
+            CollectList(&run, dir, listFile, sources);
     }
-    struct stat st;
-    if (stat(dir.c_str(), &st) != 0) {
-        *error = dir + ": " + strerror(errno);
-        return false;
-    }
-    if (!S_ISDIR(st.st_mode)) {
-        *error = dir + ": not a directory";
-        return false;
-    }
-    if (listFile.empty()) {
-        if (!CollectDirectory(&run, dir, st, "", sources, error)) return false;
+    if (listFile.empty())
         std::sort(sources->begin(), sources->end(),
                   [](const PackSource& a, const PackSource& b) { return a.Name < b.Name; });
-    } else {
-        FILE* f = fopen(listFile.c_str(), "r");
-        if (!f) {
-            *error = Describe("cannot open list", listFile);
-            return false;
-        }
-        char line[4096];
-        int number = 0;
-        while (fgets(line, sizeof line, f)) {
-            number++;
-            std::string item = line;
-            while (!item.empty() && (item.back() == '\n' || item.back() == '\r')) item.pop_back();
-            if (item.empty() || item[0] == '#') continue;
-            std::replace(item.begin(), item.end(), '/', '\\');
-            // "./a.txt" and "doc/./a.txt" name what "a.txt" and "doc/a.txt" do.
-            while (item.compare(0, 2, ".\\") == 0) item.erase(0, 2);
-            for (size_t at; (at = item.find("\\.\\")) != std::string::npos;) item.erase(at, 2);
-            std::string where = listFile + ":" + std::to_string(number) + ": ";
-            std::string padded = "\\" + item + "\\";
-            if (item[0] == '\\' || padded.find("\\..\\") != std::string::npos ||
-                padded.find("\\.\\") != std::string::npos || item.find(':') != std::string::npos) {
-                fclose(f);
-                *error = where + item + ": names must be relative paths inside the directory";
-                return false;
-            }
-            std::string path = item;
-            std::replace(path.begin(), path.end(), '\\', '/');
-            if (!AddSource(&run, dir + "/" + path, item, sources, error)) {
-                fclose(f);
-                *error = where + *error;
-                return false;
-            }
-        }
-        fclose(f);
-    }
     // Windows names ignore case: two names that differ only in case would
-    // land on one file.
+    // land on one file. Each pair is told.
     std::vector<std::pair<std::string, std::string>> folded;
     std::vector<std::string> stored;
     for (const PackSource& s : *sources) {
@@ -292,14 +303,24 @@ bool CollectSources(const std::string& dir, const std::string& listFile, int64_t
     }
     std::sort(folded.begin(), folded.end());
     for (size_t i = 1; i < folded.size(); i++)
-        if (folded[i].first == folded[i - 1].first) {
-            *error = folded[i - 1].second + ", " + folded[i].second + ": named twice (names are compared ignoring case)";
-            return false;
-        }
-    if (options.Warnings) WarnLongStoredPaths(stored, options.Warnings);
-    if (sources->empty()) {
-        *error = dir + ": no files to pack";
+        if (folded[i].first == folded[i - 1].first)
+            Problem(&run, folded[i - 1].second + ", " + folded[i].second + ": named twice (names are compared ignoring case)");
+    if (run.Total > kMaxTotalInput)
+        Problem(&run, dir + ": " + std::to_string(run.Total) +
+                          " bytes of files, more than the 3.75 GB an installer can hold (the compressor counts "
+                          "positions in 32 bits)");
+    if (run.Problems.empty() && sources->empty()) Problem(&run, dir + ": no files to pack");
+    if (!run.Problems.empty()) {
+        *error = run.Problems.front();
+        if (options.Problems) *options.Problems = run.Problems;
         return false;
+    }
+    if (options.Warnings) {
+        WarnLongStoredPaths(stored, options.Warnings);
+        if (run.Before1980)
+            options.Warnings->push_back(std::to_string(run.Before1980) + (run.Before1980 == 1 ? " file" : " files") +
+                                        " dated before 1980 " + (run.Before1980 == 1 ? "is" : "are") +
+                                        " stored as 1980-01-01");
     }
     return true;
 }

@@ -63,7 +63,10 @@ void ComposeClosingBlock(uint8_t* block, uint32_t entries, uint32_t length, uint
 // will not deliver as it stands.
 struct CollectOptions {
     uint32_t CodePage = kDefaultCodePage;          // of the stored names (install/charset.h)
-    std::vector<std::string>* Warnings = nullptr;  // when given: empty directories, paths too long
+    std::vector<std::string>* Warnings = nullptr;  // when given: empty directories, paths too long, old times
+    // When given: every problem found, in the order found (the walk goes on
+    // past each one); the message CollectSources returns is the first.
+    std::vector<std::string>* Problems = nullptr;
     // A file never packed, whatever path reaches it (the output of an
     // earlier run inside the directory): left out with a warning.
     bool LeaveOut = false;
@@ -81,7 +84,11 @@ struct CollectOptions {
 // installer makes directories only for the files in them) and is named in
 // a warning. With clampTime >= 0 (SOURCE_DATE_EPOCH), later modification
 // times are clamped to it and times are stored in UTC so the result does
-// not depend on the time zone. False with a message on a problem.
+// not depend on the time zone; times before 1980 are stored as 1980-01-01
+// and counted in one warning. The whole input is checked before anything
+// is packed: names, case clashes, loops, special files, dangling links,
+// files that cannot be opened, the 2 GB a file and the 3.75 GB in all.
+// False with the first problem's message when there is any.
 bool CollectSources(const std::string& dir, const std::string& listFile, int64_t clampTime,
                     std::vector<PackSource>* sources, std::string* error,
                     const CollectOptions& options = CollectOptions());

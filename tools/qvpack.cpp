@@ -69,10 +69,15 @@ const char kUsage[] =
     "What is delivered: every regular file, under its path below DIR. Names are\n"
     "read in the locale's character set (UTF-8 in the C locale) and stored in the\n"
     "code page, since the installer creates them with the 8-bit Windows file\n"
-    "calls. Refused, with exit 2 and the name: a name the code page cannot hold;\n"
-    "the characters < > : \" | ? * \\ and control characters; a name ending in a\n"
+    "calls. The whole input is checked before anything is packed; each problem\n"
+    "is told with its path and why, then how many there are, and qvpack stops\n"
+    "with exit 2, nothing written: a name the code page cannot hold; the\n"
+    "characters < > : \" | ? * \\ and control characters; a name ending in a\n"
     "dot or a space (Windows would create another); a device name such as CON or\n"
-    "LPT1 as any part; two names that differ only in case.\n"
+    "LPT1 as any part; a stored name over 259 bytes; two names that differ only\n"
+    "in case; a link loop; a link to nothing; a special file (device, fifo,\n"
+    "socket); a file that cannot be opened; a file over 2 GB; over 3.75 GB of\n"
+    "files in all.\n"
     "Not delivered: empty directories (the installer makes directories only for\n"
     "the files in them): each is named in a warning. Symbolic links are followed:\n"
     "what a link names is packed as a copy under the link's name; a link back to\n"
@@ -87,7 +92,8 @@ const char kUsage[] =
     "\n"
     "Files are stored with their modification time; when SOURCE_DATE_EPOCH is set,\n"
     "later times are clamped to it and stored as UTC, so that the same input gives\n"
-    "the same bytes.\n"
+    "the same bytes. Times before 1980 are stored as 1980-01-01, with one warning\n"
+    "that counts them.\n"
     "\n"
     "Exit status: 0 done, 2 unusable input, 3 cannot write the output,\n"
     "4 verification failed (nothing is left behind), 64 bad command line.\n";
@@ -293,9 +299,16 @@ int CollectFiles(PackRequest* r, std::vector<PackSource>* sources) {
         clampTime = v;
     }
     std::string error;
+    std::vector<std::string> problems;
+    r->Collect.Problems = &problems;
     bool collected = CollectSources(r->Dir, r->List, clampTime, sources, &error, r->Collect);
     ShowWarnings(r->Warnings);
-    if (!collected) return Fail(kExitInput, error);
+    if (!collected) {
+        // Every problem at once, so that one run tells all there is to fix.
+        for (const std::string& p : problems) fprintf(stderr, "qvpack: %s\n", p.c_str());
+        return Fail(kExitInput, std::to_string(problems.size()) + (problems.size() == 1 ? " problem" : " problems") +
+                                    ", nothing written");
+    }
     if (r->List.empty() && !OrderForPacking(sources, &error)) return Fail(kExitInput, error);
     return -1;
 }

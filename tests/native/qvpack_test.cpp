@@ -10,7 +10,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <sys/types.h>
+
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -167,7 +171,8 @@ TEST_F(QvpackTest, WhatIsNotDeliveredIsSaid) {
     EXPECT_EQ(0, help.status);
     for (const char* said : {"--codepage N", "What is delivered: every regular file",
                              "Not delivered: empty directories", "Symbolic links are followed", "a loop and refused",
-                             "< > : \" | ? *", "ending in a\ndot or a space"})
+                             "< > : \" | ? *", "ending in a\ndot or a space", "then how many there are", "a link to nothing",
+                             "over 3.75 GB of\nfiles in all", "Times before 1980"})
         EXPECT_NE(std::string::npos, help.out.find(said)) << said;
 }
 
@@ -421,6 +426,83 @@ TEST_F(QvpackTest, BuildsOnTheInstallerProgramAlone) {
     qvtest::Bytes written = qvtest::ReadFileBytes(out);
     ASSERT_GT(written.size(), image.size());
     EXPECT_TRUE(std::equal(image.begin(), image.end(), written.begin()));
+}
+
+// Each problem qvpack finds in a tree: its exit code and what it says. One
+// line a case; the tree holds fine.txt besides.
+TEST_F(QvpackTest, EachRefusalNamesItsPathAndReason) {
+    Put(tree + "/fine.txt", "fine");
+    auto sized = [&](const std::string& name, off_t size) {
+        Put(tree + "/" + name, "");
+        ASSERT_EQ(0, truncate((tree + "/" + name).c_str(), size));  // sparse: nothing is read
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> setup;
+        int status;
+        std::string said;
+    } cases[] = {
+        {"refused name", [&] { Put(tree + "/what?.txt", "x"); }, 2, "qvpack: what?.txt: Windows cannot create"},
+        {"case clash", [&] { Put(tree + "/FINE.TXT", "x"); }, 2, "/fine.txt: named twice"},
+        {"link loop", [&] { Dir("d"); symlink("..", (tree + "/d/up").c_str()); }, 2, "/d/up: a symbolic link back"},
+        {"special file", [&] { mkfifo((tree + "/pipe").c_str(), 0644); }, 2, "/pipe: not a regular file"},
+        {"dangling link", [&] { symlink("gone", (tree + "/link").c_str()); }, 2, "/link: a symbolic link to nothing"},
+        {"file over 2 GB", [&] { sized("big", off_t(0x80000000)); }, 2, "/big: larger than the 2 GB"},
+        {"over 3.75 GB in all", [&] { sized("a", off_t(0x7FFFFFFF)); sized("b", off_t(0x7FFFFFFF)); }, 2,
+         "4294967298 bytes of files, more than the 3.75 GB"},
+        {"dated 1970", [&] { Put(tree + "/old", "x"); struct timespec t[2] = {{0, 0}, {0, 0}};
+                             utimensat(AT_FDCWD, (tree + "/old").c_str(), t, 0); }, 0,
+         "qvpack: warning: 1 file dated before 1980 is stored as 1980-01-01"},
+    };
+    for (const Case& c : cases) {
+        c.setup();
+        Outcome r = Qvpack("");
+        EXPECT_EQ(c.status, r.status) << c.what << ": " << r.err;
+        EXPECT_NE(std::string::npos, r.err.find(c.said)) << c.what << ": " << r.err;
+        if (c.status != 0) {
+            EXPECT_NE(std::string::npos, r.err.find("qvpack: 1 problem, nothing written")) << c.what;
+            EXPECT_NE(0, access((root + "/out.rar").c_str(), F_OK)) << c.what;
+        }
+        RemoveTreeBelow(tree);
+        mkdir(tree.c_str(), 0755);
+        Put(tree + "/fine.txt", "fine");
+        unlink((root + "/out.rar").c_str());
+    }
+    // Unreadable files can only be made so for a user other than root.
+    if (geteuid() != 0) {
+        Put(tree + "/locked", "x");
+        chmod((tree + "/locked").c_str(), 0);
+        Outcome r = Qvpack("");
+        EXPECT_EQ(2, r.status);
+        EXPECT_NE(std::string::npos, r.err.find("cannot open " + tree + "/locked: Permission denied")) << r.err;
+    }
+}
+
+// A tree with problems of several kinds is told whole in one run, each
+// problem on its own line, then counted; nothing is written.
+TEST_F(QvpackTest, EveryProblemOfATreeIsToldInOneRun) {
+    Put(tree + "/fine.txt", "fine");
+    Put(tree + "/Fine.TXT", "clash");
+    Dir("docs");
+    Put(tree + "/docs/bad|name", "x");
+    ASSERT_EQ(0, symlink("nowhere", (tree + "/docs/dangling").c_str()));
+    ASSERT_EQ(0, symlink("..", (tree + "/docs/loop").c_str()));
+    ASSERT_EQ(0, mkfifo((tree + "/fifo").c_str(), 0644));
+    Outcome r = Qvpack("");
+    EXPECT_EQ(2, r.status);
+    for (const std::string& said :
+         {std::string("qvpack: docs\\bad|name: Windows cannot create"), "qvpack: " + tree + "/docs/dangling: a symbolic link to nothing",
+          "qvpack: " + tree + "/docs/loop: a symbolic link back", "qvpack: " + tree + "/fifo: not a regular file",
+          "qvpack: " + tree + "/Fine.TXT, " + tree + "/fine.txt: named twice", std::string("qvpack: 5 problems, nothing written\n")})
+        EXPECT_NE(std::string::npos, r.err.find(said)) << said << "\n" << r.err;
+    EXPECT_NE(0, access((root + "/out.rar").c_str(), F_OK));
+    // A list is read to its end the same way, each problem with its line.
+    Put(root + "/list", "fine.txt\n../out\nfifo\n");
+    Outcome listed = Qvpack("--list '" + root + "/list'");
+    EXPECT_EQ(2, listed.status);
+    EXPECT_NE(std::string::npos, listed.err.find(root + "/list:2: ..\\out: names must be relative")) << listed.err;
+    EXPECT_NE(std::string::npos, listed.err.find(root + "/list:3: " + tree + "/fifo: not a regular file")) << listed.err;
+    EXPECT_NE(std::string::npos, listed.err.find("qvpack: 2 problems, nothing written")) << listed.err;
 }
 
 }  // namespace
