@@ -265,18 +265,19 @@ uint32_t CheckInstaller(void* owner, const char* path) {
     return ReportBrokenInstaller(owner, path, opened, walk.Ending);
 }
 
-uint32_t InstallFromArchive(void* owner, const char* archivePath, char* targetDir, PrepareTargetFn prepare) {
+uint32_t InstallFromArchive(void* owner, const char* archivePath, char* targetDir, PrepareTargetFn prepare,
+                            SelectEntryFn select) {
     UnpackContext* ctx = CreateUnpackContext();
     if (!ctx) return kInstallFailed;
     ctx->ArchivePath = archivePath;
     AddTrailingBackslash(targetDir);
     ctx->TargetDir = targetDir;
-    uint32_t result = ExtractAllFiles(owner, ctx, prepare);
+    uint32_t result = ExtractAllFiles(owner, ctx, prepare, select);
     FreeAndClear(&ctx);
     return result;
 }
 
-uint32_t ExtractAllFiles(void* owner, UnpackContext* ctx, PrepareTargetFn prepare) {
+uint32_t ExtractAllFiles(void* owner, UnpackContext* ctx, PrepareTargetFn prepare, SelectEntryFn select) {
     InstallRun* run = static_cast<InstallRun*>(AllocZeroed(sizeof(InstallRun)));
     if (!run) return kInstallFailed;
     run->Owner = owner;
@@ -299,7 +300,10 @@ uint32_t ExtractAllFiles(void* owner, UnpackContext* ctx, PrepareTargetFn prepar
         WalkStep step = NextArchiveEntry(walk);
         if (step == kWalkEnd) break;
         if (step == kWalkFile) {
-            result = HandleFileEntry(run);
+            EntrySelection chosen = select ? select(owner, &ctx->EntryHeader) : kSelectInstall;
+            if (chosen == kSelectStop) break;
+            if (chosen == kSelectDecodeOnly) DecodeArchiveEntry(walk, NULL);
+            if (chosen == kSelectInstall) result = HandleFileEntry(run);
             continue;
         }
         if (step == kWalkDirectory) continue;  // nothing is created or decoded

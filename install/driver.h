@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 struct UnpackContext;
+struct FileBlockHeader;
 
 enum {
     kInstallOk = 0,
@@ -25,6 +26,17 @@ extern const char kTextCannotCreatePath[];  // "Cannot create path."
 // user why, stops the installation before anything is written.
 typedef bool (*PrepareTargetFn)(void* owner, const char* targetDir);
 
+// What becomes of a file entry when a front end installs only some.
+enum EntrySelection {
+    kSelectInstall,     // installed as without a selection
+    kSelectDecodeOnly,  // decoded in skip mode, nothing written: a solid entry after it needs the state it leaves
+    kSelectPassOver,    // neither decoded nor written
+    kSelectStop         // nothing from here on is decoded; the installation ends as if the archive did
+};
+// Asked for each file entry in archive order, after the whole archive has
+// been checked and the target prepared.
+typedef EntrySelection (*SelectEntryFn)(void* owner, const FileBlockHeader* header);
+
 // The check an installer makes at its start, before it shows anything:
 // the whole file at path is walked and checked. Returns 0, or the result to
 // end with after the box that told the user (damaged or incomplete: 2 or
@@ -33,9 +45,11 @@ uint32_t CheckInstaller(void* owner, const char* path);
 
 // targetDir is the caller's buffer; a backslash is appended in place, so it
 // needs room for one more character. The archive is checked whole before
-// anything is written; prepare (when given) then makes the target.
+// anything is written; prepare (when given) then makes the target. Without
+// select every file entry is installed.
 uint32_t InstallFromArchive(void* owner, const char* archivePath, char* targetDir,
-                            PrepareTargetFn prepare = NULL);
-uint32_t ExtractAllFiles(void* owner, UnpackContext* ctx, PrepareTargetFn prepare = NULL);
+                            PrepareTargetFn prepare = NULL, SelectEntryFn select = NULL);
+uint32_t ExtractAllFiles(void* owner, UnpackContext* ctx, PrepareTargetFn prepare = NULL,
+                         SelectEntryFn select = NULL);
 
 #endif

@@ -471,6 +471,68 @@ TEST_F(DriverTest, KeptSettingsFileIsStillDecodedForTheSolidEntryAfterIt) {
     EXPECT_EQ("SETTINGS", Content("B.TXT"));
 }
 
+// A front end's selection: one choice for each file entry in turn, and the
+// names it was asked about.
+std::vector<EntrySelection> gChoices;
+std::vector<std::string> gAsked;
+EntrySelection ChooseFromTable(void*, const FileBlockHeader* header) {
+    size_t n = gAsked.size();
+    gAsked.push_back(header->Name);
+    return n < gChoices.size() ? gChoices[n] : kSelectInstall;
+}
+
+TEST_F(DriverTest, SelectedEntriesAreInstalledAndTheWalkStopsWhereAsked) {
+    // B copies the settings bytes through a match: right only when the
+    // entries before it went through the window.
+    qvtest::LzWriter a;
+    a.Tables(qvtest::GeneralLengths());
+    for (char c : std::string("head")) a.Literal(static_cast<uint8_t>(c));
+    qvtest::LzWriter s;
+    s.current = qvtest::GeneralLengths();
+    for (char c : std::string("SETTINGS")) s.Literal(static_cast<uint8_t>(c));
+    qvtest::LzWriter b;
+    b.current = qvtest::GeneralLengths();
+    b.Match(8, 8);
+    const auto spec = qvtest::PackedEntry;
+    std::string path = qvtest::WriteTempFile(Archive({spec("A.TXT", a.Finish(), "head", false),
+                                                      spec("S.TXT", s.Finish(), "SETTINGS", true),
+                                                      spec("B.TXT", b.Finish(), "SETTINGS", true)}),
+                                             "archive.bin");
+    struct Case {
+        std::vector<EntrySelection> choices;
+        uint32_t result;
+        std::vector<std::string> asked, installed;
+    };
+    const EntrySelection install = kSelectInstall, decode = kSelectDecodeOnly, pass = kSelectPassOver,
+                         stop = kSelectStop;
+    const std::vector<Case> cases = {
+        {{decode, decode, install}, 0, {"A.TXT", "S.TXT", "B.TXT"}, {"B.TXT"}},
+        {{install, stop}, 0, {"A.TXT", "S.TXT"}, {"A.TXT"}},
+        {{stop}, 0, {"A.TXT"}, {}},
+        // Passed over, S leaves no state and B decodes wrong.
+        {{decode, pass, install}, 3, {"A.TXT", "S.TXT", "B.TXT"}, {}},
+    };
+    for (const Case& c : cases) {
+        std::string dir = root + "/sel" + std::to_string(&c - &cases[0]);
+        char core[kPathSize + 1];
+        snprintf(core, sizeof core, "%s", CorePath(dir).c_str());
+        gChoices = c.choices;
+        gAsked.clear();
+        EXPECT_EQ(c.result, InstallFromArchive(nullptr, CorePath(path).c_str(), core,
+                                               [](void*, const char* d) { return CreatePathTree(d) == 0; },
+                                               ChooseFromTable));
+        EXPECT_EQ(c.asked, gAsked);
+        std::vector<std::string> installed;
+        for (const char* name : {"A.TXT", "S.TXT", "B.TXT"})
+            if (CheckFileExists(CorePath(dir + "/" + name).c_str()) == 0) installed.push_back(name);
+        EXPECT_EQ(c.installed, installed) << &c - &cases[0];
+    }
+    if (CheckFileExists(CorePath(root + "/sel0/B.TXT").c_str()) == 0) {
+        Bytes got = qvtest::ReadFileBytes(Native(root + "/sel0/B.TXT"));
+        EXPECT_EQ("SETTINGS", std::string(got.begin(), got.end()));
+    }
+}
+
 TEST_F(DriverTest, ReadOnlyFileIsReplacedAndTakesTheStoredAttributes) {
     WriteInTarget("A.TXT", "old and read-only");
     ASSERT_EQ(0, PlatformSetAttributes(CorePath(InTarget("A.TXT")).c_str(), 0x21));

@@ -46,6 +46,7 @@ std::string SystemReason(uint32_t code) {
 #include "install/platform.h"
 #include "install/walk.h"
 #include "tools/listing.h"
+#include "tools/selection.h"
 #include "tools/version.h"
 #ifndef _WIN32
 #include "install/platform_posix.h"
@@ -73,6 +74,15 @@ const char kUsage[] =
     "  install FILE TARGET  check the whole installer, then create TARGET (with\n"
     "                       missing parents) and install into it; the settings\n"
     "                       file QUORZIP.SET is kept when present\n"
+    "  NAME...              after FILE (and TARGET): list, test or install only\n"
+    "                       the entries NAME selects, a stored name or a wildcard\n"
+    "                       ('*' any characters, '/' and '\\' too; '?' one), in\n"
+    "                       either case, '/' or '\\' as separator; a directory's\n"
+    "                       name selects what is in it. A solid archive is decoded\n"
+    "                       up to the last selected entry (the entries before it\n"
+    "                       that a selected one needs are decoded, not written;\n"
+    "                       install says \"skipping NAME\" for them). A NAME that\n"
+    "                       selects nothing: exit 1, nothing installed\n"
     "  --help               show this text\n"
     "  --version            the version and the archive format read\n"
     "\n"
@@ -111,7 +121,7 @@ const char kUsage[] =
     "\n"
     "Exit status:\n"
     "  0   success\n"
-    "  1   an entry needs an unsupported version or method or has an unsafe\n"
+    "  1   a NAME selects no entry; an entry needs an unsupported version or method or has an unsafe\n"
     "      name (refused before anything is written), or a file could not be\n"
     "      written (a full disk, a file in use: the system's reason is shown;\n"
     "      on this system also: a name that does not convert to the locale's\n"
@@ -131,6 +141,7 @@ struct Options {
     ListFormat Format = kListText;
     bool Quiet = false;  // test and install: no line an entry, only what failed
     NameCharsets Charsets;
+    std::vector<std::string> Names;  // the entries to look at (none: all)
 };
 
 // Paths on the command line are the host's paths. They may use '/'; the
@@ -221,6 +232,38 @@ uint32_t ArchiveNameCharset(const char* file, const NameCharsets& sets) {
     return StoredNameCharset(host, WithArchiveCodePage(sets, recorded));
 }
 
+// What becomes of each file and directory entry, in archive order, with
+// the names given; false, having said so, when a name selects nothing in an
+// archive that could be walked to its end.
+bool PlanEntries(const char* file, uint32_t charset, const std::vector<std::string>& names,
+                 std::vector<EntrySelection>* plan) {
+    std::vector<SelectionEntry> entries;
+    Session s;
+    WalkStep step = kWalkEnd;
+    if (OpenSession(s, file, true)) {
+        while ((step = NextArchiveEntry(&s.walk)) == kWalkFile || step == kWalkDirectory) {
+            const FileBlockHeader* h = &s.ctx->EntryHeader;
+            entries.push_back({ShownStoredName(h->Name, charset), step == kWalkFile,
+                               (h->BlockFlags & kFileFlagSolid) != 0});
+        }
+        CloseSession(s);
+    }
+    std::vector<bool> used;
+    *plan = PlanSelection(names, entries, &used);
+    bool found = true;
+    for (size_t i = 0; i < names.size() && step == kWalkEnd; i++) {
+        if (used[i]) continue;
+        fprintf(stderr, "qvinstall: %s: no such entry\n", names[i].c_str());
+        found = false;
+    }
+    return found;
+}
+
+// The choice for entry i of a plan; past its end (the archive changed) nothing.
+EntrySelection PlannedFor(const std::vector<EntrySelection>& plan, size_t i) {
+    return i < plan.size() ? plan[i] : kSelectStop;
+}
+
 // Why the walk ended before the end of the archive, for list and test;
 // none when it did not. The result code goes to *code.
 std::string WalkProblem(const UnpackContext* ctx, WalkStep step, int* code) {
@@ -273,6 +316,9 @@ void FormatRatio(uint64_t packed, uint64_t unpacked, char* out, size_t size) {
 
 int CommandList(const char* file, const Options& options) {
     uint32_t charset = ArchiveNameCharset(file, options.Charsets);
+    std::vector<EntrySelection> plan;
+    if (!PlanEntries(file, charset, options.Names, &plan)) return kInstallFailed;
+    size_t index = 0;
     Session s;
     if (!OpenSession(s, file)) return kInstallNoArchive;
     UnpackContext* ctx = s.ctx;
@@ -305,6 +351,7 @@ int CommandList(const char* file, const Options& options) {
                 fprintf(told, "%s%s%s\n", prefix, step == kWalkMissingVolume ? "incomplete: " : "", problem.c_str());
             break;
         }
+        if (PlannedFor(plan, index++) != kSelectInstall && step != kWalkContinuedEntry) continue;
         if (!text) {
             PrintEntryRecord(stdout, options.Format, h, charset, EntryDataOffset(ctx),
                              CheckEntry(ctx, h) == kEntryAccepted);
@@ -353,6 +400,9 @@ int CommandList(const char* file, const Options& options) {
 // the checksum runs over every byte without anything being written.
 int CommandTest(const char* file, const Options& options) {
     uint32_t charset = ArchiveNameCharset(file, options.Charsets);
+    std::vector<EntrySelection> plan;
+    if (!PlanEntries(file, charset, options.Names, &plan)) return kInstallFailed;
+    size_t index = 0;
     Session s;
     if (!OpenSession(s, file)) return kInstallNoArchive;
     UnpackContext* ctx = s.ctx;
@@ -375,6 +425,10 @@ int CommandTest(const char* file, const Options& options) {
             broken = true;
             break;
         }
+        EntrySelection chosen = PlannedFor(plan, index++);
+        if (chosen == kSelectStop) break;
+        if (chosen == kSelectDecodeOnly) DecodeArchiveEntry(&s.walk, nullptr);
+        if (chosen != kSelectInstall) continue;
         const char* problem = nullptr;
         int code = kInstallOk;
         if (!IsSupportedVersion(h)) {
@@ -430,6 +484,19 @@ struct Progress {
     bool targetRefused = false;  // it could not be made, or is no directory
 };
 Progress gProgress;
+
+// The selection install follows: the plan, and the entry the driver is at.
+std::vector<EntrySelection> gPlan;
+std::vector<bool> gPlanFile;
+size_t gPlanAt = 0;
+
+EntrySelection SelectPlanned(void*, const FileBlockHeader* header) {
+    while (gPlanAt < gPlanFile.size() && !gPlanFile[gPlanAt]) gPlanAt++;  // directory entries
+    EntrySelection chosen = PlannedFor(gPlan, gPlanAt++);
+    if (chosen == kSelectDecodeOnly && !gProgress.quiet && !gProgress.terminal)
+        fprintf(stderr, "skipping %s\n", ShownStoredName(header->Name, gProgress.charset).c_str());
+    return chosen;
+}
 
 // A status or error caption: a stored name, a path below the target (the
 // target as given, the rest converted) or the archive's path.
@@ -557,6 +624,16 @@ int CommandInstall(const char* file, const char* targetArg, const Options& optio
     // character set (the Windows installer hands them to the system as
     // they are).
     gProgress.charset = ArchiveNameCharset(file, options.Charsets);
+    if (!options.Names.empty()) {
+        if (!PlanEntries(file, gProgress.charset, options.Names, &gPlan)) return kInstallFailed;
+        Session s;
+        if (OpenSession(s, file, true)) {
+            WalkStep step;
+            while ((step = NextArchiveEntry(&s.walk)) == kWalkFile || step == kWalkDirectory)
+                gPlanFile.push_back(step == kWalkFile);
+            CloseSession(s);
+        }
+    }
     gProgress.archiveCore = archive;
     char root[kPathSize];
     memcpy(root, target, sizeof root);
@@ -569,7 +646,8 @@ int CommandInstall(const char* file, const char* targetArg, const Options& optio
     PlatformRemoveTemporaryOnSignals();
     HostUiHooks hooks = {ShowStatusLine, ShowErrorLine, ShowWriteFailureLine};
     SetHostUiHooks(&hooks);
-    uint32_t result = InstallFromArchive(nullptr, archive, target, MakeTarget);
+    uint32_t result = InstallFromArchive(nullptr, archive, target, MakeTarget,
+                                         options.Names.empty() ? nullptr : SelectPlanned);
     if (result == kInstallBadTarget && gProgress.targetRefused) result = kExitCannotCreate;
     SetHostUiHooks(nullptr);
     EndProgressLine();
@@ -676,11 +754,11 @@ int main(int argc, char** argv) {
     }
     if (options.Format != kListText && command != "list") {
         fprintf(stderr, "qvinstall: --format is for list\n");
-    } else if (command == "list" && files.size() == 1) {
-        return CommandList(files[0], options);
-    } else if (command == "test" && files.size() == 1) {
-        return CommandTest(files[0], options);
-    } else if (command == "install" && files.size() == 2) {
+    } else if ((command == "list" || command == "test") && files.size() >= 1) {
+        options.Names.assign(files.begin() + 1, files.end());
+        return command == "list" ? CommandList(files[0], options) : CommandTest(files[0], options);
+    } else if (command == "install" && files.size() >= 2) {
+        options.Names.assign(files.begin() + 2, files.end());
         return CommandInstall(files[0], files[1], options);
     } else if (known) {
         fprintf(stderr, "qvinstall: wrong number of arguments for %s\n", command.c_str());

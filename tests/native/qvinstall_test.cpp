@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -352,6 +353,46 @@ TEST_F(QvinstallTest, NamesAreReadInTheCodePageOfTheSystemThatMadeThem) {
     EXPECT_EQ(64, Qvinstall("list --codepage 932 '" + win + "'").status);
     EXPECT_EQ(64, Qvinstall("list --oem-codepage '" + win + "'").status);
     EXPECT_EQ(64, Qvinstall("list --colour '" + win + "'").status);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(QvinstallTest, OnlySelectedEntriesAreListedTestedAndInstalled) {
+    // The sample is solid: each entry continues the decoder state of the
+    // one before. Its last entry (QUORZIP.SET) does not match its checksum.
+    std::string installer = qvtest::WriteTempFile(SampleInstaller(true), "damaged-last-setup.exe");
+    std::string target = root + "/t";
+
+    // A selected entry behind unselected ones: they are decoded, not
+    // written; nothing after it is decoded, so the damaged last one is not reached.
+    Outcome r = Qvinstall("install '" + installer + "' '" + target + "' 'help/de/*'");
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(std::vector<std::string>{"HELP/DE/QRVNL.HLP"}, ListFiles(target));
+    EXPECT_EQ("Hilfetext", ReadText(target + "/HELP/DE/QRVNL.HLP"));
+    EXPECT_EQ("skipping FILE_ID.DIZ\nskipping QRVNL.EXE\nskipping HELP\\QRVNL.HLP\n"
+              "installing HELP\\DE\\QRVNL.HLP\ninstalled 1 files into " + target + "\n",
+              r.err);
+
+    Outcome first = Qvinstall("install '" + installer + "' '" + root + "/u' FILE_ID.DIZ");
+    EXPECT_EQ(0, first.status) << first.err;
+    EXPECT_EQ("installing FILE_ID.DIZ\ninstalled 1 files into " + root + "/u\n", first.err);
+
+    Outcome test = Qvinstall("test '" + installer + "' '*.HLP'");
+    EXPECT_EQ(0, test.status) << test.out;
+    EXPECT_EQ("OK      HELP\\QRVNL.HLP\nOK      HELP\\DE\\QRVNL.HLP\n2 entries OK, 0 failed\n", test.out);
+
+    Outcome list = Qvinstall("list '" + installer + "' qrvnl.exe quorzip.set");
+    EXPECT_EQ(0, list.status) << list.err;
+    EXPECT_NE(std::string::npos, list.out.find("2 entries")) << list.out;
+    EXPECT_EQ(std::string::npos, list.out.find("HLP")) << list.out;
+
+    // A name that selects nothing: nothing is installed, the target not made.
+    Outcome none = Qvinstall("install '" + installer + "' '" + root + "/v' QRVNL.EXE nosuch");
+    EXPECT_EQ(1, none.status);
+    EXPECT_EQ("qvinstall: nosuch: no such entry\n", none.err);
+    EXPECT_EQ(-1, access((root + "/v").c_str(), F_OK));
 }
 
 }  // namespace
