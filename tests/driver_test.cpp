@@ -449,9 +449,10 @@ TEST_F(DriverTest, SettingsFileIsWrittenOnlyWhereNoneExists) {
     EXPECT_EQ("new", Content("SUB/QUORZIP.SET"));
 }
 
-TEST_F(DriverTest, KeptSettingsFileIsStillDecodedForTheSolidEntryAfterIt) {
-    // The entry after the settings file copies its bytes through a match,
-    // so it comes out right only when the kept file went through the window.
+// Three solid entries: "head", then the bytes "SETTINGS" under the name
+// middle, then an entry that copies them through a match, so that it comes
+// out right only when the middle entry went through the window.
+std::vector<qvtest::FileSpec> CopiedThroughTheWindow(const std::string& middle) {
     qvtest::LzWriter a;
     a.Tables(qvtest::GeneralLengths());
     for (char c : std::string("head")) a.Literal(static_cast<uint8_t>(c));
@@ -461,12 +462,14 @@ TEST_F(DriverTest, KeptSettingsFileIsStillDecodedForTheSolidEntryAfterIt) {
     qvtest::LzWriter b;
     b.current = qvtest::GeneralLengths();
     b.Match(8, 8);
-
     const auto spec = qvtest::PackedEntry;
+    return {spec("A.TXT", a.Finish(), "head", false), spec(middle, s.Finish(), "SETTINGS", true),
+            spec("B.TXT", b.Finish(), "SETTINGS", true)};
+}
+
+TEST_F(DriverTest, KeptSettingsFileIsStillDecodedForTheSolidEntryAfterIt) {
     WriteInTarget("QUORZIP.SET", "mine");
-    EXPECT_EQ(0u, Install(Archive({spec("A.TXT", a.Finish(), "head", false),
-                                   spec("QUORZIP.SET", s.Finish(), "SETTINGS", true),
-                                   spec("B.TXT", b.Finish(), "SETTINGS", true)})));
+    EXPECT_EQ(0u, Install(Archive(CopiedThroughTheWindow("QUORZIP.SET"))));
     EXPECT_EQ("mine", Content("QUORZIP.SET"));
     EXPECT_EQ("SETTINGS", Content("B.TXT"));
 }
@@ -482,22 +485,7 @@ EntrySelection ChooseFromTable(void*, const FileBlockHeader* header) {
 }
 
 TEST_F(DriverTest, SelectedEntriesAreInstalledAndTheWalkStopsWhereAsked) {
-    // B copies the settings bytes through a match: right only when the
-    // entries before it went through the window.
-    qvtest::LzWriter a;
-    a.Tables(qvtest::GeneralLengths());
-    for (char c : std::string("head")) a.Literal(static_cast<uint8_t>(c));
-    qvtest::LzWriter s;
-    s.current = qvtest::GeneralLengths();
-    for (char c : std::string("SETTINGS")) s.Literal(static_cast<uint8_t>(c));
-    qvtest::LzWriter b;
-    b.current = qvtest::GeneralLengths();
-    b.Match(8, 8);
-    const auto spec = qvtest::PackedEntry;
-    std::string path = qvtest::WriteTempFile(Archive({spec("A.TXT", a.Finish(), "head", false),
-                                                      spec("S.TXT", s.Finish(), "SETTINGS", true),
-                                                      spec("B.TXT", b.Finish(), "SETTINGS", true)}),
-                                             "archive.bin");
+    std::string path = qvtest::WriteTempFile(Archive(CopiedThroughTheWindow("S.TXT")), "archive.bin");
     struct Case {
         std::vector<EntrySelection> choices;
         uint32_t result;
