@@ -157,7 +157,7 @@ killed_twice() {
     mount_tmpfs "$dir" 64m || return 1
     # A kill that comes too early or too late (the scheduler decides) does
     # not count; after a run that finished, the installation starts over.
-    while [ "$kills" -lt 2 ] && [ "$attempts" -lt 10 ]; do
+    while [ "$kills" -lt 2 ] && [ "$attempts" -lt 40 ]; do
         attempts=$((attempts + 1))
         if kill_midway "$target"; then
             kills=$((kills + 1))
