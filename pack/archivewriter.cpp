@@ -452,7 +452,8 @@ void RelayProgress(void* user, uint64_t consumed) {
 }  // namespace
 
 bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackProgressFn progress, void* user,
-                  ArchiveSummary* summary, std::string* error, PackFailure* failure, uint32_t codePage) {
+                  ArchiveSummary* summary, std::string* error, PackFailure* failure, uint32_t codePage,
+                  uint32_t threads) {
     PackFailure ignored;
     if (!failure) failure = &ignored;
     *failure = kPackFailedInput;
@@ -474,6 +475,7 @@ bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackPr
 
     LzEncoderSetup setup;
     setup.Level = level;
+    setup.Threads = threads;
     setup.EntryPacked = WriteEntry;
     setup.EntryBytes = WriteEntryPart;
     setup.Progress = RelayProgress;

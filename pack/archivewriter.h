@@ -104,10 +104,11 @@ struct ArchiveSummary {
 // current position. False with a message on a problem, and in *failure
 // (when given) its kind.
 // The archive is sealed: its closing block records codePage, the code page
-// of the stored names (0: not told).
+// of the stored names (0: not told). threads parse at once; the archive is
+// the same for any number.
 bool WriteArchive(FILE* out, std::vector<PackSource>* sources, int level, PackProgressFn progress, void* user,
                   ArchiveSummary* summary, std::string* error, PackFailure* failure = nullptr,
-                  uint32_t codePage = 0);
+                  uint32_t codePage = 0, uint32_t threads = 1);
 
 // Walks the archive in the file at path as the installer does and decodes
 // every entry, checking names, sizes and checksums against sources and every

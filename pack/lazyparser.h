@@ -13,6 +13,7 @@
 
 #include "pack/lzlevels.h"
 #include "pack/matchfinder.h"
+#include "pack/parserun.h"
 
 // A match weighed against literals.
 struct Choice {
@@ -23,12 +24,10 @@ struct Choice {
 
 struct LazyParse {
     ChainFinder Chains;
-    bool HaveNext;  // the lookahead won: Next is the choice at Pos, priced already
+    bool HaveNext;  // the lookahead won: Next is the choice at the position, priced already
     Choice Next;
     std::vector<Found> FoundScratch;
 };
-
-struct LzEncoder;
 
 // False when memory is short; the parse may be destroyed all the same.
 bool CreateLazyParse(LazyParse* parse, const LevelParams& params);
@@ -36,8 +35,10 @@ void DestroyLazyParse(LazyParse* parse);
 // What CreateLazyParse allocates.
 size_t LazyParseBytes();
 
-// Parses from Pos up to end (it may stop a little beyond, inside a match),
-// closing a chunk every ChunkTokens steps.
-void ParseLazy(LzEncoder* e, uint32_t end);
+// Parses the stretch whole: the chains start empty and take the history
+// first, then each step goes to steps and is counted into the model, whose
+// chunk ends every ChunkTokens steps.
+void ParseLazy(LazyParse* parse, const LevelParams& params, StretchView* view, ParseModel* model,
+               ParsedSteps* steps);
 
 #endif

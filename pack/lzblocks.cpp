@@ -1,11 +1,11 @@
-// Block coding: where to end a block (a chunk joins the block before it
-// when one table set for both is cheaper), which tables a block is written
-// with, and the bit writing of its steps into each entry's stream.
+// Block coding: the steps turned into symbols, where to end a block (a
+// chunk joins the block before it when one table set for both is cheaper),
+// which tables a block is written with, and the bit writing of its steps
+// into each entry's stream.
 #include "pack/lzblocks.h"
 
 #include <string.h>
 
-#include "pack/encoderstate.h"
 #include "pack/huffman.h"
 #include "pack/tableset.h"
 
@@ -21,7 +21,7 @@ uint32_t TableSetBits(const uint8_t* lengths, const uint8_t* previous) {
 // Whether the block costs less with tables of its own (fresh), their table
 // set and the switch symbol counted, than with the tables in force. At the
 // start of the stream there are none in force: always fresh.
-bool TakesFreshTables(const LzEncoder* e, const Stats& counts, const uint8_t* fresh) {
+bool TakesFreshTables(const BlockCoder* e, const Stats& counts, const uint8_t* fresh) {
     if (!e->HaveTables) return true;
     uint64_t oldBits = StatsBits(counts, e->Lengths);
     uint64_t freshBits =
@@ -31,7 +31,7 @@ bool TakesFreshTables(const LzEncoder* e, const Stats& counts, const uint8_t* fr
 
 // Writes one step with the tables in force: its symbol, then its extra bits
 // and second symbol in the order the decoder reads them.
-inline void WriteStep(const LzEncoder* e, BitSink* sink, const Token& t) {
+inline void WriteStep(const BlockCoder* e, BitSink* sink, const Token& t) {
     const uint8_t* lengths = e->Lengths;
     const uint16_t* codes = e->Codes;
     const uint8_t* distanceLengths = lengths + kLiteralCount;
@@ -67,9 +67,26 @@ void CountStep(PackCensus* census, const Token& t, uint64_t bits) {
     census->StepBits[kind] += bits;
 }
 
+// Moves the coder's entry on to the one that holds its position.
+void PassEntryEnds(BlockCoder* c) {
+    while (!c->Ends.empty() && c->Ends.front() <= c->Pos) {
+        c->Ends.pop_front();
+        c->Entry++;
+    }
+}
+
+// Adds a step at the coder's position to the chunk; a full chunk is closed.
+inline void AddToken(BlockCoder* c, Token* t) {
+    PassEntryEnds(c);
+    t->Entry = c->Entry;
+    c->Chunk.Tokens.push_back(*t);
+    CountToken(&c->Chunk.Counts, *t);
+    if (c->Chunk.Tokens.size() >= kMaxBlockTokens) CloseChunk(c);
+}
+
 }  // namespace
 
-void FlushBlock(LzEncoder* e) {
+void FlushBlock(BlockCoder* e) {
     TokenRun& block = e->Pending;
     if (block.Tokens.empty()) return;
     uint8_t fresh[kLzTableSetSize];
@@ -80,7 +97,7 @@ void FlushBlock(LzEncoder* e) {
 
     uint32_t entry = ~0u;
     BitSink* sink = nullptr;
-    PackCensus* census = e->Setup.Census;
+    PackCensus* census = e->Setup->Census;
     for (const Token& t : block.Tokens) {
         if (t.Entry != entry) {
             entry = t.Entry;
@@ -96,24 +113,12 @@ void FlushBlock(LzEncoder* e) {
     ClearStats(&block.Counts);
 }
 
-void CloseChunk(LzEncoder* e) {
+void CloseChunk(BlockCoder* e) {
     TokenRun& block = e->Pending;
     TokenRun& chunk = e->Chunk;
     if (chunk.Tokens.empty()) return;
-    bool join = !block.Tokens.empty() && block.Tokens.size() + chunk.Tokens.size() <= kMaxBlockTokens;
-    if (join) {
-        Stats merged = block.Counts;
-        AddStats(&merged, chunk.Counts);
-        uint8_t both[kLzTableSetSize], alone[kLzTableSetSize], next[kLzTableSetSize];
-        LengthsFor(merged, both);
-        LengthsFor(block.Counts, alone);
-        LengthsFor(chunk.Counts, next);
-        uint64_t joined = StatsBits(merged, both) + EstimateTableSetBits(both, e->PrevLengths);
-        uint64_t split = StatsBits(block.Counts, alone) + EstimateTableSetBits(alone, e->PrevLengths) +
-                         StatsBits(chunk.Counts, next) + EstimateTableSetBits(next, alone) + alone[kSymbolSwitchTables];
-        join = joined <= split;
-    }
-    if (!join) {
+    if (!ChunkJoinsBlock(block.Counts, static_cast<uint32_t>(block.Tokens.size()), chunk.Counts,
+                         static_cast<uint32_t>(chunk.Tokens.size()), e->PrevLengths)) {
         FlushBlock(e);
         block.Tokens.swap(chunk.Tokens);
         block.Counts = chunk.Counts;
@@ -123,19 +128,17 @@ void CloseChunk(LzEncoder* e) {
     }
     chunk.Tokens.clear();
     ClearStats(&chunk.Counts);
-    uint8_t lengths[kLzTableSetSize];
-    LengthsFor(block.Counts, lengths);
-    SetPrices(&e->Price, lengths);
-    e->AverageLiteral = AverageLiteralPrice(e->Price, block.Counts);
+    uint32_t averageLiteral;
+    PricesOfBlock(block.Counts, &e->Price, &averageLiteral);
     HandOutReady(e);
 }
 
-void WriteTables(LzEncoder* e, BitSink* sink, const uint8_t* lengths, bool viaSwitch) {
+void WriteTables(BlockCoder* e, BitSink* sink, const uint8_t* lengths, bool viaSwitch) {
     if (viaSwitch) PutBits(sink, e->Codes[kSymbolSwitchTables], e->Lengths[kSymbolSwitchTables]);
     TableSetPlan plan;
     PlanTableSet(lengths, e->PrevLengths, &plan);
     WriteTableSet(sink, plan);
-    if (PackCensus* census = e->Setup.Census) {
+    if (PackCensus* census = e->Setup->Census) {
         census->TableSets++;
         census->TableSetBits += plan.Bits + (viaSwitch ? e->Lengths[kSymbolSwitchTables] : 0);
         if (viaSwitch) census->Symbols[kSymbolSwitchTables]++;
@@ -149,26 +152,85 @@ void WriteTables(LzEncoder* e, BitSink* sink, const uint8_t* lengths, bool viaSw
     e->HaveTables = true;
 }
 
-void HandOutReady(LzEncoder* e) {
+void HandOutReady(BlockCoder* e) {
     // Entries before the one the first unwritten step belongs to are final:
     // the table set of that step's block goes into its entry's stream.
     uint32_t ready = !e->Pending.Tokens.empty() ? e->Pending.Tokens[0].Entry
                      : !e->Chunk.Tokens.empty() ? e->Chunk.Tokens[0].Entry
-                                                : e->ParseEntry;
+                                                : e->Entry;
     while (e->FirstPending < ready) {
         PendingEntry& entry = e->Entries.front();
         AlignToByte(&entry.Sink);
-        if (e->Setup.EntryPacked)
-            e->Setup.EntryPacked(e->Setup.User, e->FirstPending, entry.Sink.Bytes.data(), entry.Sink.Bytes.size());
+        if (e->Setup->EntryPacked)
+            e->Setup->EntryPacked(e->Setup->User, e->FirstPending, entry.Sink.Bytes.data(), entry.Sink.Bytes.size());
         e->Entries.pop_front();
         e->FirstPending++;
     }
     // A large entry that is still being coded hands out what it has, so its
     // packed bytes need not wait in memory.
-    if (!e->Entries.empty() && e->Setup.EntryBytes && e->Entries.front().Sink.Bytes.size() >= kHandOutBytes) {
+    if (!e->Entries.empty() && e->Setup->EntryBytes && e->Entries.front().Sink.Bytes.size() >= kHandOutBytes) {
         std::vector<uint8_t>& bytes = e->Entries.front().Sink.Bytes;
-        e->Setup.EntryBytes(e->Setup.User, e->FirstPending, bytes.data(), bytes.size());
+        e->Setup->EntryBytes(e->Setup->User, e->FirstPending, bytes.data(), bytes.size());
         bytes.clear();
     }
 }
 
+
+void InitBlockCoder(BlockCoder* c, const LzEncoderSetup* setup) {
+    c->Setup = setup;
+    c->Pos = 0;
+    c->Entry = 0;
+    memset(&c->Match, 0, sizeof c->Match);
+    SetDefaultPrices(&c->Price);
+    c->Pending.Tokens.reserve(kMaxBlockTokens);
+    c->Chunk.Tokens.reserve(kMaxBlockTokens);
+    ClearStats(&c->Pending.Counts);
+    ClearStats(&c->Chunk.Counts);
+    c->HaveTables = false;
+    memset(c->Lengths, 0, sizeof c->Lengths);
+    memset(c->PrevLengths, 0, sizeof c->PrevLengths);
+    memset(c->Codes, 0, sizeof c->Codes);
+    c->FirstPending = 0;
+}
+
+size_t BlockCoderBytes() { return sizeof(BlockCoder) + 2 * size_t(kMaxBlockTokens) * sizeof(Token); }
+
+void OpenEntry(BlockCoder* c) { c->Entries.emplace_back(); }
+
+void CloseEntry(BlockCoder* c, uint32_t end) {
+    if (end == 0 && c->FirstPending + c->Entries.size() == 1) {
+        // The first entry is read non-solid and always starts with a table
+        // set; an empty one carries a set that only names the switch symbol,
+        // so the next entry can bring its own.
+        uint8_t lengths[kLzTableSetSize] = {0};
+        lengths[kSymbolSwitchTables] = 1;
+        WriteTables(c, &c->Entries.back().Sink, lengths, false);
+    }
+    c->Ends.push_back(end);
+    PassEntryEnds(c);
+    HandOutReady(c);
+}
+
+void CodeSteps(BlockCoder* c, const ParsedSteps& steps, const uint8_t* data) {
+    const uint8_t* here = data;
+    for (uint32_t word : steps.Words) {
+        if (word == kStepChunkEnd) {
+            CloseChunk(c);
+        } else if (word & kStepLiteralRun) {
+            for (uint32_t n = word & ~kStepLiteralRun; n > 0; n--) {
+                Token t = {*here++, 0, 0, 0, 0};
+                AddToken(c, &t);
+                c->Pos++;
+            }
+        } else {
+            uint32_t length = word & kStepLengthMask, distance = word >> kStepLengthBits;
+            Token t;
+            ChooseSymbol(c->Price, c->Match, length, distance, &t);
+            Record(&c->Match, length, distance);
+            AddToken(c, &t);
+            c->Pos += length;
+            here += length;
+        }
+    }
+    PassEntryEnds(c);
+}

@@ -1,5 +1,5 @@
 // The compressor: LZ parsing over the 1 MB window, kept across entries
-// (solid), Huffman blocks with table sets where the statistics change, and
+// (solid), on as many threads as asked with the same output, Huffman blocks with table sets where the statistics change, and
 // one byte-aligned packed stream per entry.
 #ifndef QUORVANEL_PACK_LZENCODER_H
 #define QUORVANEL_PACK_LZENCODER_H
@@ -11,7 +11,7 @@
 
 #include "base/format.h"
 
-enum { kMinLevel = 1, kMaxLevel = 5, kDefaultLevel = 3 };
+enum { kMinLevel = 1, kMaxLevel = 5, kDefaultLevel = 3, kMaxEncoderThreads = 64 };
 
 struct LzEncoder;
 
@@ -57,13 +57,16 @@ struct LzEncoderSetup {
     EncodeProgressFn Progress = nullptr;
     void* User = nullptr;
     PackCensus* Census = nullptr;  // counted into when given
+    // Threads that parse (1: the caller's own, no others). The output is the
+    // same for any number; see LzEncoderMemory for what each costs.
+    uint32_t Threads = 1;
 };
 
-// Memory the compressor takes at a level, at most: all of it is taken when
-// it is created, except the packed bytes waiting to be handed out, which
-// are counted here too, and some 100 bytes per entry waiting for its block
-// to be written. 0 for a level out of range.
-size_t LzEncoderMemory(int level);
+// Memory the compressor takes at a level with that many threads, at most:
+// all of it is taken when it is created, except the packed bytes waiting to
+// be handed out, which are counted here too, and some 100 bytes per entry
+// waiting for its block to be written. 0 for a level out of range.
+size_t LzEncoderMemory(int level, uint32_t threads = 1);
 // nullptr when the level is out of range or memory is short.
 LzEncoder* CreateLzEncoder(const LzEncoderSetup& setup);
 void DestroyLzEncoder(LzEncoder* encoder);
@@ -80,6 +83,6 @@ void FinishEncoding(LzEncoder* encoder);
 
 // Packs a list of buffers in one call: each entry's packed bytes.
 std::vector<std::vector<uint8_t>> PackBuffers(const std::vector<std::vector<uint8_t>>& entries, int level,
-                                              PackCensus* census = nullptr);
+                                              PackCensus* census = nullptr, uint32_t threads = 1);
 
 #endif

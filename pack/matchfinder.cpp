@@ -43,6 +43,13 @@ void DestroyChainFinder(ChainFinder* f) {
     FreeTables(tables, 4);
 }
 
+void ResetChainFinder(ChainFinder* f, uint32_t base) {
+    memset(f->Head, 0, sizeof(uint32_t) << kChainHashBits);
+    memset(f->Head3, 0, sizeof(uint32_t) << kChainHashBits);
+    memset(f->Head2, 0, sizeof(uint32_t) << 16);
+    f->Inserted = base;
+}
+
 void ChainFindMatches(ChainFinder* f, const FinderSpot& spot, uint32_t chainLimit, std::vector<Found>* out) {
     const uint32_t pos = spot.Pos;
     const uint32_t limit = spot.Limit;
@@ -216,6 +223,12 @@ bool CreateTreeFinder(TreeFinder* f, uint32_t depth, uint32_t nice) {
 void DestroyTreeFinder(TreeFinder* f) {
     uint32_t** tables[] = {&f->Tree, &f->Head4, &f->Head3, &f->Head2};
     FreeTables(tables, 4);
+}
+
+void ResetTreeFinder(TreeFinder* f) {
+    memset(f->Head4, 0, sizeof(uint32_t) << kTreeHashBits);
+    memset(f->Head3, 0, sizeof(uint32_t) << 16);
+    memset(f->Head2, 0, sizeof(uint32_t) << 16);
 }
 
 uint32_t TreeFindMatches(TreeFinder* f, const FinderSpot& spot, Found* out) { return InsertAsRoot(f, spot, out); }

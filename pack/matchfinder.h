@@ -92,6 +92,9 @@ struct ChainFinder {
 // False when memory is short; the finder may be freed all the same.
 bool CreateChainFinder(ChainFinder* finder, uint32_t nice);
 void DestroyChainFinder(ChainFinder* finder);
+// Forgets every position: the next one indexed is base. The chain links
+// need no clearing, since only positions indexed since are reached.
+void ResetChainFinder(ChainFinder* finder, uint32_t base);
 
 // Indexes position pos, whose bytes are at p, for the strings that end
 // before total (the end of the input).
@@ -151,6 +154,9 @@ struct TreeFinder {
 // False when memory is short; the finder is then empty and may be freed.
 bool CreateTreeFinder(TreeFinder* finder, uint32_t depth, uint32_t nice);
 void DestroyTreeFinder(TreeFinder* finder);
+// Forgets every position (the tree's links are written as each position
+// is inserted, so only the heads are cleared).
+void ResetTreeFinder(TreeFinder* finder);
 
 // Searches and inserts the position; fills out (kMaxFound entries) with
 // lengths of 2 (distance 1..256 only), 3 (below 0x2000) or more, and returns

@@ -15,6 +15,7 @@
 #include "base/format.h"
 #include "pack/lzlevels.h"
 #include "pack/matchfinder.h"
+#include "pack/parserun.h"
 
 enum {
     // Room for matches per position of a segment (2-4 are usual); when a
@@ -48,8 +49,6 @@ struct OptimalParse {
     std::vector<Step> Path;
 };
 
-struct LzEncoder;
-
 // Takes everything the parse works with at its full size; false when
 // memory is short (the parse may be destroyed all the same).
 bool CreateOptimalParse(OptimalParse* parse, const LevelParams& params);
@@ -57,9 +56,12 @@ void DestroyOptimalParse(OptimalParse* parse);
 // What CreateOptimalParse allocates.
 size_t OptimalParseBytes(const LevelParams& params);
 
-// Parses whole segments from Pos up to end; a segment is weighed with the
-// bytes after it in view, so unless finishing one that would reach past end
-// waits for more input. Closes a chunk every ChunkTokens steps or so.
-void ParseOptimal(LzEncoder* e, uint32_t end, bool finishing);
+// Parses the stretch whole, segment by segment (a segment never runs across
+// an entry's end): the tree starts empty and takes the history first, then
+// each step goes to steps and is counted into the model, whose chunk closes
+// after the segment that fills it to ChunkTokens steps. Segments ended
+// early, their match cache full, are counted into segmentsCut.
+void ParseOptimal(OptimalParse* parse, const LevelParams& params, StretchView* view, ParseModel* model,
+                  ParsedSteps* steps, uint64_t* segmentsCut);
 
 #endif

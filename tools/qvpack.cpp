@@ -23,6 +23,12 @@
 
 namespace {
 
+// One thread per core the system has online.
+uint32_t DefaultThreads() {
+    long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    return cores < 1 ? 1u : cores > kMaxEncoderThreads ? uint32_t(kMaxEncoderThreads) : static_cast<uint32_t>(cores);
+}
+
 enum {
     kExitOk = 0,
     kExitUsage = 64,  // bad command line, as qvinstall's
@@ -39,6 +45,8 @@ const char kUsage[] =
     "to the installer program IMAGE to make a single-file installer.\n"
     "\n"
     "  -1 .. -5          compression level: 1 fastest, 5 smallest (default 3)\n"
+    "  -T N, --threads N threads that compress (default: one per core); the\n"
+    "                    archive is the same byte for byte for any N\n"
     "  -o OUT            output file (default: DIR's name with .exe, or .rar with\n"
     "                    --archive-only); a '\\' is an ordinary character of its\n"
     "                    name, but none may stand in its directories' names\n"
@@ -167,6 +175,7 @@ namespace {
 // What the command line asks for.
 struct PackRequest {
     int Level = kDefaultLevel;
+    uint32_t Threads = DefaultThreads();
     CollectOptions Collect;
     std::vector<std::string> Warnings;
     std::string Out, Stub, List, Dir;
@@ -175,10 +184,15 @@ struct PackRequest {
 
 void ShowHelp(void) {
     fputs(kUsage, stdout);
+    auto mb = [](size_t bytes) { return static_cast<double>(bytes) / 1e6; };
+    size_t lazy1 = LzEncoderMemory(3, 1), lazy2 = LzEncoderMemory(3, 2);
+    size_t optimal1 = LzEncoderMemory(5, 1), optimal2 = LzEncoderMemory(5, 2);
     printf("\nMemory, whatever the size of the files: the compressor takes at most %.1f MB\n"
-           "at levels 1-3 and %.1f MB at 4-5; ordering the files by content (without\n"
-           "--list) takes up to 4 MB more, and a few hundred bytes per file are kept.\n",
-           static_cast<double>(LzEncoderMemory(3)) / 1e6, static_cast<double>(LzEncoderMemory(5)) / 1e6);
+           "at levels 1-3 and %.1f MB at 4-5 with one thread, and %.1f MB (1-3) or\n"
+           "%.1f MB (4-5) more for each further thread; ordering the files by content\n"
+           "(without --list) takes up to 4 MB more, and a few hundred bytes per file\n"
+           "are kept. This machine has %u cores.\n",
+           mb(lazy1), mb(optimal1), mb(lazy2 - lazy1), mb(optimal2 - optimal1), DefaultThreads());
 }
 
 // Reads the command line into r; returns an exit status to stop with, or
@@ -207,7 +221,7 @@ int ParseRequest(int argc, char** argv, PackRequest* r) {
             *into = argv[++i];
             return true;
         };
-        bool takesValue = a == "--stub" || a == "--list" || a == "--codepage";
+        bool takesValue = a == "--stub" || a == "--list" || a == "--codepage" || a == "--threads";
         if (optionsEnded) {
             if (!r->Dir.empty()) return Fail(kExitUsage, "only one directory can be packed (see --help)");
             r->Dir = a;
@@ -224,6 +238,15 @@ int ParseRequest(int argc, char** argv, PackRequest* r) {
             return kExitOk;
         } else if (a.size() == 2 && a[0] == '-' && a[1] >= '1' && a[1] <= '5') {
             r->Level = a[1] - '0';
+        } else if (a == "-T" || a == "--threads" || (a.compare(0, 2, "-T") == 0 && a.size() > 2)) {
+            std::string number = a.size() > 2 && a[1] == 'T' ? a.substr(2) : std::string();
+            if (number.empty() && !value(&number)) return Fail(kExitUsage, a + " needs a number of threads");
+            char* end = nullptr;
+            unsigned long n = strtoul(number.c_str(), &end, 10);
+            if (number.empty() || *end || number[0] < '0' || number[0] > '9' || n < 1 || n > kMaxEncoderThreads)
+                return Fail(kExitUsage, "the number of threads must be 1 to " + std::to_string(kMaxEncoderThreads) +
+                                            ", not '" + number + "'");
+            r->Threads = static_cast<uint32_t>(n);
         } else if (a == "-o") {
             if (!value(&r->Out)) return Fail(kExitUsage, "-o needs a file name");
         } else if (a == "--stub") {
@@ -323,7 +346,7 @@ int WriteInstaller(const PackRequest& r, const std::vector<uint8_t>& image, std:
     std::string error;
     PackFailure failure = kPackFailedInput;
     if (written && !WriteArchive(f, sources, r.Level, UpdateProgressLine, progress, summary, &error, &failure,
-                                  r.Collect.CodePage)) {
+                                  r.Collect.CodePage, r.Threads)) {
         EndProgressLine(progress);
         fclose(f);
         remove(temp.c_str());

@@ -24,7 +24,7 @@ size_t PackedSize(const std::vector<std::vector<uint8_t>>& entries, int level) {
 TEST(PackedSizes, EveryLevelKeepsItsRecordedSize) {
     // Bytes of packed data of the data set at levels 1 to 5, as measured
     // when this test was written.
-    const size_t kRecorded[kMaxLevel + 1] = {0, 110806, 108901, 111630, 105659, 104189};
+    const size_t kRecorded[kMaxLevel + 1] = {0, 110806, 108901, 111630, 105660, 104227};
     std::vector<std::vector<uint8_t>> entries = qvtest::PackingDataSet();
     size_t input = 0;
     for (const auto& e : entries) input += e.size();
