@@ -6,7 +6,10 @@
 # Builds qvpack, qvbench and qvinstall (Release) and prints, for each corpus,
 # packed size, CPU seconds and peak memory of every level against gzip -9,
 # xz -9 and zstd -19 on a tar of the same tree (one thread each), with the
-# ratios to gzip -9 and zstd -19; decoding speed of the installer's decoder
+# ratios to gzip -9 and zstd -19 (qvpack with -T1); then level 5 on one
+# thread and on every core against zstd -19 -T0 (size, wall and CPU seconds,
+# peak memory) with whether the two archives are the same bytes, and what
+# every core gains levels 1-3 in wall time; decoding speed of the installer's decoder
 # against zlib's inflate and libdeflate (MB/s of output, best of five),
 # decoding peak memory above the process baseline, and installing speed
 # (decode, write the files, their times and attributes) of qvinstall against
@@ -34,15 +37,17 @@ qvpack=$build/tools/qvpack
 qvbench=$build/bench/qvbench
 qvinstall=$build/tools/qvinstall
 
+cores=$(nproc)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT INT TERM
 
-# Runs a command, its output discarded; sets t (CPU seconds, user + system)
-# and kb (peak resident memory in KB).
+# Runs a command, its output discarded; sets t (CPU seconds, user + system),
+# kb (peak resident memory in KB) and wall (wall-clock seconds).
 measure() {
-    /usr/bin/time -f '%U %S %M' -o "$work/time" "$@" >/dev/null 2>&1
+    /usr/bin/time -f '%U %S %M %e' -o "$work/time" "$@" >/dev/null 2>&1
     t=$(awk '{ printf "%.2f", $1 + $2 }' "$work/time")
     kb=$(awk '{ print $3 }' "$work/time")
+    wall=$(awk '{ print $4 }' "$work/time")
 }
 size() { wc -c <"$1" | tr -d ' '; }
 # Best wall-clock seconds of five runs of a command that installs into
@@ -84,13 +89,32 @@ bench_corpus() {
     row "xz -9" "$xz" "$xz_t" "$xz_kb"
     row "zstd -19" "$zs" "$zs_t" "$zs_kb"
     for l in 1 2 3 4 5; do
-        measure "$qvpack" -$l -q --no-verify --archive-only -o "$work/$name.$l.rar" "$tree"
+        measure "$qvpack" -$l -T1 -q --no-verify --archive-only -o "$work/$name.$l.rar" "$tree"
         eval "cpu_$l=$t"
         row "qvpack -$l" "$(size "$work/$name.$l.rar")" "$t" "$kb"
     done
     echo "(speed/z19: zstd -19's CPU seconds over the row's; sizes and speeds are ratios from this run)"
     echo "packing speed, default level (-3) vs gzip -9: $(ratio "$gz_t" "$cpu_3")x;" \
         "best level (-5) vs zstd -19: $(ratio "$zs_t" "$cpu_5")x"
+    # Every core: level 5 against zstd -19 with as many threads.
+    echo
+    printf '%-14s %12s %8s %8s %9s %9s\n' "all $cores cores" bytes "wall s" "CPU s" "peak KB" "wall/z19T0"
+    measure sh -c "zstd -q -19 -T0 -c '$work/$name.tar' >'$work/$name.t0.zst'"
+    zw=$wall
+    wrow() { printf '%-14s %12s %8s %8s %9s %9s\n' "$1" "$2" "$wall" "$t" "$kb" "$(ratio "$zw" "$wall")"; }
+    wrow "zstd -19 -T0" "$(size "$work/$name.t0.zst")"
+    for n in 1 $cores; do
+        measure "$qvpack" -5 -T$n -q --no-verify --archive-only -o "$work/$name.5.T$n.rar" "$tree"
+        wrow "qvpack -5 -T$n" "$(size "$work/$name.5.T$n.rar")"
+    done
+    if cmp -s "$work/$name.5.T1.rar" "$work/$name.5.T$cores.rar"; then same=identical; else same=DIFFERENT; fi
+    echo "(wall/z19T0: zstd -19 -T0's wall seconds over the row's; -5 -T$cores against -T1: $same bytes)"
+    for l in 1 2 3; do
+        measure "$qvpack" -$l -T$cores -q --no-verify --archive-only -o "$work/$name.$l.all.rar" "$tree"
+        eval "all_$l=$wall"
+        measure "$qvpack" -$l -T1 -q --no-verify --archive-only -o "$work/$name.$l.one.rar" "$tree"
+        echo "level $l on $cores threads: $(ratio "$wall" "$(eval echo \$all_$l)")x the wall speed of one"
+    done
     "$qvbench" speed "$work/$name.3.rar" "$work/$name.tar" >"$work/speed"
     ours=$(awk '/ours_mbs/ { print $2 }' "$work/speed")
     zl=$(awk '/zlib_mbs/ { print $2 }' "$work/speed")

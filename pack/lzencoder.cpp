@@ -168,6 +168,7 @@ void StopWorkers(LzEncoder* e) {
     {
         std::lock_guard<std::mutex> hold(e->Lock);
         e->Stopping = true;
+        e->Queue.clear();  // an encoder given up mid-way needs no more parses
         e->WorkReady.notify_all();
     }
     for (std::thread& t : e->Workers) t.join();
