@@ -6,11 +6,11 @@
 
 namespace {
 
-// What one parse of a stretch works with.
+// What one parse of a slice works with.
 struct LazyRun {
     LazyParse* Parse;
     const LevelParams* Params;
-    StretchView* View;
+    SliceView* View;
     ParseModel* Model;
     ParsedSteps* Steps;
 };
@@ -84,7 +84,7 @@ void DestroyLazyParse(LazyParse* parse) { DestroyChainFinder(&parse->Chains); }
 
 size_t LazyParseBytes() { return (kMaxMatchLength + 2) * sizeof(Found) + kChainFinderBytes; }
 
-void ParseLazy(LazyParse* lazy, const LevelParams& p, StretchView* view, ParseModel* model, ParsedSteps* steps) {
+void ParseLazy(LazyParse* lazy, const LevelParams& p, SliceView* view, ParseModel* model, ParsedSteps* steps) {
     const LazyRun r = {lazy, &p, view, model, steps};
     ResetChainFinder(&lazy->Chains, view->Base);
     if (view->Start > view->Base) ChainIndexUpTo(&lazy->Chains, SpotAt(view, view->Start, view->End), view->Start);

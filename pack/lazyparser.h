@@ -35,10 +35,10 @@ void DestroyLazyParse(LazyParse* parse);
 // What CreateLazyParse allocates.
 size_t LazyParseBytes();
 
-// Parses the stretch whole: the chains start empty and take the history
+// Parses the slice whole: the chains start empty and take the history
 // first, then each step goes to steps and is counted into the model, whose
 // chunk ends every ChunkTokens steps.
-void ParseLazy(LazyParse* parse, const LevelParams& params, StretchView* view, ParseModel* model,
+void ParseLazy(LazyParse* parse, const LevelParams& params, SliceView* view, ParseModel* model,
                ParsedSteps* steps);
 
 #endif

@@ -73,7 +73,7 @@ size_t BlockCoderBytes();
 void OpenEntry(BlockCoder* c);
 // The entry started last ends at stream position end (after its bytes).
 void CloseEntry(BlockCoder* c, uint32_t end);
-// Codes the steps of a stretch, which starts at the coder's position; data
+// Codes the steps of a slice, which starts at the coder's position; data
 // is the byte there.
 void CodeSteps(BlockCoder* c, const ParsedSteps& steps, const uint8_t* data);
 // Ends the chunk: it joins the pending block when one table set for both

@@ -1,16 +1,16 @@
 // The compressor's driver. The input, all entries one after the other, is
-// cut into stretches of kStretchBytes at fixed stream positions; each
-// stretch is parsed on its own, with the window of bytes before it as
+// cut into slices of kSliceBytes at fixed stream positions; each
+// slice is parsed on its own, with the window of bytes before it as
 // history, by the level's parser (lazyparser.cpp, optimalparser.cpp) into a
 // list of steps, and the block coder (lzblocks.cpp) codes the lists in
-// stream order. A stretch's steps depend on its bytes, its history and where
-// entries end in it, never on the stretches before it or on the thread that
+// stream order. A slice's steps depend on its bytes, its history and where
+// entries end in it, never on the slices before it or on the thread that
 // parsed it, so the output is the same byte for byte for any number of
-// threads; with one, the caller's thread parses each stretch as it fills.
+// threads; with one, the caller's thread parses each slice as it fills.
 //
 // With more threads, the caller's thread reads the input, hands each full
-// stretch to a queue the workers take from, and codes finished stretches in
-// order; at most Threads stretches are parsed or waiting at once, so memory
+// slice to a queue the workers take from, and codes finished slices in
+// order; at most Threads slices are parsed or waiting at once, so memory
 // stays bounded.
 #include "pack/lzencoder.h"
 
@@ -32,22 +32,22 @@
 namespace {
 
 enum : uint32_t {
-    // Bytes of input per stretch. A stretch boundary costs the insertion of
+    // Bytes of input per slice. A slice boundary costs the insertion of
     // its history into the finder and the prices learnt so far. Level 5 on
     // the bench corpora (bench/run.sh), sizes against one parse over the
     // whole input: 2 MB: C++ headers +0.05%, DLLs -0.04%, the history's
     // insertion 8% of the parse time; 4 MB: headers +0.00%, but a 12 MB tree
-    // keeps two threads busy for only two of its three stretches; 1 MB
+    // keeps two threads busy for only two of its three slices; 1 MB
     // (with a shallower history) +0.13% and 16% of the time.
-    kStretchBytes = 2u << 20,
-    // The history before a stretch: a whole window, so every match a
+    kSliceBytes = 2u << 20,
+    // The history before a slice: a whole window, so every match a
     // single parse could find stays in reach (half a window: headers +0.31%).
     kHistoryBytes = kWindowSize
 };
 
-// One stretch: its bytes with the history before them, where entries end
+// One slice: its bytes with the history before them, where entries end
 // in it, and what its parse gave.
-struct Stretch {
+struct Slice {
     std::vector<uint8_t> Data;  // stream positions Base .. Base + Data.size()
     uint32_t Base;
     uint32_t Start;
@@ -58,7 +58,7 @@ struct Stretch {
 };
 
 // What one thread parses with.
-struct StretchParser {
+struct SliceParser {
     LazyParse Lazy;
     OptimalParse Optimal;
     ParseModel Model;
@@ -74,29 +74,29 @@ struct LzEncoder {
     uint32_t Total;  // stream bytes handed in so far
     uint64_t Consumed;
 
-    // Stretches in a ring: Filling takes the input; those from Coded up to
+    // Slicees in a ring: Filling takes the input; those from Coded up to
     // Filling are parsed or waiting for a worker, and are coded in order.
-    std::vector<Stretch> Ring;
+    std::vector<Slice> Ring;
     uint64_t Filling;
     uint64_t Coded;
 
-    std::vector<StretchParser> Parsers;
+    std::vector<SliceParser> Parsers;
     std::vector<std::thread> Workers;
     std::mutex Lock;
     std::condition_variable WorkReady;
     std::condition_variable WorkDone;
-    std::deque<uint64_t> Queue;  // stretches handed out, not yet taken by a worker
+    std::deque<uint64_t> Queue;  // slices handed out, not yet taken by a worker
     bool Stopping;
 };
 
 namespace {
 
-Stretch& RingAt(LzEncoder* e, uint64_t n) { return e->Ring[n % e->Ring.size()]; }
+Slice& RingAt(LzEncoder* e, uint64_t n) { return e->Ring[n % e->Ring.size()]; }
 
-uint32_t StretchEnd(const Stretch& s) { return s.Base + static_cast<uint32_t>(s.Data.size()); }
+uint32_t SliceEnd(const Slice& s) { return s.Base + static_cast<uint32_t>(s.Data.size()); }
 
-void ParseStretch(const LevelParams& params, StretchParser* p, Stretch* s) {
-    StretchView view = {s->Data.data(), s->Base, s->Start, StretchEnd(*s), s->Ends.data(),
+void ParseSlice(const LevelParams& params, SliceParser* p, Slice* s) {
+    SliceView view = {s->Data.data(), s->Base, s->Start, SliceEnd(*s), s->Ends.data(),
                         static_cast<uint32_t>(s->Ends.size()), 0};
     s->Steps.Words.clear();
     s->SegmentsCut = 0;
@@ -105,25 +105,25 @@ void ParseStretch(const LevelParams& params, StretchParser* p, Stretch* s) {
     else ParseLazy(&p->Lazy, params, &view, &p->Model, &s->Steps);
 }
 
-void WorkerLoop(LzEncoder* e, StretchParser* parser) {
+void WorkerLoop(LzEncoder* e, SliceParser* parser) {
     std::unique_lock<std::mutex> hold(e->Lock);
     for (;;) {
         e->WorkReady.wait(hold, [e] { return e->Stopping || !e->Queue.empty(); });
         if (e->Queue.empty()) return;
-        Stretch* s = &RingAt(e, e->Queue.front());
+        Slice* s = &RingAt(e, e->Queue.front());
         e->Queue.pop_front();
         hold.unlock();
-        ParseStretch(e->Params, parser, s);
+        ParseSlice(e->Params, parser, s);
         hold.lock();
         s->Parsed = true;
         e->WorkDone.notify_all();
     }
 }
 
-// Codes the oldest stretch not yet coded; waits for its parse when wait,
+// Codes the oldest slice not yet coded; waits for its parse when wait,
 // else returns false if it is not parsed yet.
 bool CodeOldest(LzEncoder* e, bool wait) {
-    Stretch& s = RingAt(e, e->Coded);
+    Slice& s = RingAt(e, e->Coded);
     if (!e->Workers.empty()) {
         std::unique_lock<std::mutex> hold(e->Lock);
         if (!s.Parsed && !wait) return false;
@@ -136,15 +136,15 @@ bool CodeOldest(LzEncoder* e, bool wait) {
     return true;
 }
 
-// Starts the filling stretch's parse and opens the next one, whose history
+// Starts the filling slice's parse and opens the next one, whose history
 // is the window before it.
-void HandOverStretch(LzEncoder* e) {
-    Stretch& s = RingAt(e, e->Filling);
-    if (StretchEnd(s) == s.Start) return;  // nothing in it
-    // Room in the ring: at most one stretch per thread in flight.
+void HandOverSlice(LzEncoder* e) {
+    Slice& s = RingAt(e, e->Filling);
+    if (SliceEnd(s) == s.Start) return;  // nothing in it
+    // Room in the ring: at most one slice per thread in flight.
     while (e->Filling - e->Coded >= e->Parsers.size()) CodeOldest(e, true);
-    Stretch& next = RingAt(e, e->Filling + 1);
-    uint32_t end = StretchEnd(s);
+    Slice& next = RingAt(e, e->Filling + 1);
+    uint32_t end = SliceEnd(s);
     uint32_t keep = end - s.Base < kHistoryBytes ? end - s.Base : uint32_t(kHistoryBytes);
     next.Data.assign(s.Data.end() - keep, s.Data.end());
     next.Base = end - keep;
@@ -152,7 +152,7 @@ void HandOverStretch(LzEncoder* e) {
     next.Ends.clear();
     next.Parsed = false;
     if (e->Workers.empty()) {
-        ParseStretch(e->Params, &e->Parsers[0], &s);
+        ParseSlice(e->Params, &e->Parsers[0], &s);
         s.Parsed = true;
     } else {
         std::lock_guard<std::mutex> hold(e->Lock);
@@ -175,15 +175,15 @@ void StopWorkers(LzEncoder* e) {
     e->Workers.clear();
 }
 
-size_t StepWords() { return kStretchBytes / 2 + kStretchBytes / 1024; }
+size_t StepWords() { return kSliceBytes / 2 + kSliceBytes / 1024; }
 
-size_t StretchBytes() {
+size_t SliceBytes() {
     // Its bytes with their history, and the steps: a word per two bytes at most.
-    return sizeof(Stretch) + kHistoryBytes + kStretchBytes + StepWords() * sizeof(uint32_t);
+    return sizeof(Slice) + kHistoryBytes + kSliceBytes + StepWords() * sizeof(uint32_t);
 }
 
 size_t ParserBytes(const LevelParams& p) {
-    return sizeof(StretchParser) + (p.Optimal ? OptimalParseBytes(p) : LazyParseBytes());
+    return sizeof(SliceParser) + (p.Optimal ? OptimalParseBytes(p) : LazyParseBytes());
 }
 
 uint32_t ThreadsFor(uint32_t asked) { return asked < 1 ? 1 : asked > kMaxEncoderThreads ? uint32_t(kMaxEncoderThreads) : asked; }
@@ -200,13 +200,13 @@ LzEncoder* CreateLzEncoder(const LzEncoderSetup& setup) {
     // Everything the compressor works with is taken here, at its full size.
     e->Parsers.resize(threads);
     bool ok = true;
-    for (StretchParser& p : e->Parsers) {
+    for (SliceParser& p : e->Parsers) {
         if (e->Params.Optimal) ok = CreateOptimalParse(&p.Optimal, e->Params) && ok;
         else ok = CreateLazyParse(&p.Lazy, e->Params) && ok;
     }
     e->Ring.resize(threads + 1);
-    for (Stretch& s : e->Ring) {
-        s.Data.reserve(kHistoryBytes + kStretchBytes);
+    for (Slice& s : e->Ring) {
+        s.Data.reserve(kHistoryBytes + kSliceBytes);
         s.Steps.Words.reserve(StepWords());
     }
     if (!ok) {
@@ -214,7 +214,7 @@ LzEncoder* CreateLzEncoder(const LzEncoderSetup& setup) {
         return nullptr;
     }
     if (threads > 1)
-        for (StretchParser& p : e->Parsers) e->Workers.emplace_back(WorkerLoop, e, &p);
+        for (SliceParser& p : e->Parsers) e->Workers.emplace_back(WorkerLoop, e, &p);
     return e;
 }
 
@@ -222,7 +222,7 @@ size_t LzEncoderMemory(int level, uint32_t threads) {
     if (level < kMinLevel || level > kMaxLevel) return 0;
     threads = ThreadsFor(threads);
     size_t bytes = sizeof(LzEncoder) + BlockCoderBytes() + threads * ParserBytes(LevelParamsFor(level)) +
-                   (threads + 1) * StretchBytes();
+                   (threads + 1) * SliceBytes();
     // Packed bytes waiting to be handed out: a large entry's first part and
     // the blocks written since (each of at most kMaxBlockTokens steps of at
     // most 51 bits), in a buffer that grows by doubling, so up to twice that.
@@ -232,7 +232,7 @@ size_t LzEncoderMemory(int level, uint32_t threads) {
 void DestroyLzEncoder(LzEncoder* e) {
     if (!e) return;
     StopWorkers(e);
-    for (StretchParser& p : e->Parsers) {
+    for (SliceParser& p : e->Parsers) {
         DestroyLazyParse(&p.Lazy);
         DestroyOptimalParse(&p.Optimal);
     }
@@ -244,12 +244,12 @@ void StartEntry(LzEncoder* e) { OpenEntry(&e->Coder); }
 void AddEntryBytes(LzEncoder* e, const uint8_t* data, uint32_t size) {
     uint32_t done = 0;
     while (done < size) {
-        Stretch* s = &RingAt(e, e->Filling);
-        if (StretchEnd(*s) - s->Start == kStretchBytes) {
-            HandOverStretch(e);
+        Slice* s = &RingAt(e, e->Filling);
+        if (SliceEnd(*s) - s->Start == kSliceBytes) {
+            HandOverSlice(e);
             s = &RingAt(e, e->Filling);
         }
-        uint32_t room = kStretchBytes - (StretchEnd(*s) - s->Start);
+        uint32_t room = kSliceBytes - (SliceEnd(*s) - s->Start);
         uint32_t take = size - done < room ? size - done : room;
         s->Data.insert(s->Data.end(), data + done, data + done + take);
         e->Total += take;
@@ -260,8 +260,8 @@ void AddEntryBytes(LzEncoder* e, const uint8_t* data, uint32_t size) {
 }
 
 void EndEntry(LzEncoder* e) {
-    Stretch& s = RingAt(e, e->Filling);
-    // An end at the stretch's start limits nothing in it.
+    Slice& s = RingAt(e, e->Filling);
+    // An end at the slice's start limits nothing in it.
     if (e->Total > s.Start) s.Ends.push_back(e->Total);
     CloseEntry(&e->Coder, e->Total);
 }
@@ -273,7 +273,7 @@ void EncodeEntry(LzEncoder* e, const uint8_t* data, uint32_t size) {
 }
 
 void FinishEncoding(LzEncoder* e) {
-    HandOverStretch(e);
+    HandOverSlice(e);
     while (e->Coded < e->Filling) CodeOldest(e, true);
     CloseChunk(&e->Coder);
     FlushBlock(&e->Coder);

@@ -14,11 +14,11 @@ namespace {
 
 constexpr uint32_t kUnreached = 0xFFFFFFFFu;
 
-// What one parse of a stretch works with.
+// What one parse of a slice works with.
 struct OptimalRun {
     OptimalParse* Parse;
     const LevelParams* Params;
-    StretchView* View;
+    SliceView* View;
     ParseModel* Model;
     ParsedSteps* Steps;
     uint64_t* SegmentsCut;
@@ -168,7 +168,7 @@ inline void RelaxThenRepeat(const uint8_t* segment, Arrival* arrivals, const Arr
 // that name one of cur's recent distances: the last match repeated, and a
 // recent-distance match of every length, the longest also followed by a
 // literal and the distance again. Returns the longest such match, 0: none.
-inline uint32_t RelaxRecent(const StretchView* v, const Pass& s, const Arrival& cur, uint32_t i, uint32_t limit) {
+inline uint32_t RelaxRecent(const SliceView* v, const Pass& s, const Arrival& cur, uint32_t i, uint32_t limit) {
     const Prices& p = *s.Price;
     Arrival* arrivals = s.Arrivals;
     uint32_t pos = s.Start + i;
@@ -345,7 +345,7 @@ size_t OptimalParseBytes(const LevelParams& params) {
            (n + 2) * sizeof(Step);
 }
 
-void ParseOptimal(OptimalParse* o, const LevelParams& params, StretchView* view, ParseModel* model,
+void ParseOptimal(OptimalParse* o, const LevelParams& params, SliceView* view, ParseModel* model,
                   ParsedSteps* steps, uint64_t* segmentsCut) {
     const OptimalRun r = {o, &params, view, model, steps, segmentsCut};
     ResetTreeFinder(&o->Tree);

@@ -56,12 +56,12 @@ void DestroyOptimalParse(OptimalParse* parse);
 // What CreateOptimalParse allocates.
 size_t OptimalParseBytes(const LevelParams& params);
 
-// Parses the stretch whole, segment by segment (a segment never runs across
+// Parses the slice whole, segment by segment (a segment never runs across
 // an entry's end): the tree starts empty and takes the history first, then
 // each step goes to steps and is counted into the model, whose chunk closes
 // after the segment that fills it to ChunkTokens steps. Segments ended
 // early, their match cache full, are counted into segmentsCut.
-void ParseOptimal(OptimalParse* parse, const LevelParams& params, StretchView* view, ParseModel* model,
+void ParseOptimal(OptimalParse* parse, const LevelParams& params, SliceView* view, ParseModel* model,
                   ParsedSteps* steps, uint64_t* segmentsCut);
 
 #endif

@@ -1,8 +1,8 @@
-// What a parser works with, and nothing more: a stretch of the input with
-// the history before it (StretchView), the steps it chooses (ParsedSteps),
+// What a parser works with, and nothing more: a slice of the input with
+// the history before it (SliceView), the steps it chooses (ParsedSteps),
 // and its own picture of the blocks and the decoder's match state that it
 // prices those steps with (ParseModel). A parse that sees only these gives
-// the same steps for a stretch whichever thread parses it and whatever was
+// the same steps for a slice whichever thread parses it and whatever was
 // parsed before it; the block coder (lzblocks.h) turns the steps into
 // symbols with the state the decoder will really have.
 #ifndef QUORVANEL_PACK_PARSERUN_H
@@ -16,13 +16,13 @@
 #include "pack/lzprices.h"
 #include "pack/matchfinder.h"
 
-// --- The stretch -------------------------------------------------------------
+// --- The slice -------------------------------------------------------------
 
 // The bytes from stream position Base up to End: the history (Base..Start),
-// which matches may copy from, then the stretch to parse (Start..End).
-// Ends lists where entries end inside the stretch, ascending; a match never
+// which matches may copy from, then the slice to parse (Start..End).
+// Ends lists where entries end inside the slice, ascending; a match never
 // runs across one. NextEnd is the parse's place in that list.
-struct StretchView {
+struct SliceView {
     const uint8_t* Data;  // the byte at stream position Base
     uint32_t Base;
     uint32_t Start;
@@ -33,17 +33,17 @@ struct StretchView {
 };
 
 // The byte at stream position pos (Base <= pos < End).
-inline const uint8_t* At(const StretchView* v, uint32_t pos) { return v->Data + (pos - v->Base); }
+inline const uint8_t* At(const SliceView* v, uint32_t pos) { return v->Data + (pos - v->Base); }
 
 // The earliest position a match at pos may copy from: less than one window
 // back, and not before the history.
-inline uint32_t OldestReachable(const StretchView* v, uint32_t pos) {
+inline uint32_t OldestReachable(const SliceView* v, uint32_t pos) {
     uint32_t oldest = pos >= kWindowSize ? pos - kWindowSize + 1 : 0;
     return oldest < v->Base ? v->Base : oldest;
 }
 
 // A finder's view of position pos, for matches that end by end.
-inline FinderSpot SpotAt(const StretchView* v, uint32_t pos, uint32_t end) {
+inline FinderSpot SpotAt(const SliceView* v, uint32_t pos, uint32_t end) {
     FinderSpot s;
     s.Here = At(v, pos);
     s.Pos = pos;
@@ -53,9 +53,9 @@ inline FinderSpot SpotAt(const StretchView* v, uint32_t pos, uint32_t end) {
     return s;
 }
 
-// Where the entry holding pos ends, or the stretch if that comes first;
+// Where the entry holding pos ends, or the slice if that comes first;
 // pos must not go back between calls.
-inline uint32_t EntryEndAt(StretchView* v, uint32_t pos) {
+inline uint32_t EntryEndAt(SliceView* v, uint32_t pos) {
     while (v->NextEnd < v->EndCount && v->Ends[v->NextEnd] <= pos) v->NextEnd++;
     return v->NextEnd < v->EndCount && v->Ends[v->NextEnd] < v->End ? v->Ends[v->NextEnd] : v->End;
 }
@@ -64,7 +64,7 @@ inline uint32_t EntryEndAt(StretchView* v, uint32_t pos) {
 
 // Steps in stream order, a 32-bit word each: a run of literals (the top bit
 // and the count) or a match (distance above, length in the low 9 bits); a
-// run of no literals marks where the parse ended a chunk. A stretch of n
+// run of no literals marks where the parse ended a chunk. A slice of n
 // bytes takes at most n / 2 + n / 1024 words (a chunk holds 1024 steps or
 // more).
 enum : uint32_t {
@@ -108,7 +108,7 @@ struct ParseModel {
     uint8_t PrevLengths[kLzTableSetSize];
 };
 
-// The state at the start of a stretch: no statistics, default prices.
+// The state at the start of a slice: no statistics, default prices.
 void ResetParseModel(ParseModel* m);
 
 inline void ModelLiteral(ParseModel* m, uint8_t byte) {

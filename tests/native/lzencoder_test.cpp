@@ -268,10 +268,10 @@ TEST(LzEncoder, MemoryStaysWithinWhatItStates) {
     }
 }
 
-// The input is parsed in stretches of fixed stream positions, each on its
+// The input is parsed in slices of fixed stream positions, each on its
 // own; the archive must not depend on how many threads parse them. Entries
-// here end inside stretches, on a stretch's first byte and across several
-// stretches, with an empty one among them.
+// here end inside slices, on a slice's first byte and across several
+// slices, with an empty one among them.
 TEST(LzEncoder, SameBytesForEveryNumberOfThreads) {
     std::vector<Bytes> entries = {qvtest::Mixed(1500000, 31), qvtest::WordText(700000, 32), Bytes(),
                                   OwnBinary(900000),          qvtest::Mixed(2500000, 33),  qvtest::WordText(3000, 34)};
