@@ -74,7 +74,7 @@ struct LzEncoder {
     uint32_t Total;  // stream bytes handed in so far
     uint64_t Consumed;
 
-    // Slicees in a ring: Filling takes the input; those from Coded up to
+    // Slices in a ring: Filling takes the input; those from Coded up to
     // Filling are parsed or waiting for a worker, and are coded in order.
     std::vector<Slice> Ring;
     uint64_t Filling;
@@ -97,7 +97,7 @@ uint32_t SliceEnd(const Slice& s) { return s.Base + static_cast<uint32_t>(s.Data
 
 void ParseSlice(const LevelParams& params, SliceParser* p, Slice* s) {
     SliceView view = {s->Data.data(), s->Base, s->Start, SliceEnd(*s), s->Ends.data(),
-                        static_cast<uint32_t>(s->Ends.size()), 0};
+                      static_cast<uint32_t>(s->Ends.size()), 0};
     s->Steps.Words.clear();
     s->SegmentsCut = 0;
     ResetParseModel(&p->Model);
