@@ -216,17 +216,30 @@ void CloseSession(Session& s) {
 // The character set of the archive's stored names: by the host system of
 // its first file or directory entry (a packer writes one for all) and, for
 // Win32 names, the code page the closing block records unless --codepage
-// was given. The headers are walked to the end (no decoding) so that the
-// closing block is read; a damaged archive keeps the defaults.
+// was given. Both come from the check of the whole archive; one the check
+// refuses keeps the defaults but for what was read before the damage (the
+// install that follows refuses it with its own check).
 uint32_t ArchiveNameCharset(const char* file, const NameCharsets& sets) {
-    Session s;
-    if (!OpenSession(s, file, true)) return sets.CodePage;
-    WalkStep step = NextArchiveEntry(&s.walk);
-    bool any = step == kWalkFile || step == kWalkDirectory || step == kWalkContinuedEntry;
-    uint8_t host = any ? s.ctx->EntryHeader.HostSystem : static_cast<uint8_t>(kHostWin32);
-    while (step == kWalkFile || step == kWalkDirectory) step = NextArchiveEntry(&s.walk);
-    uint32_t recorded = step == kWalkEnd && s.ctx->Sealed ? s.ctx->ClosingCodePage : 0;
-    CloseSession(s);
+    char path[kPathSize];
+    UnpackContext* ctx = ToCorePath(file, path, sizeof path) == kCorePathOk ? CreateUnpackContext() : nullptr;
+    if (!ctx) return sets.CodePage;
+    ctx->ArchivePath = path;
+    ArchiveWalk walk;
+    WalkOpenResult opened = OpenArchiveWalk(&walk, ctx, kWalkCheckFirst);
+    const ArchiveSurvey& survey = walk.Survey;
+    uint8_t host = static_cast<uint8_t>(kHostWin32);
+    uint32_t recorded = 0;
+    if (opened == kWalkOpened || opened == kWalkBroken) {
+        if (survey.Entries > 0)
+            host = survey.FirstHost;
+        else if (walk.Ending == kWalkContinuedEntry)
+            host = ctx->EntryHeader.HostSystem;
+        recorded = survey.Sealed ? survey.CodePage : 0;
+        // Only the bytes disagree with the closing block, which itself was read whole.
+        if (opened == kWalkBroken && ctx->BlockStop == kStopArchiveChecksum) recorded = ctx->ClosingCodePage;
+    }
+    if (opened == kWalkOpened) CloseArchiveWalk(&walk);
+    FreeAndClear(&ctx);
     return StoredNameCharset(host, WithArchiveCodePage(sets, recorded));
 }
 
