@@ -391,10 +391,10 @@ int CommandTest(const char* file, const Options& options) {
             int code;
             std::string problem = WalkProblem(ctx, step, &code);
             if (step == kWalkContinuedEntry || step == kWalkDamagedEntry) {
-                printf("FAILED  %s (%s)\n", ShownStoredName(h->Name, charset).c_str(), problem.c_str());
+                fprintf(stderr, "FAILED  %s (%s)\n", ShownStoredName(h->Name, charset).c_str(), problem.c_str());
                 bad++;
             } else {
-                printf("FAILED  %s\n", problem.c_str());
+                fprintf(stderr, "FAILED  %s\n", problem.c_str());
             }
             if (result == kInstallOk) result = code;
             broken = true;
@@ -427,7 +427,7 @@ int CommandTest(const char* file, const Options& options) {
             }
         }
         if (problem) {
-            printf("FAILED  %s (%s)\n", ShownStoredName(h->Name, charset).c_str(), problem);
+            fprintf(stderr, "FAILED  %s (%s)\n", ShownStoredName(h->Name, charset).c_str(), problem);
             if (result == kInstallOk) result = code;
             bad++;
         } else {
@@ -435,7 +435,11 @@ int CommandTest(const char* file, const Options& options) {
             good++;
         }
     }
-    if (!options.Quiet) printf("%u entries OK, %u failed%s\n", good, bad, broken ? "; the archive is not whole" : "");
+    // A failure's summary goes with the failures; standard output holds a
+    // whole result alone.
+    if (!options.Quiet)
+        fprintf(result == kInstallOk ? stdout : stderr, "%u entries OK, %u failed%s\n", good, bad,
+                broken ? "; the archive is not whole" : "");
     CloseSession(s);
     return result;
 }

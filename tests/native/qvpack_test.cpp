@@ -335,7 +335,7 @@ TEST_F(QvpackTest, CommandLineConventionsOfBothTools) {
     Put(root + "/cut.rar", std::string(cut.begin(), cut.end()));
     Outcome failed = qvtest::RunProgram(inst + "test -q '" + root + "/cut.rar'", root);
     EXPECT_EQ(3, failed.status);
-    EXPECT_NE(std::string::npos, failed.out.find("FAILED")) << failed.out;
+    EXPECT_NE(std::string::npos, failed.err.find("FAILED")) << failed.err;
 }
 
 // qvpack never writes over its inputs: the output of an earlier run inside
