@@ -563,8 +563,10 @@ int CommandInstall(const char* file, const char* targetArg, const Options& optio
     // they are).
     progress.Charset = ArchiveNameCharset(file, options.Charsets);
     if (!options.Names.empty() && !PlanEntries(file, progress.Charset, options.Names, &in.plan)) return kInstallFailed;
+    // The share done and the count shown are of the entries installed, no others.
     for (size_t i = 0; i < sizes.size() && progress.Terminal; i++)
-        if (in.planFile[i]) ExpectEntry(&progress, sizes[i]);
+        if (in.planFile[i] && (options.Names.empty() || PlannedFor(in.plan, i) == kSelectInstall))
+            ExpectEntry(&progress, sizes[i]);
     progress.ArchiveCore = archive;
     char root[kPathSize];
     memcpy(root, target, sizeof root);

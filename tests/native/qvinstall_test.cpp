@@ -392,6 +392,13 @@ TEST_F(QvinstallTest, OnlySelectedEntriesAreListedTestedAndInstalled) {
     EXPECT_NE(std::string::npos, list.out.find("2 entries")) << list.out;
     EXPECT_EQ(std::string::npos, list.out.find("HLP")) << list.out;
 
+    // On a terminal the progress line counts the selected entries alone:
+    // two of five, the first of them started with none of their bytes done.
+    std::string terminal = qvtest::RunProgram("script -qec \"" + std::string(QV_QVINSTALL_PATH) + " install '" +
+                                                  installer + "' '" + root + "/w' QRVNL.EXE FILE_ID.DIZ\" /dev/null",
+                                              root).out;
+    EXPECT_NE(std::string::npos, terminal.find("[  0%] 1/2 FILE_ID.DIZ")) << terminal;
+
     // A name that selects nothing: nothing is installed, the target not made.
     Outcome none = Qvinstall("install '" + installer + "' '" + root + "/v' QRVNL.EXE nosuch");
     EXPECT_EQ(1, none.status);
