@@ -317,6 +317,8 @@ TEST_F(QvpackTest, CommandLineConventionsOfBothTools) {
         {inst + "install" + rar + " '" + root + "/v'", 0, "installed 1 files into", false},
         {"cd '" + root + "' && " + inst + "install out.rar -- -target", 0, "installed 1 files into -target", false},
         {"cd '" + root + "' && " + inst + "install out.rar -target", 64, "unknown option -target", false},
+        {inst + "list" + rar + " -- -dash", 1, "qvinstall: -dash: no such entry", false},  // a NAME after --
+        {inst + "--help", 0, "  --                   what follows is FILE, TARGET and NAMEs", false},
         {inst + "test --quiet=1" + rar, 64, "--quiet takes no value", false},
     };
     for (const Case& c : cases) {
