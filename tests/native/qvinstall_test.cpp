@@ -2,8 +2,13 @@
 // installer, and the messages and exit codes of the usual mistakes.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
 
 #include <algorithm>
 #include <string>
@@ -404,6 +409,61 @@ TEST_F(QvinstallTest, OnlySelectedEntriesAreListedTestedAndInstalled) {
     EXPECT_EQ(1, none.status);
     EXPECT_EQ("qvinstall: nosuch: no such entry\n", none.err);
     EXPECT_EQ(-1, access((root + "/v").c_str(), F_OK));
+}
+
+// Whether a temporary file of the installer stands in dir.
+bool HoldsTemporary(const std::string& dir) {
+    DIR* d = opendir(dir.c_str());
+    if (!d) return false;
+    bool found = false;
+    while (struct dirent* e = readdir(d))
+        if (strncmp(e->d_name, "~qv", 3) == 0) found = true;
+    closedir(d);
+    return found;
+}
+
+// Stopped by SIGTERM or SIGINT in the middle of a large entry, install
+// removes its temporary file and dies of the signal. The signal is sent
+// once the temporary file stands; a run that ended before is tried again.
+TEST_F(QvinstallTest, AStopBySignalLeavesNoTemporaryFile) {
+    std::string noise;
+    uint32_t x = 7;
+    for (int i = 0; i < 8000000; i++) noise.push_back(static_cast<char>((x = x * 1103515245u + 12345u) >> 24));
+    std::string installer =
+        qvtest::WriteTempFile(qvtest::SealedArchiveOf({qvtest::FileBlock(qvtest::LiteralEntry("BIG.DAT", noise, false))}),
+                              "big.rar");
+    for (int stop : {SIGTERM, SIGINT}) {
+        int stopped = 0, tries = 0;
+        for (; stopped < 2 && tries < 20; tries++) {
+            std::string target = root + "/t" + std::to_string(stop) + "-" + std::to_string(tries);
+            ASSERT_EQ(0, mkdir(target.c_str(), 0755));
+            pid_t pid = fork();
+            ASSERT_GE(pid, 0);
+            if (pid == 0) {
+                signal(SIGTERM, SIG_DFL);  // not ignored as the test's own may be
+                signal(SIGINT, SIG_DFL);
+                freopen("/dev/null", "w", stdout);
+                freopen("/dev/null", "w", stderr);
+                execl(QV_QVINSTALL_PATH, "qvinstall", "install", installer.c_str(), target.c_str(),
+                      static_cast<char*>(nullptr));
+                _exit(127);
+            }
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            int status = 0;
+            bool ended = false;
+            while (!HoldsTemporary(target) && std::chrono::steady_clock::now() < deadline)
+                if ((ended = waitpid(pid, &status, WNOHANG) == pid)) break;
+            if (!ended) {
+                kill(pid, stop);
+                ASSERT_EQ(pid, waitpid(pid, &status, 0));
+            }
+            EXPECT_FALSE(HoldsTemporary(target)) << "signal " << stop << ", try " << tries;
+            if (WIFEXITED(status) && WEXITSTATUS(status) == 0) continue;  // it ended before the signal
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == stop) << "signal " << stop << ": " << status;
+            stopped++;
+        }
+        EXPECT_EQ(2, stopped) << "signal " << stop << ": stopped twice in " << tries << " tries";
+    }
 }
 
 }  // namespace
