@@ -193,36 +193,43 @@ TEST_F(QvinstallTest, StoredNamesAreShownEscapedAndDamageIsTold) {
     EXPECT_NE(std::string::npos, test.err.find("0 entries OK")) << test.err;
 }
 
+// Each refusal of qvinstall: its exit code and a fragment of what it says
+// on the error stream. One line a case.
 TEST_F(QvinstallTest, MistakesGetAMessageAndTheirOwnExitCode) {
     Outcome help = Qvinstall("--help");
     EXPECT_EQ(0, help.status);
     EXPECT_NE(std::string::npos, help.out.find("install FILE TARGET"));
-    EXPECT_EQ(64, Qvinstall("").status);
-    EXPECT_EQ(64, Qvinstall("unpack x").status);
-    EXPECT_EQ(64, Qvinstall("install only-one-argument").status);
 
-    Outcome missing = Qvinstall("install '" + root + "/nothing.exe' '" + root + "/t'");
-    EXPECT_EQ(2, missing.status);
-    EXPECT_NE(std::string::npos, missing.err.find("cannot open")) << missing.err;
-    EXPECT_EQ(2, Qvinstall("list '" + root + "/nothing.exe'").status);
-
-    std::string plain = qvtest::WriteTempFile(ToBytes("no archive in here"), "plain.exe");
-    Outcome none = Qvinstall("test '" + plain + "'");
-    EXPECT_EQ(2, none.status);
-    EXPECT_NE(std::string::npos, none.err.find("no archive found")) << none.err;
-
-    std::string installer = qvtest::WriteTempFile(SampleInstaller(), "sample-setup.exe");
-    Outcome notDir = Qvinstall("install '" + installer + "' '" + plain + "'");
-    EXPECT_EQ(73, notDir.status);
-    EXPECT_NE(std::string::npos, notDir.err.find("not a directory")) << notDir.err;
-    Outcome cannot = Qvinstall("install '" + installer + "' '" + plain + "/sub'");
-    EXPECT_EQ(73, cannot.status);
-    EXPECT_NE(std::string::npos, cannot.err.find("Cannot create path.")) << cannot.err;
-
-    std::string damaged = qvtest::WriteTempFile(SampleInstaller(true), "damaged-setup.exe");
-    Outcome bad = Qvinstall("install '" + damaged + "' '" + root + "/t'");
-    EXPECT_EQ(3, bad.status);
-    EXPECT_NE(std::string::npos, bad.err.find("qvinstall: QUORZIP.SET: Cannot install file.")) << bad.err;
+    const std::string sample = "'" + qvtest::WriteTempFile(SampleInstaller(), "sample-setup.exe") + "'";
+    const std::string damaged = "'" + qvtest::WriteTempFile(SampleInstaller(true), "damaged-setup.exe") + "'";
+    const std::string plainPath = qvtest::WriteTempFile(ToBytes("no archive in here"), "plain.exe");
+    const std::string plain = "'" + plainPath + "'", missing = "'" + root + "/nothing.exe'", t = " '" + root + "/t'";
+    struct Case {
+        std::string args;
+        int status;
+        std::string said;
+    } cases[] = {
+        {"", 64, "Usage: qvinstall COMMAND"},
+        {"unpack x", 64, "qvinstall: unknown command 'unpack'\nTry 'qvinstall --help'."},
+        {"install only-one-argument", 64, "qvinstall: wrong number of arguments for install"},
+        {"list --colour " + sample, 64, "qvinstall: unknown option --colour"},
+        {"test --format json " + sample, 64, "qvinstall: --format is for list"},
+        {"list --codepage 932 " + sample, 64, "qvinstall: --codepage needs a single-byte code page"},
+        {"list --oem-codepage " + sample, 64, "qvinstall: --oem-codepage needs a single-byte code page"},
+        {"install " + missing + t, 2, "qvinstall: cannot open " + root + "/nothing.exe: No such file or directory"},
+        {"list " + missing, 2, "qvinstall: cannot open " + root + "/nothing.exe"},
+        {"test " + plain, 2, "qvinstall: " + plainPath + ": no archive found"},
+        {"install " + sample + " " + plain, 73, "qvinstall: " + plainPath + ": not a directory"},
+        {"install " + sample + " '" + plainPath + "/sub'", 73, plainPath + "/sub: Cannot create path."},
+        {"install " + sample + " ''", 73, "qvinstall: : empty target"},
+        {"install " + damaged + t, 3, "qvinstall: QUORZIP.SET: Cannot install file."},
+        {"test " + sample + " NOSUCH.TXT", 1, "qvinstall: NOSUCH.TXT: no such entry"},
+    };
+    for (const Case& c : cases) {
+        Outcome r = Qvinstall(c.args);
+        EXPECT_EQ(c.status, r.status) << c.args << ": " << r.err;
+        EXPECT_NE(std::string::npos, r.err.find(c.said)) << c.args << ": " << r.err;
+    }
 }
 
 // An installer cut short, as an interrupted download leaves it: every tool
@@ -314,8 +321,6 @@ TEST_F(QvinstallTest, MachineReadableListingsHoldEveryField) {
     EXPECT_EQ("", broken.out);
     EXPECT_NE(std::string::npos, broken.err.find("the archive is damaged at offset 4116")) << broken.err;
 
-    EXPECT_EQ(64, Qvinstall("list --format xml '" + installer + "'").status);
-    EXPECT_EQ(64, Qvinstall("test --format json '" + installer + "'").status);
 }
 
 // An archive of one entry made on hostSystem under name.
@@ -359,9 +364,6 @@ TEST_F(QvinstallTest, NamesAreReadInTheCodePageOfTheSystemThatMadeThem) {
         EXPECT_NE(std::string::npos, r.err.find("installing " + c.installed)) << r.err;
         EXPECT_EQ((std::vector<std::string>{c.installed}), ListFiles(target)) << c.archive;
     }
-    EXPECT_EQ(64, Qvinstall("list --codepage 932 '" + win + "'").status);
-    EXPECT_EQ(64, Qvinstall("list --oem-codepage '" + win + "'").status);
-    EXPECT_EQ(64, Qvinstall("list --colour '" + win + "'").status);
 }
 
 }  // namespace
