@@ -101,12 +101,9 @@ FileStream* OpenTempBeside(InstallRun* run, const char* target, char* tempPath, 
     unsigned n = 0;
     while (n < kTempAttempts) {
         if (!TempName(tempPath, dirLength, n, roomy)) return NULL;
-        FileStream* file = OpenFilePlain(tempPath, "w+bx");
-        if (file) {
-            PlatformHoldTemporary(file);
-            PlatformNoteTemporary(tempPath);
-            return file;
-        }
+        // Held and noted as it is made: a stop by a signal never leaves it unnoted.
+        FileStream* file = PlatformCreateTemporary(tempPath);
+        if (file) return file;
         *reason = PlatformLastError();  // before the look at what stands there
         if (CheckFileExists(tempPath) == kFileExists) {
             n++;  // taken: the next name

@@ -54,6 +54,12 @@ PlatformResult PlatformSetFileTime(const char* path, uint32_t dosDateTime);
 PlatformResult PlatformSetStreamTime(FileStream* stream, uint32_t dosDateTime);
 // Applies the stored attribute word (read-only 0x01 at least).
 PlatformResult PlatformSetAttributes(const char* path, uint32_t attributes);
+// Creates the temporary file at path with an open that fails where
+// anything stands, then holds it (PlatformHoldTemporary) and notes it
+// (PlatformNoteTemporary). A stop by a signal is held off from before the
+// create until the note: it comes before there is a file or after the file
+// is noted, never between. None when nothing could be created.
+FileStream* PlatformCreateTemporary(const char* path);
 // Holds a temporary file just created for this process, so that
 // PlatformDeleteStaleTemporary leaves it alone while it is open.
 PlatformResult PlatformHoldTemporary(FileStream* stream);

@@ -84,6 +84,9 @@ PlatformResult PlatformHoldTemporary(FileStream* stream) {
 
 namespace {
 
+// The stops that delete the temporary file.
+const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 // The temporary file a signal deletes, in its native form; read by the
 // handler only while gTemporaryNoted is set.
 char gNotedTemporary[kNativePathSize];
@@ -102,16 +105,31 @@ void PlatformNoteTemporary(const char* path) {
     if (path && ToNative(path, gNotedTemporary)) gTemporaryNoted = 1;
 }
 
+FileStream* PlatformCreateTemporary(const char* path) {
+    sigset_t stops, before;
+    sigemptyset(&stops);
+    for (int s : kStopSignals) sigaddset(&stops, s);
+    sigprocmask(SIG_BLOCK, &stops, &before);
+    FileStream* file = PlatformOpenStream(path, "w+bx", kStreamShareAll);
+    if (file) {
+        PlatformHoldTemporary(file);
+        PlatformNoteTemporary(path);
+    }
+    int saved = errno;  // the open's reason, for PlatformLastError
+    sigprocmask(SIG_SETMASK, &before, NULL);
+    errno = saved;
+    return file;
+}
+
 void PlatformRemoveTemporaryOnSignals(void) {
-    const int stops[] = {SIGINT, SIGTERM, SIGHUP};
-    for (int s : stops) {
+    for (int s : kStopSignals) {
         struct sigaction action;
         // A signal ignored from the start (a job in the background) stays so.
         if (sigaction(s, NULL, &action) == 0 && action.sa_handler == SIG_IGN) continue;
         memset(&action, 0, sizeof action);
         action.sa_handler = RemoveTemporaryAndStop;
         sigemptyset(&action.sa_mask);
-        for (int other : stops) sigaddset(&action.sa_mask, other);
+        for (int other : kStopSignals) sigaddset(&action.sa_mask, other);
         sigaction(s, &action, NULL);
     }
 }

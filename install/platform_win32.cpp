@@ -66,6 +66,9 @@ PlatformResult PlatformDeleteFile(const char* path) {
 // The installer's temporary files are open without FILE_SHARE_DELETE, so
 // Windows refuses to delete one that a running installer holds: nothing
 // more is needed to hold it.
+// Nothing stops the installer by a signal here: the create alone.
+FileStream* PlatformCreateTemporary(const char* path) { return PlatformOpenStream(path, "w+bx", kStreamShareAll); }
+
 PlatformResult PlatformHoldTemporary(FileStream*) { return kPlatformDone; }
 
 void PlatformNoteTemporary(const char*) {}

@@ -41,19 +41,9 @@ out=$root/build/e2e
 mkdir -p "$out"
 rm -f "$out"/*.png "$out"/*.log
 
-passed=0
-failed=0
-pass() { echo "ok   $1"; passed=$((passed + 1)); }
-fail() { echo "FAIL $1: $2"; failed=$((failed + 1)); }
-# expect NAME EXPECTED ACTUAL
-expect() {
-    if [ "$2" = "$3" ]; then pass "$1"; else fail "$1" "expected '$2', got '$3'"; fi
-}
-finish() {
-    echo "e2e: $passed passed, $failed failed"
-    [ "$failed" -eq 0 ]
-    exit
-}
+qv_checks_name=e2e
+# shellcheck source=lib/checks.sh
+source scripts/lib/checks.sh
 
 installer() {  # the installer file of an architecture
     if [ "$1" = i686 ]; then echo "$root/build/quorvanel-setup.exe"; else echo "$root/build/quorvanel-setup-x86_64.exe"; fi
@@ -63,16 +53,16 @@ installer() {  # the installer file of an architecture
 if [ "$build" = 1 ]; then
     for arch in x86_64 $([ "$happy_arch" = i686 ] && echo i686); do
         if bash scripts/build-installer.sh --arch "$arch" >"$out/build-$arch.log" 2>&1; then
-            pass "installer built ($arch, $(stat -c %s "$(installer "$arch")") bytes)"
+            qv_pass "installer built ($arch, $(stat -c %s "$(installer "$arch")") bytes)"
         else
             tail -n 20 "$out/build-$arch.log"
-            fail "installer built ($arch)" "see $out/build-$arch.log"
-            finish
+            qv_fail "installer built ($arch)" "see $out/build-$arch.log"
+            qv_finish
         fi
     done
 fi
 for arch in x86_64 "$happy_arch"; do
-    [ -f "$(installer "$arch")" ] || { fail "installer present ($arch)" "$(installer "$arch") is missing"; finish; }
+    [ -f "$(installer "$arch")" ] || { qv_fail "installer present ($arch)" "$(installer "$arch") is missing"; qv_finish; }
 done
 stage_x64=$root/build/stage-x86_64
 stage_happy=$root/build/stage-$happy_arch
@@ -81,10 +71,12 @@ stage_happy=$root/build/stage-$happy_arch
 source scripts/lib/wine-env.sh
 # shellcheck source=lib/xvfb.sh
 source scripts/lib/xvfb.sh
-qv_wine_env x86_64 || { fail "wine set up" "see above"; finish; }
+qv_wine_env x86_64 || { qv_fail "wine set up" "see above"; qv_finish; }
 # shellcheck source=lib/installer-lib.sh
 source scripts/lib/installer-lib.sh
-qv_build_probe || { fail "probe program built" "see above"; finish; }
+# shellcheck source=lib/tree-lib.sh
+source scripts/lib/tree-lib.sh
+qv_build_probe || { qv_fail "probe program built" "see above"; qv_finish; }
 
 cleanup() {
     [ -n "${QV_PROGRAM_PID:-}" ] && kill "$QV_PROGRAM_PID" 2>/dev/null
@@ -93,71 +85,34 @@ cleanup() {
 }
 trap cleanup EXIT
 # QV_KEEP_DISPLAY=1 with a working DISPLAY (a bare X server of 1024x768) runs there.
-qv_start_xvfb || { fail "X server started" "Xvfb did not start"; finish; }
-qv_private_prefix "$out/prefix" || { fail "Wine prefix ready" "wineboot failed"; finish; }
+qv_start_xvfb || { qv_fail "X server started" "Xvfb did not start"; qv_finish; }
+qv_private_prefix "$out/prefix" || { qv_fail "Wine prefix ready" "wineboot failed"; qv_finish; }
 drive_c=$WINEPREFIX/drive_c
 default_target='C:\Program Files\Quorvanel'
 default_dir="$drive_c/Program Files/Quorvanel"
 
 # --- Helpers ---------------------------------------------------------------
-# Forgets everything an earlier scenario installed or remembered.
-# Ends every Wine process of the prefix. Wine's desktop process may go away
-# when a scenario's last program ends; a program started then can land on a
-# desktop that the probe no longer sees. Each scenario starts a new session.
-fresh_session() {
-    "$WINESERVER" -k >/dev/null 2>&1
-    "$WINESERVER" -w >/dev/null 2>&1
-    return 0
-}
-
+# Forgets everything an earlier scenario installed or remembered, in a
+# new Wine session.
 reset_state() {
-    fresh_session
-    qv_wine_output reg delete 'HKCU\Software\Quorvanel' /f >/dev/null
+    qv_fresh_session
+    qv_registry_forget
     chmod -R u+w "$drive_c"/qv-* "$default_dir" 2>/dev/null
     rm -rf "$drive_c"/qv-* "$default_dir"
     local menu
     menu=$(qv_start_menu) && rm -rf "$menu/Quorvanel"
 }
 
-# Starts an installer and waits for its dialog; prints nothing, sets
-# QV_PROGRAM_PID and dialog (the X window).
-start_installer() {  # start_installer ARCH FILE LOG
-    local limit=60
-    [ "$1" = i686 ] && limit=400
-    qv_start_program "$1" "$3" "$2"
-    dialog=$(qv_wait_window "$qv_dialog_title" "$limit" "$QV_PROGRAM_PID") || return 1
-    # Let the dialog finish its first paint before anyone looks at it.
-    sleep 1.5
-}
-
-# Waits for the program to end, killing it after SECONDS; sets exit_code
-# (124 when it had to be killed). Not in a subshell: only this shell can
-# collect its child's exit code.
-program_exit() {  # program_exit SECONDS
-    if ! qv_wait_exit "$QV_PROGRAM_PID" "$1" >"$out/exit-code"; then
-        kill "$QV_PROGRAM_PID" 2>/dev/null
-        sleep 1
-    fi
-    exit_code=$(cat "$out/exit-code")
-}
-
-dialog_present() { ! qv_window_absent "$qv_dialog_title"; }
-
-close_box() { qv_confirm_box "$1"; }
-
 # Wine's shell answers the program-group request by opening the group in a
 # window; a user closes it. Checks that it appeared, then closes it.
 close_group_window() {
     if qv_wait_window Quorvanel 10 >/dev/null; then
-        pass "the shell opened the program group Quorvanel"
+        qv_pass "the shell opened the program group Quorvanel"
         qv_close_window Quorvanel
     else
-        fail "the shell opened the program group Quorvanel" "no window Quorvanel"
+        qv_fail "the shell opened the program group Quorvanel" "no window Quorvanel"
     fi
 }
-
-# Message box text (the static control 65535) of the box with this caption.
-box_text() { qv_control_text "$1" "$qv_id_box_text"; }
 
 # Waits for an error box, checks its text, keeps a screenshot, closes it.
 expect_error_box() {  # expect_error_box CAPTION TEXT WHAT-CAPTION-IS SHOT-NAME SECONDS
@@ -165,55 +120,22 @@ expect_error_box() {  # expect_error_box CAPTION TEXT WHAT-CAPTION-IS SHOT-NAME 
     if qv_wait_window "$1" "$5" "$QV_PROGRAM_PID" >/dev/null; then
         sleep 0.5
         qv_screenshot "$out/$4.png"
-        expect "$check" "$2" "$(box_text "$1")"
-        close_box "$1" || fail "error box closes" "still there"
+        qv_expect "$check" "$2" "$(qv_box_text "$1")"
+        qv_confirm_box "$1" || qv_fail "error box closes" "still there"
     else
-        fail "$check" "no window titled $1"
+        qv_fail "$check" "no window titled $1"
     fi
 }
 
-# Compares an installed tree with the staged product: same files, same
-# bytes, same modification times (to the second), the read-only licence
-# without write permission. Prints what differs.
-compare_tree() {  # compare_tree STAGE DIR [NAME-TO-SKIP]
-    local stage=$1 dir=$2 skip=${3:-} problems=0 name
-    while IFS= read -r name; do
-        name=${name%$'\r'}
-        [ -n "$name" ] || continue
-        [ "$name" = "$skip" ] && continue
-        if [ ! -f "$dir/$name" ]; then
-            echo "missing $name"; problems=$((problems + 1)); continue
-        fi
-        if ! cmp -s "$stage/$name" "$dir/$name"; then
-            echo "content of $name differs"; problems=$((problems + 1))
-        fi
-        if [ "$(stat -c %Y "$stage/$name")" != "$(stat -c %Y "$dir/$name")" ]; then
-            echo "time of $name: $(date -r "$dir/$name" '+%F %T'), stored $(date -r "$stage/$name" '+%F %T')"
-            problems=$((problems + 1))
-        fi
-    done <product/files.lst
-    local extra
-    extra=$( (cd "$dir" && find . -type f | sed 's|^\./||' | sort) |
-        comm -23 - <(tr -d '\r' <product/files.lst | sort))
-    [ -n "$extra" ] && { echo "files not in the product: $extra"; problems=$((problems + 1)); }
-    if [ -f "$dir/LICENSE.TXT" ] && [ "$(stat -c %A "$dir/LICENSE.TXT" | tr -cd w)" != "" ]; then
-        echo "LICENSE.TXT is writable, stored read-only"; problems=$((problems + 1))
-    fi
-    if [ -f "$dir/README.TXT" ] && [ "$(stat -c %A "$dir/README.TXT" | cut -c3)" != w ]; then
-        echo "README.TXT is read-only, stored writable"; problems=$((problems + 1))
-    fi
-    [ "$problems" -eq 0 ]
-}
-
-# Checks an installed tree against the staged product (compare_tree) under
-# the result's name CHECK; the first differences are told.
+# Checks an installed tree against the staged product (qv_compare_tree)
+# under the result's name CHECK; the first differences are told.
 expect_tree() {  # expect_tree CHECK STAGE DIR [NAME-TO-SKIP]
     local check=$1 problems
     shift
-    if problems=$(compare_tree "$@"); then
-        pass "$check"
+    if problems=$(qv_compare_tree product/files.lst "$@"); then
+        qv_pass "$check"
     else
-        fail "$check" "$(echo "$problems" | head -n 5 | tr '\n' ';')"
+        qv_fail "$check" "$(echo "$problems" | head -n 5 | tr '\n' ';')"
     fi
 }
 
@@ -224,12 +146,12 @@ expect_group() {  # expect_group WHAT
     if menu=$(qv_start_menu) && [ -d "$menu/Quorvanel" ]; then
         link=$(find "$menu/Quorvanel" -name '*.lnk' -print -quit)
         if [ -n "$link" ] && grep -aq 'QRVNL.EXE' "$link"; then
-            pass "$check ($(basename "$link"))"
+            qv_pass "$check ($(basename "$link"))"
         else
-            fail "$check" "no link to QRVNL.EXE in $menu/Quorvanel"
+            qv_fail "$check" "no link to QRVNL.EXE in $menu/Quorvanel"
         fi
     else
-        fail "$check" "no group directory"
+        qv_fail "$check" "no group directory"
     fi
 }
 
@@ -238,46 +160,46 @@ scenario_happy() {
     local arch=$happy_arch tag="($happy_arch)"
     echo "--- happy path $tag"
     reset_state
-    if ! start_installer "$arch" "$(installer "$arch")" "$out/happy.log"; then
-        fail "dialog opens $tag" "no window '$qv_dialog_title'"
-        program_exit 1
+    if ! qv_start_installer "$arch" "$(installer "$arch")" "$out/happy.log"; then
+        qv_fail "dialog opens $tag" "no window '$qv_dialog_title'"
+        qv_program_exit 1
         return
     fi
-    pass "dialog opens $tag"
-    expect "dialog proposes the default target" "$default_target" "$(qv_control_text "$qv_dialog_title" "$qv_id_target")"
-    expect "target field has the keyboard focus" "$qv_id_target" "$(qv_focus_id "$qv_dialog_title")"
+    qv_pass "dialog opens $tag"
+    qv_expect "dialog proposes the default target" "$default_target" "$(qv_control_text "$qv_dialog_title" "$qv_id_target")"
+    qv_expect "target field has the keyboard focus" "$qv_id_target" "$(qv_focus_id "$qv_dialog_title")"
     local rect x y w h
     rect=$(qv_control_rect "$qv_dialog_title" 0)
     read -r x y w h <<<"$rect"
-    expect "dialog centred on the 1024x768 desktop" "$(((1024 - w) >> 1)),$(((768 - h) >> 1))" "$x,$y"
+    qv_expect "dialog centred on the 1024x768 desktop" "$(((1024 - w) >> 1)),$(((768 - h) >> 1))" "$x,$y"
 
     qv_screenshot "$out/backdrop-dialog.png"
     local line
     while IFS= read -r line; do
         case $line in
-            "ok "*) pass "backdrop: ${line#ok }" ;;
-            "FAIL "*) fail "backdrop: ${line#FAIL }" "pixels of $out/backdrop-dialog.png" ;;
-            *) fail "backdrop pixel check" "$line" ;;
+            "ok "*) qv_pass "backdrop: ${line#ok }" ;;
+            "FAIL "*) qv_fail "backdrop: ${line#FAIL }" "pixels of $out/backdrop-dialog.png" ;;
+            *) qv_fail "backdrop pixel check" "$line" ;;
         esac
     done < <(python3 scripts/e2e-tools.py backdrop "$out/backdrop-dialog.png" "$x" "$y" "$w" "$h" 2>&1)
 
-    qv_keys_to "$dialog" Return
+    qv_keys_to "$QV_DIALOG" Return
     if qv_wait_window "$qv_box_title" 300 "$QV_PROGRAM_PID" >/dev/null; then
         sleep 1
-        pass "Enter installs and the success box appears"
+        qv_pass "Enter installs and the success box appears"
         qv_screenshot "$out/success.png"
-        expect "success box text" "$qv_success_text" "$(box_text "$qv_box_title")"
-        expect "status line cleared after the installation" "" "$(qv_control_text "$qv_dialog_title" "$qv_id_status")"
-        close_box "$qv_box_title" || fail "success box closes" "still there"
+        qv_expect "success box text" "$qv_success_text" "$(qv_box_text "$qv_box_title")"
+        qv_expect "status line cleared after the installation" "" "$(qv_control_text "$qv_dialog_title" "$qv_id_status")"
+        qv_confirm_box "$qv_box_title" || qv_fail "success box closes" "still there"
     else
-        fail "Enter installs and the success box appears" "no window '$qv_box_title'"
+        qv_fail "Enter installs and the success box appears" "no window '$qv_box_title'"
     fi
-    program_exit 60
-    expect "program ends with exit code 0 after success" 0 "$exit_code"
+    qv_program_exit 60
+    qv_expect "program ends with exit code 0 after success" 0 "$QV_EXIT_CODE"
     close_group_window
 
     expect_tree "installed tree equals the product (bytes, times, attributes)" "$stage_happy" "$default_dir"
-    expect "registry Dir holds the target" "$default_target" "$(qv_registry_dir)"
+    qv_expect "registry Dir holds the target" "$default_target" "$(qv_registry_dir)"
     expect_group ""
 }
 
@@ -285,39 +207,39 @@ scenario_happy() {
 scenario_exit() {
     echo "--- Exit button"
     reset_state
-    start_installer x86_64 "$(installer x86_64)" "$out/exit.log" || { fail "dialog opens" "no dialog"; program_exit 1; return; }
+    qv_start_installer x86_64 "$(installer x86_64)" "$out/exit.log" || { qv_fail "dialog opens" "no dialog"; qv_program_exit 1; return; }
     local rect
     rect=$(qv_control_rect "$qv_dialog_title" 2)
     # shellcheck disable=SC2086
     [ -n "$rect" ] && qv_click $rect
-    program_exit 20
-    expect "Exit ends the program with exit code 0" 0 "$exit_code"
-    if [ -e "$default_dir" ]; then fail "Exit installs nothing" "$default_dir exists"; else pass "Exit installs nothing"; fi
-    expect "Exit leaves the registry alone" "" "$(qv_registry_dir)"
+    qv_program_exit 20
+    qv_expect "Exit ends the program with exit code 0" 0 "$QV_EXIT_CODE"
+    if [ -e "$default_dir" ]; then qv_fail "Exit installs nothing" "$default_dir exists"; else qv_pass "Exit installs nothing"; fi
+    qv_expect "Exit leaves the registry alone" "" "$(qv_registry_dir)"
 }
 
 # --- Empty target: nothing happens; then Escape -----------------------------
 scenario_empty() {
     echo "--- empty target"
     reset_state
-    start_installer x86_64 "$(installer x86_64)" "$out/empty.log" || { fail "dialog opens" "no dialog"; program_exit 1; return; }
+    qv_start_installer x86_64 "$(installer x86_64)" "$out/empty.log" || { qv_fail "dialog opens" "no dialog"; qv_program_exit 1; return; }
     qv_type_target ""
-    expect "target field emptied by typing" "" "$(qv_control_text "$qv_dialog_title" "$qv_id_target")"
-    qv_keys_to "$dialog" Return
+    qv_expect "target field emptied by typing" "" "$(qv_control_text "$qv_dialog_title" "$qv_id_target")"
+    qv_keys_to "$QV_DIALOG" Return
     sleep 2
     local why=
-    dialog_present || why="the dialog went"
+    qv_dialog_present || why="the dialog went"
     qv_window_absent "$qv_box_title" || why="$why; a success box appeared"
     [ -z "$(qv_registry_dir)" ] || why="$why; the registry holds '$(qv_registry_dir)'"
     [ ! -e "$default_dir" ] || why="$why; $default_dir was made"
     if [ -z "$why" ]; then
-        pass "OK with an empty target does nothing, the dialog stays"
+        qv_pass "OK with an empty target does nothing, the dialog stays"
     else
-        fail "OK with an empty target does nothing, the dialog stays" "${why#; }"
+        qv_fail "OK with an empty target does nothing, the dialog stays" "${why#; }"
     fi
-    qv_keys_to "$dialog" Escape
-    program_exit 20
-    expect "Escape ends the program with exit code 0" 0 "$exit_code"
+    qv_keys_to "$QV_DIALOG" Escape
+    qv_program_exit 20
+    qv_expect "Escape ends the program with exit code 0" 0 "$QV_EXIT_CODE"
 }
 
 # --- A target below an existing file ----------------------------------------
@@ -326,26 +248,26 @@ scenario_cannot_create() {
     reset_state
     echo "a file, not a directory" >"$drive_c/qv-file"
     local target='C:\qv-file\sub'
-    start_installer x86_64 "$(installer x86_64)" "$out/create.log" || { fail "dialog opens" "no dialog"; program_exit 1; return; }
+    qv_start_installer x86_64 "$(installer x86_64)" "$out/create.log" || { qv_fail "dialog opens" "no dialog"; qv_program_exit 1; return; }
     qv_type_target "$target"
-    qv_keys_to "$dialog" Return
+    qv_keys_to "$QV_DIALOG" Return
     expect_error_box "$target" "Cannot create path." "the path" cannot-create-path 20
-    if dialog_present; then pass "dialog stays after \"Cannot create path.\""; else fail "dialog stays after \"Cannot create path.\"" "it went"; fi
+    if qv_dialog_present; then qv_pass "dialog stays after \"Cannot create path.\""; else qv_fail "dialog stays after \"Cannot create path.\"" "it went"; fi
     # The file itself, and a relative path, are refused the same way; the
     # relative one is made nowhere.
     local refused
     for refused in 'C:\qv-file' 'qv-rel\sub'; do
         qv_type_target "$refused"
-        qv_keys_to "$dialog" Return
+        qv_keys_to "$QV_DIALOG" Return
         expect_error_box "$refused" "Cannot create path." "the path" cannot-create-path 20
     done
     local made
     made=$(find "$drive_c" "$PWD" -maxdepth 4 -name qv-rel 2>/dev/null | head -n 1)
-    expect "a relative target is made nowhere" "" "$made"
-    expect "registry untouched when the path cannot be created" "" "$(qv_registry_dir)"
-    qv_keys_to "$dialog" Escape
-    program_exit 20
-    expect "exit code 0 after the failed attempt" 0 "$exit_code"
+    qv_expect "a relative target is made nowhere" "" "$made"
+    qv_expect "registry untouched when the path cannot be created" "" "$(qv_registry_dir)"
+    qv_keys_to "$QV_DIALOG" Escape
+    qv_program_exit 20
+    qv_expect "exit code 0 after the failed attempt" 0 "$QV_EXIT_CODE"
 }
 
 # --- An existing settings file keeps its content ----------------------------
@@ -355,22 +277,22 @@ scenario_keep_settings() {
     local target='C:\qv-keep' dir=$drive_c/qv-keep
     mkdir -p "$dir"
     printf 'The user'"'"'s own settings\r\n' >"$dir/QUORZIP.SET"
-    start_installer x86_64 "$(installer x86_64)" "$out/keep.log" || { fail "dialog opens" "no dialog"; program_exit 1; return; }
+    qv_start_installer x86_64 "$(installer x86_64)" "$out/keep.log" || { qv_fail "dialog opens" "no dialog"; qv_program_exit 1; return; }
     qv_type_target "$target"
-    qv_keys_to "$dialog" Return
+    qv_keys_to "$QV_DIALOG" Return
     if qv_wait_window "$qv_box_title" 60 "$QV_PROGRAM_PID" >/dev/null; then
         sleep 0.5
-        close_box "$qv_box_title" || fail "success box closes" "still there"
-        pass "installation into a typed target succeeds"
+        qv_confirm_box "$qv_box_title" || qv_fail "success box closes" "still there"
+        qv_pass "installation into a typed target succeeds"
     else
-        fail "installation into a typed target succeeds" "no success box"
+        qv_fail "installation into a typed target succeeds" "no success box"
     fi
-    program_exit 30
-    expect "exit code 0 after success" 0 "$exit_code"
+    qv_program_exit 30
+    qv_expect "exit code 0 after success" 0 "$QV_EXIT_CODE"
     qv_close_window Quorvanel
-    expect "existing QUORZIP.SET keeps its content" "The user's own settings" "$(tr -d '\r' <"$dir/QUORZIP.SET")"
+    qv_expect "existing QUORZIP.SET keeps its content" "The user's own settings" "$(tr -d '\r' <"$dir/QUORZIP.SET")"
     expect_tree "the other files are installed beside the kept settings" "$stage_x64" "$dir" QUORZIP.SET
-    expect "registry Dir holds the target as typed" "$target" "$(qv_registry_dir)"
+    qv_expect "registry Dir holds the target as typed" "$target" "$(qv_registry_dir)"
 
     # The delivered program runs and names the product and its version.
     local caption='ZT Quorvanel Lite 2.21'
@@ -378,15 +300,15 @@ scenario_keep_settings() {
         qv_start_program x86_64 "$out/qrvnl.log" "$dir/QRVNL.EXE"
         if qv_wait_window "$caption" 30 "$QV_PROGRAM_PID" >/dev/null; then
             sleep 0.5
-            case $(box_text "$caption") in
-                "ZT Quorvanel Lite Version 2.21 "*) pass "installed QRVNL.EXE shows the product name and version" ;;
-                *) fail "installed QRVNL.EXE shows the product name and version" "text '$(box_text "$caption")'" ;;
+            case $(qv_box_text "$caption") in
+                "ZT Quorvanel Lite Version 2.21 "*) qv_pass "installed QRVNL.EXE shows the product name and version" ;;
+                *) qv_fail "installed QRVNL.EXE shows the product name and version" "text '$(qv_box_text "$caption")'" ;;
             esac
-            close_box "$caption"
+            qv_confirm_box "$caption"
         else
-            fail "installed QRVNL.EXE shows the product name and version" "no window '$caption'"
+            qv_fail "installed QRVNL.EXE shows the product name and version" "no window '$caption'"
         fi
-        program_exit 10
+        qv_program_exit 10
     fi
 }
 
@@ -398,7 +320,7 @@ scenario_corrupt() {
     echo "--- damaged and cut installers"
     local damaged=$out/damaged-x86_64.exe cut=$out/cut-x86_64.exe name=QRVNL.EXE
     if ! python3 scripts/e2e-tools.py corrupt build/native/tools/qvinstall "$(installer x86_64)" "$damaged" "$name"; then
-        fail "damaged installer made" "e2e-tools corrupt failed"
+        qv_fail "damaged installer made" "e2e-tools corrupt failed"
         return
     fi
     # A download that ends with the program image: no archive at all.
@@ -409,22 +331,16 @@ scenario_corrupt() {
     for file in "$damaged:3" "$cut:2"; do
         code=${file##*:}
         file=${file%:*}
-        fresh_session
+        qv_fresh_session
         qv_start_program x86_64 "$out/$(basename "$file" .exe).log" "$file"
         caption="Z:$(printf '%s' "$file" | tr / '\\')"
         expect_error_box "$caption" "The installer is damaged or incomplete. Please get a new copy." \
             "the installer's path" "$(basename "$file" .exe)-box" 120
-        program_exit 20
-        expect "$(basename "$file"): exit code $code after the box" "$code" "$exit_code"
-        if qv_window_absent "$qv_dialog_title"; then pass "$(basename "$file"): no dialog"; else fail "$(basename "$file"): no dialog" "the dialog opened"; fi
-        expect "$(basename "$file"): the registry keeps the earlier target" 'C:\qv-keep' "$(qv_registry_dir)"
+        qv_program_exit 20
+        qv_expect "$(basename "$file"): exit code $code after the box" "$code" "$QV_EXIT_CODE"
+        if qv_window_absent "$qv_dialog_title"; then qv_pass "$(basename "$file"): no dialog"; else qv_fail "$(basename "$file"): no dialog" "the dialog opened"; fi
+        qv_expect "$(basename "$file"): the registry keeps the earlier target" 'C:\qv-keep' "$(qv_registry_dir)"
     done
-}
-
-# Every file and directory below DIR with its type, size, mode, time and
-# content checksum, one a line: equal output means an unchanged tree.
-tree_state() {  # tree_state DIR
-    (cd "$1" && find . -mindepth 1 -printf '%P %y %s %m %T@\n' | sort && find . -type f -exec md5sum {} + | sort -k 2)
 }
 
 # --- Installers cut short over an earlier installation ------------------------
@@ -441,7 +357,7 @@ scenario_cut() {
         "$out/cut-whole.log" || return
     echo "a line of the user's" >>"$dir/README.TXT"
     local before after
-    before=$(tree_state "$dir")
+    before=$(qv_tree_state "$dir")
     # The shipped 32-bit build once, where 32-bit code starts quickly.
     local runs="x86_64:QRVNL.EXE:end x86_64:QRVNL.HLP:middle" run arch name where file tag caption seen
     [ "$happy_arch" = i686 ] && qv_native_i386 && runs="$runs i686:QRVNL.EXE:end"
@@ -451,10 +367,10 @@ scenario_cut() {
         if [ "$where" = end ]; then tag="cut behind $name's data ($arch)"; else tag="cut in $name's data ($arch)"; fi
         if ! python3 scripts/e2e-tools.py cut "$root/build/native/tools/qvinstall" "$(installer "$arch")" \
                 "$file" "$name" "$where"; then
-            fail "$tag: installer cut" "e2e-tools cut failed"
+            qv_fail "$tag: installer cut" "e2e-tools cut failed"
             continue
         fi
-        fresh_session
+        qv_fresh_session
         qv_start_program "$arch" "$out/cut-$where-$arch.log" "$file"
         caption="Z:$(printf '%s' "$file" | tr / '\\')"
         seen=
@@ -465,29 +381,29 @@ scenario_cut() {
             sleep 0.3
         done
         if [ "$seen" = box ]; then
-            if qv_window_absent "$qv_dialog_title"; then pass "$tag: no dialog beside the box"; else fail "$tag: no dialog beside the box" "the dialog opened"; fi
+            if qv_window_absent "$qv_dialog_title"; then qv_pass "$tag: no dialog beside the box"; else qv_fail "$tag: no dialog beside the box" "the dialog opened"; fi
             expect_error_box "$caption" "The installer is damaged or incomplete. Please get a new copy." \
                 "the installer's path" "cut-$where-$arch-box" 5
         elif [ "$seen" = dialog ]; then
-            fail "$tag: the box at start-up" "the dialog opened"
+            qv_fail "$tag: the box at start-up" "the dialog opened"
             # Pressed as a user would, over the earlier target it proposes:
             # what this writes shows in the tree below.
             qv_keys_to "$(qv_wait_window "$qv_dialog_title" 5)" Return
             sleep 10
             qv_screenshot "$out/cut-$where-$arch-dialog.png"
         else
-            fail "$tag: the box at start-up" "no window titled $caption"
+            qv_fail "$tag: the box at start-up" "no window titled $caption"
         fi
-        program_exit 10
-        expect "$tag: exit code 3 after the box" 3 "$exit_code"
-        after=$(tree_state "$dir")
+        qv_program_exit 10
+        qv_expect "$tag: exit code 3 after the box" 3 "$QV_EXIT_CODE"
+        after=$(qv_tree_state "$dir")
         if [ "$before" = "$after" ]; then
-            pass "$tag: the earlier installation is unchanged"
+            qv_pass "$tag: the earlier installation is unchanged"
         else
-            fail "$tag: the earlier installation is unchanged" \
+            qv_fail "$tag: the earlier installation is unchanged" \
                 "$(diff <(echo "$before") <(echo "$after") | grep '^[<>]' | head -n 4 | tr '\n' ';')"
         fi
-        expect "$tag: the registry keeps the earlier target" "$target" "$(qv_registry_dir)"
+        qv_expect "$tag: the registry keeps the earlier target" "$target" "$(qv_registry_dir)"
     done
 }
 
@@ -501,7 +417,7 @@ scenario_held() {
     local target='C:\qv-held' dir=$drive_c/qv-held name=QRVNL.HLP
     local holder=$root/build/win-x86_64/tests/holdfile.exe stop='C:\qv-held.stop'
     if ! cmake --build "$root/build/win-x86_64" --target holdfile >"$out/holdfile-build.log" 2>&1; then
-        fail "holder program built" "see $out/holdfile-build.log"
+        qv_fail "holder program built" "see $out/holdfile-build.log"
         return
     fi
     reset_state
@@ -510,7 +426,7 @@ scenario_held() {
     echo "a line of the user's" >>"$dir/$name"
     local held_before
     held_before=$(md5sum <"$dir/$name")
-    fresh_session
+    qv_fresh_session
     qv_start_program x86_64 "$out/holdfile.log" "$holder" "$target\\$name" "$stop"
     local holder_pid=$QV_PROGRAM_PID
     for _ in $(seq 1 100); do
@@ -519,40 +435,30 @@ scenario_held() {
         sleep 0.3
     done
     if ! grep -q '^holding' "$out/holdfile.log"; then
-        fail "another program holds $name" "$(tr '\n' ' ' <"$out/holdfile.log")"
+        qv_fail "another program holds $name" "$(tr '\n' ' ' <"$out/holdfile.log")"
         kill "$holder_pid" 2>/dev/null
         return
     fi
-    pass "another program holds $name with no sharing"
-    start_installer x86_64 "$(installer x86_64)" "$out/held.log" || { fail "dialog opens" "no dialog"; program_exit 1; kill "$holder_pid"; return; }
+    qv_pass "another program holds $name with no sharing"
+    qv_start_installer x86_64 "$(installer x86_64)" "$out/held.log" || { qv_fail "dialog opens" "no dialog"; qv_program_exit 1; kill "$holder_pid"; return; }
     qv_type_target "$target"
-    qv_keys_to "$dialog" Return
+    qv_keys_to "$QV_DIALOG" Return
     expect_error_box "$target\\$name" "Cannot install file." "the held file's path" held-box 60
-    if dialog_present; then pass "dialog stays after \"Cannot install file.\""; else fail "dialog stays after \"Cannot install file.\"" "it went"; fi
-    qv_keys_to "$dialog" Escape
-    program_exit 20
-    expect "exit code 0 after the failed reinstallation" 0 "$exit_code"
-    expect "the held $name keeps its content" "$held_before" "$(md5sum <"$dir/$name")"
-    expect "no temporary file left after the failed reinstallation" "" \
-        "$(cd "$dir" && find . -name '~*' | head -n 3 | tr '\n' ' ')"
+    if qv_dialog_present; then qv_pass "dialog stays after \"Cannot install file.\""; else qv_fail "dialog stays after \"Cannot install file.\"" "it went"; fi
+    qv_keys_to "$QV_DIALOG" Escape
+    qv_program_exit 20
+    qv_expect "exit code 0 after the failed reinstallation" 0 "$QV_EXIT_CODE"
+    qv_expect "the held $name keeps its content" "$held_before" "$(md5sum <"$dir/$name")"
+    qv_expect "no temporary file left after the failed reinstallation" "" \
+        "$(qv_temporary_files "$dir")"
     expect_tree "every other file as delivered, the held one aside" "$stage_x64" "$dir" "$name"
     touch "$drive_c/qv-held.stop"
     qv_wait_exit "$holder_pid" 20 >"$out/exit-code"
-    expect "the holder ends once told" 0 "$(cat "$out/exit-code")"
+    qv_expect "the holder ends once told" 0 "$(cat "$out/exit-code")"
     install_once x86_64 "$(installer x86_64)" "$target" "rerun once the file is free" "$out/held-rerun.log" || return
     expect_tree "the rerun delivers every file" "$stage_x64" "$dir"
-    expect "no temporary file left after the rerun" "" "$(cd "$dir" && find . -name '~*' | head -n 3 | tr '\n' ' ')"
-    expect "the registry holds the target" "$target" "$(qv_registry_dir)"
-}
-
-# A full target of LENGTH characters below PREFIX, in parts of 60
-# characters (no part ends in a backslash).
-long_target() {  # long_target PREFIX LENGTH
-    local t=$1
-    while [ ${#t} -lt "$2" ]; do t="$t\\abcdefghijklmnopqrstuvwxyz0123456789abcdefghijklmnopqrstuvw"; done
-    t=${t:0:$2}
-    [ "${t: -1}" = '\' ] && t="${t%?}x"
-    printf '%s' "$t"
+    qv_expect "no temporary file left after the rerun" "" "$(qv_temporary_files "$dir")"
+    qv_expect "the registry holds the target" "$target" "$(qv_registry_dir)"
 }
 
 # --- Targets too long for a path ----------------------------------------------
@@ -563,35 +469,35 @@ long_target() {  # long_target PREFIX LENGTH
 scenario_refused_targets() {
     echo "--- targets too long for a path"
     reset_state
-    start_installer x86_64 "$(installer x86_64)" "$out/refused.log" || { fail "dialog opens" "no dialog"; program_exit 1; return; }
+    qv_start_installer x86_64 "$(installer x86_64)" "$out/refused.log" || { qv_fail "dialog opens" "no dialog"; qv_program_exit 1; return; }
     local set typed fits shown deepest
-    set=$(long_target 'C:\qv-set' 275)
+    set=$(qv_long_target 'C:\qv-set' 275)
     qv_wine_output "$qv_probe" settext "$qv_dialog_title" "$qv_id_target" "$set"
     shown=$(qv_control_text "$qv_dialog_title" "$qv_id_target")
-    expect "another program put 275 characters into the target field" 275 "${#shown}"
-    qv_keys_to "$dialog" Return
+    qv_expect "another program put 275 characters into the target field" 275 "${#shown}"
+    qv_keys_to "$QV_DIALOG" Return
     # The caption is what the field gave: the first 260 characters.
     expect_error_box "${set:0:260}" "Cannot create path." "the text's first 260 characters" refused-275 20
-    if dialog_present; then pass "dialog stays after the 275-character target"; else fail "dialog stays after the 275-character target" "it went"; fi
+    if qv_dialog_present; then qv_pass "dialog stays after the 275-character target"; else qv_fail "dialog stays after the 275-character target" "it went"; fi
     # The product's deepest file, as the installer names it.
     deepest=$(tr -d '\r' <product/files.lst | awk 'length > length(best) { best = $0 } END { print best }' | tr / '\\')
     # 259 characters, the most the field takes: the files would pass 259.
     # 242: every directory fits (C:\...\LANG is 247), DOCS\KEYBOARD.TXT does not.
-    for typed in "$(long_target 'C:\qv-typed' 259)" "$(long_target 'C:\qv-fit' 242)"; do
+    for typed in "$(qv_long_target 'C:\qv-typed' 259)" "$(qv_long_target 'C:\qv-fit' 242)"; do
         qv_type_target "$typed"
         shown=$(qv_control_text "$qv_dialog_title" "$qv_id_target")
-        expect "${#typed} characters typed into the target field" "$typed" "$shown"
-        qv_keys_to "$dialog" Return
+        qv_expect "${#typed} characters typed into the target field" "$typed" "$shown"
+        qv_keys_to "$QV_DIALOG" Return
         expect_error_box "$typed\\$deepest" "Cannot create path." "the deepest file's path" "refused-${#typed}" 20
-        if dialog_present; then pass "dialog stays after the ${#typed}-character target"; else fail "dialog stays after the ${#typed}-character target" "it went"; fi
+        if qv_dialog_present; then qv_pass "dialog stays after the ${#typed}-character target"; else qv_fail "dialog stays after the ${#typed}-character target" "it went"; fi
     done
     local made= made_dir
     for made_dir in qv-set qv-typed qv-fit; do [ -e "$drive_c/$made_dir" ] && made="$made $made_dir"; done
-    expect "no directory made for a refused target" "" "${made# }"
-    expect "registry untouched by refused targets" "" "$(qv_registry_dir)"
-    qv_keys_to "$dialog" Escape
-    program_exit 20
-    expect "exit code 0 after the refused targets" 0 "$exit_code"
+    qv_expect "no directory made for a refused target" "" "${made# }"
+    qv_expect "registry untouched by refused targets" "" "$(qv_registry_dir)"
+    qv_keys_to "$QV_DIALOG" Escape
+    qv_program_exit 20
+    qv_expect "exit code 0 after the refused targets" 0 "$QV_EXIT_CODE"
 }
 
 # Runs FILE, installs into TARGET as typed, and checks the success box and
@@ -599,20 +505,20 @@ scenario_refused_targets() {
 # box came.
 install_once() {  # install_once ARCH FILE TARGET WHAT LOG
     local arch=$1 file=$2 target=$3 what=$4 log=$5 ok=0
-    start_installer "$arch" "$file" "$log" || { fail "dialog opens ($what)" "no dialog"; program_exit 1; return 1; }
+    qv_start_installer "$arch" "$file" "$log" || { qv_fail "dialog opens ($what)" "no dialog"; qv_program_exit 1; return 1; }
     qv_type_target "$target"
-    qv_keys_to "$dialog" Return
+    qv_keys_to "$QV_DIALOG" Return
     if qv_wait_window "$qv_box_title" 120 "$QV_PROGRAM_PID" >/dev/null; then
         sleep 0.5
-        expect "the $what shows the success box" "$qv_success_text" \
-            "$(box_text "$qv_box_title")"
-        close_box "$qv_box_title" || fail "success box closes" "still there"
+        qv_expect "the $what shows the success box" "$qv_success_text" \
+            "$(qv_box_text "$qv_box_title")"
+        qv_confirm_box "$qv_box_title" || qv_fail "success box closes" "still there"
     else
-        fail "the $what shows the success box" "no window '$qv_box_title'"
+        qv_fail "the $what shows the success box" "no window '$qv_box_title'"
         ok=1
     fi
-    program_exit 60
-    expect "exit code 0 after the $what" 0 "$exit_code"
+    qv_program_exit 60
+    qv_expect "exit code 0 after the $what" 0 "$QV_EXIT_CODE"
     qv_close_window Quorvanel
     return $ok
 }
@@ -640,10 +546,10 @@ scenario_signed() {  # scenario_signed [ARCH]
             -subj "/CN=Quorvanel end-to-end" >"$out/sign.log" 2>&1 ||
         ! osslsigncode sign -certs "$cert" -key "$key" -n "ZT Quorvanel Lite" -in "$(installer "$arch")" \
             -out "$signed" >>"$out/sign.log" 2>&1; then
-        fail "installer signed with osslsigncode $tag" "see $out/sign.log"
+        qv_fail "installer signed with osslsigncode $tag" "see $out/sign.log"
         return
     fi
-    pass "installer signed with osslsigncode $tag ($(stat -c %s "$signed") bytes)"
+    qv_pass "installer signed with osslsigncode $tag ($(stat -c %s "$signed") bytes)"
     install_and_compare "$arch" "$signed" 'C:\qv-signed' "$drive_c/qv-signed" "signed installer" "$out/signed.log"
 }
 
@@ -655,10 +561,10 @@ scenario_best_level() {
     rm -f "$best"
     if ! "$root/build/native/tools/qvpack" -5 -q --stub "$root/build/win-$arch/ui/setup.exe" \
             --list product/files.lst -o "$best" "$stage_happy" >"$out/best.log" 2>&1; then
-        fail "installer packed at level 5 $tag" "see $out/best.log"
+        qv_fail "installer packed at level 5 $tag" "see $out/best.log"
         return
     fi
-    pass "installer packed at level 5 $tag ($(stat -c %s "$best") bytes)"
+    qv_pass "installer packed at level 5 $tag ($(stat -c %s "$best") bytes)"
     install_and_compare "$arch" "$best" 'C:\qv-best' "$drive_c/qv-best" "level-5 installer" "$out/best-run.log"
 }
 
@@ -680,24 +586,24 @@ scenario_names() {
     lodz="$tree/Polski/$(printf '\xc5\x81\xc3\xb3')d$(printf '\xc5\xba').txt"
     echo "lodz" >"$lodz"
     if "$qvpack" -q --stub "$root/build/win-x86_64/ui/setup.exe" -o "$exe" "$tree" >"$out/names-pack.log" 2>&1; then
-        fail "qvpack refuses the name code page 1252 cannot hold" "it packed"
+        qv_fail "qvpack refuses the name code page 1252 cannot hold" "it packed"
     else
-        expect "qvpack refuses the name code page 1252 cannot hold" 1 \
+        qv_expect "qvpack refuses the name code page 1252 cannot hold" 1 \
             "$(grep -c "code page 1252 has no character" "$out/names-pack.log")"
     fi
     rm -f "$lodz"
     if ! "$qvpack" -q --stub "$root/build/win-x86_64/ui/setup.exe" -o "$exe" "$tree" >"$out/names-pack.log" 2>&1; then
-        fail "tree with accented names packed" "see $out/names-pack.log"
+        qv_fail "tree with accented names packed" "see $out/names-pack.log"
         return
     fi
-    pass "tree with accented names packed"
+    qv_pass "tree with accented names packed"
     reset_state
     install_once x86_64 "$exe" 'C:\qv-names' "installer of accented names" "$out/names.log" || return
     local problems
     if problems=$(diff -r "$tree" "$drive_c/qv-names" 2>&1); then
-        pass "every accented name installed as it was, with its content"
+        qv_pass "every accented name installed as it was, with its content"
     else
-        fail "every accented name installed as it was, with its content" "$(echo "$problems" | head -n 4 | tr '\n' ';')"
+        qv_fail "every accented name installed as it was, with its content" "$(echo "$problems" | head -n 4 | tr '\n' ';')"
     fi
 }
 
@@ -709,24 +615,24 @@ scenario_names() {
 scenario_stale_keys() {
     echo "--- keys pressed during the installation"
     reset_state
-    start_installer x86_64 "$(installer x86_64)" "$out/keys.log" || { fail "dialog opens" "no dialog"; program_exit 1; return; }
+    qv_start_installer x86_64 "$(installer x86_64)" "$out/keys.log" || { qv_fail "dialog opens" "no dialog"; qv_program_exit 1; return; }
     qv_type_target 'C:\qv-keys'
     kill -STOP "$QV_PROGRAM_PID"
-    qv_keys_to "$dialog" Return Return Return Return
+    qv_keys_to "$QV_DIALOG" Return Return Return Return
     kill -CONT "$QV_PROGRAM_PID"
     if qv_wait_window "$qv_box_title" 120 "$QV_PROGRAM_PID" >/dev/null; then
         sleep 2
         if qv_window_absent "$qv_box_title"; then
-            fail "the success box outlives keys pressed before it appeared" "it went at once"
+            qv_fail "the success box outlives keys pressed before it appeared" "it went at once"
         else
-            pass "the success box outlives keys pressed before it appeared"
-            close_box "$qv_box_title" || fail "success box closes" "still there"
+            qv_pass "the success box outlives keys pressed before it appeared"
+            qv_confirm_box "$qv_box_title" || qv_fail "success box closes" "still there"
         fi
     else
-        fail "the success box outlives keys pressed before it appeared" "no success box"
+        qv_fail "the success box outlives keys pressed before it appeared" "no success box"
     fi
-    program_exit 30
-    expect "exit code 0 after the installation with keys pressed" 0 "$exit_code"
+    qv_program_exit 30
+    qv_expect "exit code 0 after the installation with keys pressed" 0 "$QV_EXIT_CODE"
     qv_close_window Quorvanel
 }
 
@@ -750,7 +656,7 @@ scenario_planted_dlls() {
     local dll
     for dll in "$dir"/*.dll; do names="$names${names:+,}$(basename "$dll" .dll)"; done
     if [ -z "$names" ]; then
-        fail "marker DLLs planted $tag" "none built in $planted"
+        qv_fail "marker DLLs planted $tag" "none built in $planted"
         return
     fi
     cp "$(installer "$arch")" "$dir/setup.exe"
@@ -759,7 +665,7 @@ scenario_planted_dlls() {
     WINEDLLOVERRIDES="$WINEDLLOVERRIDES;$names=n,b" \
         install_once "$arch" "$dir/setup.exe" 'C:\qv-planted' "installer beside planted DLLs $tag" "$dir/run.log"
     popd >/dev/null
-    expect "no planted DLL loaded ($names)" "" "$(cd "$dir" && ls ./*.LOADED 2>/dev/null | tr '\n' ' ')"
+    qv_expect "no planted DLL loaded ($names)" "" "$(cd "$dir" && ls ./*.LOADED 2>/dev/null | tr '\n' ' ')"
     expect_tree "beside planted DLLs: the identical tree" "$stage_happy" "$drive_c/qv-planted"
 }
 
@@ -799,14 +705,14 @@ scenario_windows_version() {  # scenario_windows_version LABEL [9x]
         [ -f "$k9x" ] || cmake --build "$root/build/win-i686" --target kernel9x >"$dir/build.log" 2>&1
         if ! python3 scripts/e2e-tools.py kernel9x "$(installer i686)" "$exe" ||
             ! cp "$k9x" "$dir/"; then
-            fail "installer importing the 95/98 kernel stand-in ($label)" "see above"
+            qv_fail "installer importing the 95/98 kernel stand-in ($label)" "see above"
             return
         fi
     else
         cp "$(installer i686)" "$exe"
     fi
     reset_state
-    qv_wine_output reg add "HKCU\\Software\\Wine\\AppDefaults\\$name" /v Version /d "$label" /f >/dev/null
+    qv_windows_version_for "$name" "$label"
     install_once i686 "$exe" "$target" "installation as $tag" "$dir/first.log" || return
     expect_tree "installed as $tag: the identical tree" "$stage_happy" "$host"
     expect_group "(as $tag)"
@@ -816,15 +722,15 @@ scenario_windows_version() {  # scenario_windows_version LABEL [9x]
     echo "a line of the user's" >>"$host/README.TXT"
     rm -f "$host/DOCS/TIPS.TXT"
     chmod a-w "$host/KEYS.CFG"
-    fresh_session
+    qv_fresh_session
     install_once i686 "$exe" "$target" "reinstallation as $tag" "$dir/second.log" || return
     expect_tree "reinstalled as $tag: every file as delivered again" "$stage_happy" "$host" QUORZIP.SET
-    expect "reinstalled as $tag: QUORZIP.SET keeps the user's settings" "The user's own settings" \
+    qv_expect "reinstalled as $tag: QUORZIP.SET keeps the user's settings" "The user's own settings" \
         "$(tr -d '\r' <"$host/QUORZIP.SET")"
-    expect "as $tag: no temporary file left" "" "$(cd "$host" && find . -name '~*' | head -n 3 | tr '\n' ' ')"
-    expect "as $tag: the registry holds the target" "$target" "$(qv_registry_dir)"
+    qv_expect "as $tag: no temporary file left" "" "$(qv_temporary_files "$host")"
+    qv_expect "as $tag: the registry holds the target" "$target" "$(qv_registry_dir)"
     if [ -n "$kernel" ]; then
-        expect "as $tag: no call the 95/98 kernel does not implement" "" \
+        qv_expect "as $tag: no call the 95/98 kernel does not implement" "" \
             "$(cat "$dir/KERNEL9X.LOG" 2>/dev/null | tr -d '\r' | sort -u | tr '\n' ' ')"
     fi
 }
@@ -851,26 +757,26 @@ scenario_nt_read_only() {
     mkdir -p "$dir"
     [ -f "$knt" ] || cmake --build "$root/build/win-$arch" --target kernelnt >"$dir/build.log" 2>&1
     if ! python3 scripts/e2e-tools.py kernelnt "$(installer "$arch")" "$exe" || ! cp "$knt" "$dir/"; then
-        fail "installer importing the NT kernel stand-in ($arch)" "see above and $dir/build.log"
+        qv_fail "installer importing the NT kernel stand-in ($arch)" "see above and $dir/build.log"
         return
     fi
     # The names of the targets whose move the stand-in refused, sorted.
     nt_refused_moves() { tr -d '\r' 2>/dev/null <"$dir/KERNELNT.LOG" | sed 's/.*\\//' | sort | tr '\n' ' '; }
     reset_state
-    qv_wine_output reg add "HKCU\\Software\\Wine\\AppDefaults\\$name" /v Version /d nt40 /f >/dev/null
+    qv_windows_version_for "$name" nt40
     install_once "$arch" "$exe" "$target" "installation as $tag" "$dir/first.log" || return
-    expect "as $tag: a fresh installation meets no refused move" "" "$(nt_refused_moves)"
+    qv_expect "as $tag: a fresh installation meets no refused move" "" "$(nt_refused_moves)"
     for file in LICENSE.TXT README.TXT KEYS.CFG QRVNL.EXE; do
         chmod u+w "$host/$file"
         echo "a line of the user's" >>"$host/$file"
         chmod a-w "$host/$file"
     done
-    fresh_session
+    qv_fresh_session
     install_once "$arch" "$exe" "$target" "reinstallation over read-only files as $tag" "$dir/second.log" || return
-    expect "as $tag: the move over each read-only file was refused once" \
+    qv_expect "as $tag: the move over each read-only file was refused once" \
         "KEYS.CFG LICENSE.TXT QRVNL.EXE README.TXT " "$(nt_refused_moves)"
     expect_tree "reinstalled over read-only files as $tag: every file as delivered" "$root/build/stage-$arch" "$host"
-    expect "as $tag: no temporary file left" "" "$(cd "$host" && find . -name '~*' | head -n 3 | tr '\n' ' ')"
+    qv_expect "as $tag: no temporary file left" "" "$(qv_temporary_files "$host")"
 }
 
 # Every scenario, in order; --only picks some (a version scenario by its
@@ -888,4 +794,4 @@ for name in $all_scenarios; do
     esac
 done
 echo "screenshots: $(ls "$out"/*.png 2>/dev/null | tr '\n' ' ')"
-finish
+qv_finish

@@ -89,7 +89,7 @@ if [ "$mode" = headless ]; then
     if qv_wait_window "$qv_box_title" 300 "$QV_PROGRAM_PID" >/dev/null; then
         sleep 1
         qv_screenshot "$out/success.png" && shots+=("$out/success.png")
-        echo "run-installer: $(qv_control_text "$qv_box_title" "$qv_id_box_text")"
+        echo "run-installer: $(qv_box_text "$qv_box_title")"
         qv_confirm_box "$qv_box_title"
     else
         echo "run-installer: no success message; the dialog shows:" >&2

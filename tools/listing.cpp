@@ -85,6 +85,24 @@ std::string IsoTime(uint32_t dos) {
     return text;
 }
 
+void FormatAttributes(uint32_t a, char* out) {
+    const char letters[] = "RHSVDA";  // bits 0x01 .. 0x20
+    for (int i = 0; i < 6; i++) out[i] = (a & (1u << i)) ? letters[i] : '.';
+    out[6] = '\0';
+}
+
+void FormatDosTime(uint32_t dos, char* out, size_t size) {
+    DosTimeFields f = UnpackDosDateTime(dos);
+    snprintf(out, size, "%04u-%02u-%02u %02u:%02u:%02u", f.Year, f.Month, f.Day, f.Hour, f.Minute, f.Second);
+}
+
+void FormatRatio(uint64_t packed, uint64_t unpacked, char* out, size_t size) {
+    if (unpacked == 0)
+        snprintf(out, size, "%5s", "-");
+    else
+        snprintf(out, size, "%4u%%", static_cast<unsigned>(packed * 100 / unpacked));
+}
+
 }  // namespace
 
 uint32_t StoredNameCharset(uint8_t hostSystem, const NameCharsets& sets) {
@@ -142,4 +160,34 @@ void PrintEntryRecord(FILE* out, ListFormat format, const FileBlockHeader* h, ui
             h->HostSystem, charset == kCharsetLocale ? "" : std::to_string(charset).c_str(), h->PackedSize,
             h->UnpackedSize, IsoTime(h->DosDateTime).c_str(), h->DosDateTime, h->Attributes, crc, h->BlockFlags,
             h->VersionNeeded, h->MethodCode, dataOffset, directory ? 1u : 0u, installable ? 1u : 0u);
+}
+
+void PrintTextHeading(FILE* out, const char* file, bool oldSignature, int32_t archiveStart, uint16_t mainFlags) {
+    fprintf(out, "Archive %s (%s signature at offset %d, main header flags %04X)\n", file, oldSignature ? "old" : "Rar!",
+            archiveStart, mainFlags);
+    fprintf(out, "%10s %10s %5s %-19s %-6s %-8s %-5s %-4s %10s %s\n", "Packed", "Unpacked", "Ratio", "Date and time",
+            "Attr", "Checksum", "Flags", "Ver", "Data at", "Name");
+}
+
+void PrintTextEntry(FILE* out, const FileBlockHeader* h, uint32_t charset, uint32_t dataOffset, EntryRefusal refusal,
+                    bool continued) {
+    char attrs[8], when[32], ratio[16];
+    FormatAttributes(h->Attributes, attrs);
+    FormatDosTime(h->DosDateTime, when, sizeof when);
+    FormatRatio(h->PackedSize, h->UnpackedSize, ratio, sizeof ratio);
+    static const char* const kRefusals[] = {"", "  (refused: unsupported version)", "  (refused: stored data, method 0)",
+                                            "  (refused: unsafe name)"};
+    const char* note = continued ? "  (incomplete: continued from a previous volume)" : kRefusals[refusal];
+    fprintf(out, "%10u %10u %s %s %s %08X %04X  %u.%u  %10u %s%s\n", h->PackedSize, h->UnpackedSize, ratio, when, attrs,
+            h->DataCrc, h->BlockFlags, h->VersionNeeded / 10, h->VersionNeeded % 10, dataOffset,
+            ShownStoredName(h->Name, charset).c_str(), note);
+}
+
+void PrintTextTotals(FILE* out, uint64_t packed, uint64_t unpacked, uint32_t entries, uint32_t subBlocks) {
+    char ratio[16];
+    FormatRatio(packed, unpacked, ratio, sizeof ratio);
+    fprintf(out, "%10llu %10llu %s %u entries", static_cast<unsigned long long>(packed),
+            static_cast<unsigned long long>(unpacked), ratio, entries);
+    if (subBlocks) fprintf(out, ", %u sub-blocks", subBlocks);
+    fprintf(out, "\n");
 }

@@ -1,5 +1,6 @@
 // How qvinstall shows entries: stored names in the character set they were
-// made in, and the machine-readable listings (JSON lines, tab-separated).
+// made in, the text listing, and the machine-readable listings (JSON lines,
+// tab-separated).
 #ifndef QUORVANEL_TOOLS_LISTING_H
 #define QUORVANEL_TOOLS_LISTING_H
 
@@ -10,6 +11,7 @@
 
 #include "base/format.h"
 #include "install/charset.h"
+#include "install/walk.h"
 
 struct NameCharsets {
     uint32_t CodePage = kDefaultCodePage;        // names made on Win32 (what qvpack stores)
@@ -39,6 +41,15 @@ enum ListFormat {
     kListJson,  // one object a line
     kListTsv    // a header line, then one line of tab-separated fields an entry
 };
+
+// The text listing: a heading naming the archive (where its signature
+// stands, old or "Rar!", and its main header flags) above the column names;
+// one line an entry with what the installer's own rule says of it
+// (refusal) or that it continues from a previous volume; the totals.
+void PrintTextHeading(FILE* out, const char* file, bool oldSignature, int32_t archiveStart, uint16_t mainFlags);
+void PrintTextEntry(FILE* out, const FileBlockHeader* h, uint32_t charset, uint32_t dataOffset, EntryRefusal refusal,
+                    bool continued);
+void PrintTextTotals(FILE* out, uint64_t packed, uint64_t unpacked, uint32_t entries, uint32_t subBlocks);
 
 // The header line of the tab-separated listing.
 void PrintTsvHeader(FILE* out);

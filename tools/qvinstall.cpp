@@ -8,7 +8,6 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -40,12 +39,12 @@ std::string SystemReason(uint32_t code) {
 
 }  // namespace
 
-#include "base/dostime.h"
 #include "install/driver.h"
 #include "install/fileops.h"
 #include "install/platform.h"
 #include "install/walk.h"
 #include "tools/listing.h"
+#include "tools/progress.h"
 #include "tools/selection.h"
 #include "tools/version.h"
 #ifndef _WIN32
@@ -56,8 +55,7 @@ namespace {
 
 enum {
     kExitUsage = 64,       // bad command line
-    kExitCannotCreate = 73,  // the target directory cannot be made
-    kRedrawIntervalMs = 100  // of the progress line on a terminal
+    kExitCannotCreate = 73  // the target directory cannot be made
 };
 
 const char kUsage[] =
@@ -99,8 +97,8 @@ const char kUsage[] =
     "                       (default 850)\n"
     "  -q, --quiet          test and install: no line an entry and no summary,\n"
     "                       only what failed\n"
-    "  --                   what follows is FILE and TARGET, even if it starts\n"
-    "                       with '-'\n"
+    "  --                   what follows is FILE, TARGET and NAMEs, even where one\n"
+    "                       starts with '-'\n"
     "An option's value is the next argument or follows '=': --format=json.\n"
     "\n"
     "Stored names are 8-bit names in the code page of the system that made the\n"
@@ -218,17 +216,30 @@ void CloseSession(Session& s) {
 // The character set of the archive's stored names: by the host system of
 // its first file or directory entry (a packer writes one for all) and, for
 // Win32 names, the code page the closing block records unless --codepage
-// was given. The headers are walked to the end (no decoding) so that the
-// closing block is read; a damaged archive keeps the defaults.
+// was given. Both come from the check of the whole archive; one the check
+// refuses keeps the defaults but for what was read before the damage (the
+// install that follows refuses it with its own check).
 uint32_t ArchiveNameCharset(const char* file, const NameCharsets& sets) {
-    Session s;
-    if (!OpenSession(s, file, true)) return sets.CodePage;
-    WalkStep step = NextArchiveEntry(&s.walk);
-    bool any = step == kWalkFile || step == kWalkDirectory || step == kWalkContinuedEntry;
-    uint8_t host = any ? s.ctx->EntryHeader.HostSystem : static_cast<uint8_t>(kHostWin32);
-    while (step == kWalkFile || step == kWalkDirectory) step = NextArchiveEntry(&s.walk);
-    uint32_t recorded = step == kWalkEnd && s.ctx->Sealed ? s.ctx->ClosingCodePage : 0;
-    CloseSession(s);
+    char path[kPathSize];
+    UnpackContext* ctx = ToCorePath(file, path, sizeof path) == kCorePathOk ? CreateUnpackContext() : nullptr;
+    if (!ctx) return sets.CodePage;
+    ctx->ArchivePath = path;
+    ArchiveWalk walk;
+    WalkOpenResult opened = OpenArchiveWalk(&walk, ctx, kWalkCheckFirst);
+    const ArchiveSurvey& survey = walk.Survey;
+    uint8_t host = static_cast<uint8_t>(kHostWin32);
+    uint32_t recorded = 0;
+    if (opened == kWalkOpened || opened == kWalkBroken) {
+        if (survey.Entries > 0)
+            host = survey.FirstHost;
+        else if (walk.Ending == kWalkContinuedEntry)
+            host = ctx->EntryHeader.HostSystem;
+        recorded = survey.Sealed ? survey.CodePage : 0;
+        // Only the bytes disagree with the closing block, which itself was read whole.
+        if (opened == kWalkBroken && ctx->BlockStop == kStopArchiveChecksum) recorded = ctx->ClosingCodePage;
+    }
+    if (opened == kWalkOpened) CloseArchiveWalk(&walk);
+    FreeAndClear(&ctx);
     return StoredNameCharset(host, WithArchiveCodePage(sets, recorded));
 }
 
@@ -296,24 +307,6 @@ std::string WalkProblem(const UnpackContext* ctx, WalkStep step, int* code) {
     return text;
 }
 
-void FormatAttributes(uint32_t a, char* out) {
-    const char letters[] = "RHSVDA";  // bits 0x01 .. 0x20
-    for (int i = 0; i < 6; i++) out[i] = (a & (1u << i)) ? letters[i] : '.';
-    out[6] = '\0';
-}
-
-void FormatDosTime(uint32_t dos, char* out, size_t size) {
-    DosTimeFields f = UnpackDosDateTime(dos);
-    snprintf(out, size, "%04u-%02u-%02u %02u:%02u:%02u", f.Year, f.Month, f.Day, f.Hour, f.Minute, f.Second);
-}
-
-void FormatRatio(uint64_t packed, uint64_t unpacked, char* out, size_t size) {
-    if (unpacked == 0)
-        snprintf(out, size, "%5s", "-");
-    else
-        snprintf(out, size, "%4u%%", static_cast<unsigned>(packed * 100 / unpacked));
-}
-
 int CommandList(const char* file, const Options& options) {
     uint32_t charset = ArchiveNameCharset(file, options.Charsets);
     std::vector<EntrySelection> plan;
@@ -328,11 +321,8 @@ int CommandList(const char* file, const Options& options) {
     FILE* told = text ? stdout : stderr;
     const char* prefix = text ? "" : "qvinstall: ";
     if (text) {
-        printf("Archive %s (%s signature at offset %d, main header flags %04X)\n", file,
-               ctx->ArchiveFormat == kFormatOldSignature ? "old" : "Rar!", s.walk.ArchiveStart,
-               ctx->ArchiveHeader.BlockFlags);
-        printf("%10s %10s %5s %-19s %-6s %-8s %-5s %-4s %10s %s\n", "Packed", "Unpacked", "Ratio",
-               "Date and time", "Attr", "Checksum", "Flags", "Ver", "Data at", "Name");
+        PrintTextHeading(stdout, file, ctx->ArchiveFormat == kFormatOldSignature, s.walk.ArchiveStart,
+                         ctx->ArchiveHeader.BlockFlags);
     } else if (options.Format == kListTsv) {
         PrintTsvHeader(stdout);
     }
@@ -362,18 +352,8 @@ int CommandList(const char* file, const Options& options) {
             }
             continue;
         }
-        char attrs[8], when[32], ratio[16];
-        FormatAttributes(h->Attributes, attrs);
-        FormatDosTime(h->DosDateTime, when, sizeof when);
-        FormatRatio(h->PackedSize, h->UnpackedSize, ratio, sizeof ratio);
         // The installer's own rule, as install applies it before writing.
-        static const char* const kRefusals[] = {"", "  (refused: unsupported version)", "  (refused: stored data, method 0)",
-                                                "  (refused: unsafe name)"};
-        const char* note = kRefusals[CheckEntry(ctx, h)];
-        if (step == kWalkContinuedEntry) note = "  (incomplete: continued from a previous volume)";
-        printf("%10u %10u %s %s %s %08X %04X  %u.%u  %10u %s%s\n", h->PackedSize, h->UnpackedSize,
-               ratio, when, attrs, h->DataCrc, h->BlockFlags, h->VersionNeeded / 10,
-               h->VersionNeeded % 10, EntryDataOffset(ctx), ShownStoredName(h->Name, charset).c_str(), note);
+        PrintTextEntry(stdout, h, charset, EntryDataOffset(ctx), CheckEntry(ctx, h), step == kWalkContinuedEntry);
         packed += h->PackedSize;
         unpacked += h->UnpackedSize;
         files++;
@@ -386,12 +366,7 @@ int CommandList(const char* file, const Options& options) {
         CloseSession(s);
         return result;
     }
-    char ratio[16];
-    FormatRatio(packed, unpacked, ratio, sizeof ratio);
-    printf("%10llu %10llu %s %u entries", static_cast<unsigned long long>(packed),
-           static_cast<unsigned long long>(unpacked), ratio, files);
-    if (s.walk.SubBlocks) printf(", %u sub-blocks", s.walk.SubBlocks);
-    printf("\n");
+    PrintTextTotals(stdout, packed, unpacked, files, s.walk.SubBlocks);
     CloseSession(s);
     return result;
 }
@@ -416,10 +391,10 @@ int CommandTest(const char* file, const Options& options) {
             int code;
             std::string problem = WalkProblem(ctx, step, &code);
             if (step == kWalkContinuedEntry || step == kWalkDamagedEntry) {
-                printf("FAILED  %s (%s)\n", ShownStoredName(h->Name, charset).c_str(), problem.c_str());
+                fprintf(stderr, "FAILED  %s (%s)\n", ShownStoredName(h->Name, charset).c_str(), problem.c_str());
                 bad++;
             } else {
-                printf("FAILED  %s\n", problem.c_str());
+                fprintf(stderr, "FAILED  %s\n", problem.c_str());
             }
             if (result == kInstallOk) result = code;
             broken = true;
@@ -452,7 +427,7 @@ int CommandTest(const char* file, const Options& options) {
             }
         }
         if (problem) {
-            printf("FAILED  %s (%s)\n", ShownStoredName(h->Name, charset).c_str(), problem);
+            fprintf(stderr, "FAILED  %s (%s)\n", ShownStoredName(h->Name, charset).c_str(), problem);
             if (result == kInstallOk) result = code;
             bad++;
         } else {
@@ -460,125 +435,86 @@ int CommandTest(const char* file, const Options& options) {
             good++;
         }
     }
-    if (!options.Quiet) printf("%u entries OK, %u failed%s\n", good, bad, broken ? "; the archive is not whole" : "");
+    // A failure's summary goes with the failures; standard output holds a
+    // whole result alone.
+    if (!options.Quiet)
+        fprintf(result == kInstallOk ? stdout : stderr, "%u entries OK, %u failed%s\n", good, bad,
+                broken ? "; the archive is not whole" : "");
     CloseSession(s);
     return result;
 }
 
-// Progress of an installation, fed by the status line.
-struct Progress {
-    bool terminal = false;
-    bool quiet = false;        // no line an entry
-    int64_t lastDrawMs = -1;   // when the terminal line was last drawn
-    std::vector<uint64_t> sizes;  // unpacked size of each entry the driver decodes
-    uint64_t total = 0;
-    uint64_t done = 0;
-    size_t shown = 0;
-    bool lineOpen = false;
-    // How names are shown: the stored names' character set, and the paths
-    // whose start is shown as the command line gave it.
-    uint32_t charset = kDefaultCodePage;
-    std::string targetCore;  // with its '\'
-    std::string archiveCore;
-    std::string targetArg;   // as the command line gave it
+// One installation: how it is shown, the selection it follows and the
+// target as the command line gave it. The driver hands it to every hook as
+// their owner.
+struct Installation {
+    ProgressDisplay progress;
+    std::vector<EntrySelection> plan;  // none: every entry
+    std::vector<bool> planFile;        // which of the planned entries are files
+    size_t planAt = 0;                 // the entry the driver is at
+    std::string targetArg;
     bool targetRefused = false;  // it could not be made, or is no directory
 };
-Progress gProgress;
 
-// The selection install follows: the plan, and the entry the driver is at.
-std::vector<EntrySelection> gPlan;
-std::vector<bool> gPlanFile;
-size_t gPlanAt = 0;
+Installation* InstallationOf(void* owner) { return static_cast<Installation*>(owner); }
 
-EntrySelection SelectPlanned(void*, const FileBlockHeader* header) {
-    while (gPlanAt < gPlanFile.size() && !gPlanFile[gPlanAt]) gPlanAt++;  // directory entries
-    EntrySelection chosen = PlannedFor(gPlan, gPlanAt++);
-    if (chosen == kSelectDecodeOnly && !gProgress.quiet && !gProgress.terminal)
-        fprintf(stderr, "skipping %s\n", ShownStoredName(header->Name, gProgress.charset).c_str());
+EntrySelection SelectPlanned(void* owner, const FileBlockHeader* header) {
+    Installation* in = InstallationOf(owner);
+    while (in->planAt < in->planFile.size() && !in->planFile[in->planAt]) in->planAt++;  // directory entries
+    EntrySelection chosen = PlannedFor(in->plan, in->planAt++);
+    const ProgressDisplay& p = in->progress;
+    if (chosen == kSelectDecodeOnly && !p.Quiet && !p.Terminal)
+        fprintf(stderr, "skipping %s\n", ShownStoredName(header->Name, p.Charset).c_str());
     return chosen;
 }
 
-// A status or error caption: a stored name, a path below the target (the
-// target as given, the rest converted) or the archive's path.
-std::string ShownCaption(const char* caption) {
-    const Progress& p = gProgress;
-    std::string text = caption;
-    if (text == p.archiveCore) return ShownStoredName(caption, kCharsetLocale);
-    if (!p.targetCore.empty() && text.compare(0, p.targetCore.size(), p.targetCore) == 0)
-        return ShownStoredName(p.targetCore.c_str(), kCharsetLocale) +
-               ShownStoredName(caption + p.targetCore.size(), p.charset);
-    return ShownStoredName(caption, p.charset);
-}
+void ShowStatusLine(void* owner, const char* name) { ShowEntryStarted(&InstallationOf(owner)->progress, name); }
 
-void EndProgressLine() {
-    if (gProgress.lineOpen) fputs("\r\033[K", stderr);
-    gProgress.lineOpen = false;
-}
-
-void ShowStatusLine(void*, const char* name) {
-    Progress& p = gProgress;
-    if (p.shown > 0 && p.shown <= p.sizes.size()) p.done += p.sizes[p.shown - 1];
-    p.shown++;
-    if (p.quiet) return;
-    if (!p.terminal) {
-        fprintf(stderr, "installing %s\n", ShownCaption(name).c_str());
-        return;
-    }
-    // Redrawn at most ten times a second, however small the files.
-    int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now().time_since_epoch())
-                      .count();
-    if (p.lineOpen && p.lastDrawMs >= 0 && now - p.lastDrawMs < kRedrawIntervalMs) return;
-    p.lastDrawMs = now;
-    unsigned percent = p.total ? static_cast<unsigned>(p.done * 100 / p.total) : 0;
-    fprintf(stderr, "\r\033[K[%3u%%] %zu/%zu %s", percent, p.shown, p.sizes.size(), ShownCaption(name).c_str());
-    fflush(stderr);
-    p.lineOpen = true;
-}
-
-void ShowErrorLine(void*, const char* text, const char* caption) {
-    EndProgressLine();
-    fprintf(stderr, "qvinstall: %s: %s\n", ShownCaption(caption).c_str(), text);
+void ShowErrorLine(void* owner, const char* text, const char* caption) {
+    ProgressDisplay* p = &InstallationOf(owner)->progress;
+    EndProgressLine(p);
+    fprintf(stderr, "qvinstall: %s: %s\n", ShownCaption(p, caption).c_str(), text);
 }
 
 // A file that could not be written: the system's reason, which tells a
 // full disk from a file in use.
-void ShowWriteFailureLine(void*, const char* text, const char* caption, uint32_t systemError) {
-    EndProgressLine();
-    fprintf(stderr, "qvinstall: %s: %s %s\n", ShownCaption(caption).c_str(), text,
+void ShowWriteFailureLine(void* owner, const char* text, const char* caption, uint32_t systemError) {
+    ProgressDisplay* p = &InstallationOf(owner)->progress;
+    EndProgressLine(p);
+    fprintf(stderr, "qvinstall: %s: %s %s\n", ShownCaption(p, caption).c_str(), text,
             SystemReason(systemError).c_str());
 }
 
 // The target is made only once the archive has been checked whole.
-bool MakeTarget(void*, const char* targetDir) {
+bool MakeTarget(void* owner, const char* targetDir) {
+    Installation* in = InstallationOf(owner);
     char target[kPathSize];
     memcpy(target, targetDir, kPathSize);
     size_t n = strlen(target);
     if (n > 1 && target[n - 1] == '\\' && target[n - 2] != ':') target[n - 1] = '\0';
     if (CheckFileExists(target) == kFileMissing) CreatePathTree(target);
     if (CheckFileExists(target) == kFileMissing) {
-        fprintf(stderr, "qvinstall: %s: Cannot create path. %s\n", gProgress.targetArg.c_str(), strerror(errno));
-        gProgress.targetRefused = true;
+        fprintf(stderr, "qvinstall: %s: Cannot create path. %s\n", in->targetArg.c_str(), strerror(errno));
+        in->targetRefused = true;
         return false;
     }
-    if (!IsDirectory(gProgress.targetArg.c_str())) {
-        fprintf(stderr, "qvinstall: %s: not a directory\n", gProgress.targetArg.c_str());
-        gProgress.targetRefused = true;
+    if (!IsDirectory(in->targetArg.c_str())) {
+        fprintf(stderr, "qvinstall: %s: not a directory\n", in->targetArg.c_str());
+        in->targetRefused = true;
         return false;
     }
     return true;
 }
 
-// Reads the entry sizes ahead of the installation for the progress display.
-void MeasureEntries(const char* file) {
+// Which entries are files, and the unpacked size of each (0 for a
+// directory); a terminal is told why the archive cannot be read.
+void ReadEntryKinds(const char* file, bool quiet, std::vector<bool>* isFile, std::vector<uint64_t>* sizes) {
     Session s;
-    if (!OpenSession(s, file)) return;
+    if (!OpenSession(s, file, quiet)) return;
     WalkStep step;
     while ((step = NextArchiveEntry(&s.walk)) == kWalkFile || step == kWalkDirectory) {
-        if (step == kWalkFile) {
-            gProgress.sizes.push_back(s.ctx->EntryHeader.UnpackedSize);
-            gProgress.total += s.ctx->EntryHeader.UnpackedSize;
-        }
+        isFile->push_back(step == kWalkFile);
+        sizes->push_back(step == kWalkFile ? s.ctx->EntryHeader.UnpackedSize : 0);
     }
     CloseSession(s);
 }
@@ -615,44 +551,41 @@ int CommandInstall(const char* file, const char* targetArg, const Options& optio
         return kInstallNoArchive;
     }
     fclose(probe);
-    gProgress.targetArg = targetArg;
-
-    gProgress.terminal = QV_ISATTY(QV_FILENO(stderr)) != 0;
-    gProgress.quiet = options.Quiet;
-    if (gProgress.terminal) MeasureEntries(file);
+    Installation in;
+    ProgressDisplay& progress = in.progress;
+    in.targetArg = targetArg;
+    progress.Terminal = QV_ISATTY(QV_FILENO(stderr)) != 0;
+    progress.Quiet = options.Quiet;
+    std::vector<uint64_t> sizes;
+    if (progress.Terminal || !options.Names.empty()) ReadEntryKinds(file, !progress.Terminal, &in.planFile, &sizes);
     // The stored names below the target become names of this system's
     // character set (the Windows installer hands them to the system as
     // they are).
-    gProgress.charset = ArchiveNameCharset(file, options.Charsets);
-    if (!options.Names.empty()) {
-        if (!PlanEntries(file, gProgress.charset, options.Names, &gPlan)) return kInstallFailed;
-        Session s;
-        if (OpenSession(s, file, true)) {
-            WalkStep step;
-            while ((step = NextArchiveEntry(&s.walk)) == kWalkFile || step == kWalkDirectory)
-                gPlanFile.push_back(step == kWalkFile);
-            CloseSession(s);
-        }
-    }
-    gProgress.archiveCore = archive;
+    progress.Charset = ArchiveNameCharset(file, options.Charsets);
+    if (!options.Names.empty() && !PlanEntries(file, progress.Charset, options.Names, &in.plan)) return kInstallFailed;
+    // The share done and the count shown are of the entries installed, no others.
+    for (size_t i = 0; i < sizes.size() && progress.Terminal; i++)
+        if (in.planFile[i] && (options.Names.empty() || PlannedFor(in.plan, i) == kSelectInstall))
+            ExpectEntry(&progress, sizes[i]);
+    progress.ArchiveCore = archive;
     char root[kPathSize];
     memcpy(root, target, sizeof root);
     AddTrailingBackslash(root);
-    gProgress.targetCore = root;
+    progress.TargetCore = root;
 #ifndef _WIN32
-    PlatformConvertNamesBelow(gProgress.charset == kCharsetLocale ? nullptr : root, gProgress.charset);
+    PlatformConvertNamesBelow(progress.Charset == kCharsetLocale ? nullptr : root, progress.Charset);
 #endif
     // Ctrl-C, a closed terminal or a kill leaves no temporary file behind.
     PlatformRemoveTemporaryOnSignals();
     HostUiHooks hooks = {ShowStatusLine, ShowErrorLine, ShowWriteFailureLine};
     SetHostUiHooks(&hooks);
-    uint32_t result = InstallFromArchive(nullptr, archive, target, MakeTarget,
+    uint32_t result = InstallFromArchive(&in, archive, target, MakeTarget,
                                          options.Names.empty() ? nullptr : SelectPlanned);
-    if (result == kInstallBadTarget && gProgress.targetRefused) result = kExitCannotCreate;
+    if (result == kInstallBadTarget && in.targetRefused) result = kExitCannotCreate;
     SetHostUiHooks(nullptr);
-    EndProgressLine();
+    EndProgressLine(&progress);
     if (result == kInstallOk) {
-        if (!options.Quiet) fprintf(stderr, "installed %zu files into %s\n", gProgress.shown, targetArg);
+        if (!options.Quiet) fprintf(stderr, "installed %zu files into %s\n", progress.Shown, targetArg);
     } else {
         fprintf(stderr, "qvinstall: installation failed (%u): %s\n", result,
                 DescribeResult(result));

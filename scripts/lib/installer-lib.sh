@@ -209,3 +209,65 @@ qv_confirm_box() {  # qv_confirm_box CAPTION
     done
     return 1
 }
+
+# Message box text (its static control) of the box with this caption.
+qv_box_text() { qv_control_text "$1" "$qv_id_box_text"; }
+
+# Succeeds while the install dialog is open.
+qv_dialog_present() { ! qv_window_absent "$qv_dialog_title"; }
+
+# Ends every Wine process of the prefix. Wine's desktop process may go away
+# when the last program ends; a program started then can land on a
+# desktop that the probe no longer sees. A new session avoids that.
+qv_fresh_session() {
+    "$WINESERVER" -k >/dev/null 2>&1
+    "$WINESERVER" -w >/dev/null 2>&1
+    return 0
+}
+
+# Starts an installer and waits for its dialog (a 32-bit one may take
+# minutes where it runs under emulation); prints nothing, sets
+# QV_PROGRAM_PID and QV_DIALOG (the X window).
+qv_start_installer() {  # qv_start_installer ARCH FILE LOG
+    local limit=60
+    [ "$1" = i686 ] && limit=400
+    qv_start_program "$1" "$3" "$2"
+    QV_DIALOG=$(qv_wait_window "$qv_dialog_title" "$limit" "$QV_PROGRAM_PID") || return 1
+    # Let the dialog finish its first paint before anyone looks at it.
+    sleep 1.5
+}
+
+# Waits for the program started last to end, killing it after SECONDS;
+# sets QV_EXIT_CODE (124 when it had to be killed). Not in a subshell: only
+# the shell that started the program can collect its exit code.
+qv_program_exit() {  # qv_program_exit SECONDS
+    local file
+    file=$(mktemp "${TMPDIR:-/tmp}/qv-exit.XXXXXX")
+    if ! qv_wait_exit "$QV_PROGRAM_PID" "$1" >"$file"; then
+        kill "$QV_PROGRAM_PID" 2>/dev/null
+        sleep 1
+    fi
+    QV_EXIT_CODE=$(cat "$file")
+    rm -f "$file"
+}
+
+# Forgets the target the installer remembered (HKCU\Software\Quorvanel).
+qv_registry_forget() {
+    qv_wine_output reg delete 'HKCU\Software\Quorvanel' /f >/dev/null
+}
+
+# The Windows version Wine claims to the program of this file name alone
+# (win95, nt40, win10, ...).
+qv_windows_version_for() {  # qv_windows_version_for EXE-NAME LABEL
+    qv_wine_output reg add "HKCU\\Software\\Wine\\AppDefaults\\$1" /v Version /d "$2" /f >/dev/null
+}
+
+# A full target of LENGTH characters below PREFIX, in parts of 60
+# characters (no part ends in a backslash).
+qv_long_target() {  # qv_long_target PREFIX LENGTH
+    local t=$1
+    while [ ${#t} -lt "$2" ]; do t="$t\\abcdefghijklmnopqrstuvwxyz0123456789abcdefghijklmnopqrstuvw"; done
+    t=${t:0:$2}
+    [ "${t: -1}" = '\' ] && t="${t%?}x"
+    printf '%s' "$t"
+}
