@@ -88,6 +88,11 @@ struct BitReader {
 // A refill leaves at least 56 bits: enough for any step.
 constexpr uint32_t kRefilledBits = 56;
 static_assert(kStepMaxBits <= kRefilledBits, "one refill serves a whole step");
+// It also leaves all 64 bits of Buf true input bits (the word it ORs in
+// starts at bit Avail, and the bits below Avail agree with it or are zero),
+// so after any step at least 64 - kStepMaxBits of them are still there: the
+// next step's literal lookup can be made before the refill.
+static_assert(64 - kStepMaxBits >= kFastLiteralBits, "a step leaves the bits of the next literal lookup");
 // A refill loads 8 bytes at Next, at most 8 bytes ahead of the position; it
 // runs where the position is at kStepRefillAbove or below, or right after a
 // step that started there.
@@ -386,7 +391,7 @@ __attribute__((noinline)) void RunFastSteps(const UnpackContext* ctx, StepState&
         if (IsLiteralEntry(entry)) {
             window[winPos++] = EntryLiteral(entry);
             Consume(r, EntryBits(entry));
-            entry = LiteralLookup(ctx, r.Buf);  // at least 56 - 15 bits are left
+            entry = LiteralLookup(ctx, r.Buf);  // before the refill: see kRefilledBits
             Refill(r, input);
             continue;
         }
@@ -408,8 +413,8 @@ __attribute__((noinline)) void RunFastSteps(const UnpackContext* ctx, StepState&
         } else {
             break;  // a table switch
         }
+        entry = LiteralLookup(ctx, r.Buf);  // before the refill, as after a literal
         Refill(r, input);
-        entry = LiteralLookup(ctx, r.Buf);
         RecordMatch(ms, m);
         CopyMatch(window, winPos, m);
         winPos += m.Length;
