@@ -68,12 +68,14 @@ constexpr uint32_t kStepRefillAbove = kInputBufferSize - 30;
 // Write the window out before a step when more bytes than this wait.
 constexpr uint32_t kFlushMargin = 270;
 constexpr uint32_t kFlushAbove = kWindowSize - kFlushMargin;
-// Copies move blocks of up to this many bytes and may write that far past a
-// match's end; what they wrote there is put back (CopyInWindow).
+// Copies move blocks of up to this many bytes, two at a time where the
+// source allows, and may write up to kCopyReach bytes past a match's end;
+// what they wrote there is put back (CopyInWindow).
 constexpr uint32_t kCopyBlock = 16;
+constexpr uint32_t kCopyReach = 2 * kCopyBlock;
 // Window positions at or past this leave no room for a step's match and the
-// block written after it without a wrap.
-constexpr uint32_t kFastWindowEnd = kWindowSize - kMaxMatchLength - kCopyBlock;
+// blocks written after it without a wrap.
+constexpr uint32_t kFastWindowEnd = kWindowSize - kMaxMatchLength - kCopyReach;
 
 // The bit reader of the loop: up to 63 bits of input in Buf, the first at
 // the top; Avail of them are valid, and whatever lies below them is either
@@ -259,17 +261,33 @@ inline void RecordMatch(MatchState& ms, const Match& m) {
 }
 
 // Copies length bytes from src to dst as a byte-by-byte copy would, where
-// both ranges and kCopyBlock bytes after them lie inside the window. Blocks
+// both ranges and kCopyReach bytes after them lie inside the window. Blocks
 // are copied forward, each read before it is written: that gives the
 // byte-wise result wherever the source lies at least a block behind, or
-// anywhere ahead. What the last block writes past the end is put back, so
-// the window's older bytes there (which a match reaching ahead in the ring
-// may still read) stay as they were.
+// anywhere ahead. What the copy writes past the end is put back, so the
+// window's older bytes there (which a match reaching ahead in the ring may
+// still read) stay as they were.
 // behind is how far the source lies behind the destination, 0 when it
 // lies ahead or at the same place.
 inline void CopyInWindow(uint8_t* dst, const uint8_t* src, uint32_t length, uint32_t behind) {
     uint8_t tail[kCopyBlock];
-    if (behind - 1 >= kCopyBlock - 1) {  // 0, or kCopyBlock and more
+    if (behind - 1 >= kCopyReach - 1) {  // 0, or kCopyReach and more
+        // Two blocks a turn, both read before either is written, with no
+        // test of the length before the first turn: most matches take one.
+        uint8_t tail1[kCopyBlock], a[kCopyBlock], b[kCopyBlock];
+        memcpy(tail, dst + length, kCopyBlock);
+        memcpy(tail1, dst + length + kCopyBlock, kCopyBlock);
+        uint32_t i = 0;
+        do {
+            memcpy(a, src + i, kCopyBlock);
+            memcpy(b, src + i + kCopyBlock, kCopyBlock);
+            memcpy(dst + i, a, kCopyBlock);
+            memcpy(dst + i + kCopyBlock, b, kCopyBlock);
+            i += kCopyReach;
+        } while (i < length);
+        memcpy(dst + length, tail, kCopyBlock);
+        memcpy(dst + length + kCopyBlock, tail1, kCopyBlock);
+    } else if (behind >= kCopyBlock) {
         memcpy(tail, dst + length, kCopyBlock);
         uint8_t block[kCopyBlock];
         memcpy(block, src, kCopyBlock);
@@ -306,11 +324,11 @@ inline void CopyInWindow(uint8_t* dst, const uint8_t* src, uint32_t length, uint
     }
 }
 
-// Copies a match to window position pos whose destination, and kCopyBlock
+// Copies a match to window position pos whose destination, and kCopyReach
 // bytes after it, lie before the window's end; the source may wrap.
 inline void CopyMatch(uint8_t* window, uint32_t pos, const Match& m) {
     uint32_t from = (pos - m.Distance) & kWindowMask;
-    if (from + m.Length + kCopyBlock <= kWindowSize) {
+    if (from + m.Length + kCopyReach <= kWindowSize) {
         // Distances are at most kWindowSize: a source behind the
         // destination lies the distance back.
         CopyInWindow(window + pos, window + from, m.Length, from < pos ? m.Distance : 0);
@@ -322,7 +340,7 @@ inline void CopyMatch(uint8_t* window, uint32_t pos, const Match& m) {
 // The same for any window position: a destination that wraps is copied
 // byte by byte.
 inline void CopyMatchAnywhere(uint8_t* window, uint32_t pos, const Match& m) {
-    if (pos + m.Length + kCopyBlock <= kWindowSize) {
+    if (pos + m.Length + kCopyReach <= kWindowSize) {
         CopyMatch(window, pos, m);
         return;
     }
@@ -339,7 +357,7 @@ inline void CopyMatchAnywhere(uint8_t* window, uint32_t pos, const Match& m) {
 // A step may run as a fast step when it starts
 //   - at a window position below FastWindowEnd: then the unpacked count is
 //     0 or more (the entry wants bytes), no more than kFlushAbove bytes wait
-//     to be written, and the step's match ends kCopyBlock bytes or more
+//     to be written, and the step's match ends kCopyReach bytes or more
 //     before the window's end;
 //   - at an input position below PlainStepsBelow: then it needs no refill of
 //     the input buffer and stays within the meaningful input. With a reader
