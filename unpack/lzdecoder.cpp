@@ -81,8 +81,9 @@
 // (a tenth) and the reading of the archive (a tenth), which until
 // base/stream_posix.cpp skipped them also paid a seek to where the stream
 // stood for each entry (a sixth). All together, by bench/run.sh's own
-// measure (wall clock, in turns, ten runs): headers 0.66x -> 0.99x-1.01x,
-// DLLs 0.87x-0.89x -> 0.94x-0.96x.
+// measure (wall clock, in turns, 10 to 15 runs, five runs of each): headers
+// 0.64x-0.66x -> 0.99x-1.03x, DLLs 0.87x-0.89x -> 0.94x-0.99x. The headers
+// sit at libdeflate's speed, not clearly above it.
 //
 // The decoder never rejects input: every symbol has a meaning, an index
 // outside a table gives its symbol 0, any distance names a byte of the ring.
