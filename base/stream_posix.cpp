@@ -1,5 +1,6 @@
 // Streams and memory from the C library. A FileStream is a FILE in disguise.
 #include <stdio.h>
+#include <stdio_ext.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -43,7 +44,15 @@ size_t WriteBytes(FileStream* stream, const void* buffer, size_t count) {
 
 int SeekFile(FileStream* stream, int32_t offset, int origin) {
     int whence = origin == kSeekFromStart ? SEEK_SET : origin == kSeekFromEnd ? SEEK_END : SEEK_CUR;
-    return fseek(AsFile(stream), offset, whence) == 0 ? 0 : -1;
+    FILE* file = AsFile(stream);
+    // The archive walk seeks, once or twice an entry, to where the stream
+    // stands already. The C library drops its buffer on every fseek and
+    // asks the kernel where the file is: on a solid archive of many small
+    // entries that was a sixth of the time of decoding it. A stream that
+    // only reads stays where it is; one that also writes needs the seek
+    // between a read and a write.
+    if (whence == SEEK_SET && __freadable(file) && !__fwritable(file) && ftell(file) == offset) return 0;
+    return fseek(file, offset, whence) == 0 ? 0 : -1;
 }
 
 int32_t TellFile(FileStream* stream) {

@@ -216,6 +216,23 @@ TEST_F(LzDecoderTest, PendingBytesNearTheWindowSizeAreWrittenInOrder) {
     }
 }
 
+// The longest match from the last window position where a fast step may
+// begin, from the first where it may not, and from one a reach of 16 bytes
+// would have allowed: its blocks, and the bytes read and put back after its
+// end, stay inside the window (the sanitizer build sees any that do not).
+TEST_F(LzDecoderTest, TheLongestMatchNearTheWindowEndCopiesInsideIt) {
+    for (uint32_t start : {0x100000u - 260 - 32 - 1, 0x100000u - 260 - 32, 0x100000u - 260 - 16 - 1}) {
+        LzWriter w;
+        LzModel m;
+        w.Tables(qvtest::GeneralLengths());
+        while (m.output.size() + 258 < start) m.Match(w, 258, 1 + m.output.size() % 300);
+        while (m.output.size() < start) m.Literal(w, static_cast<uint8_t>(m.output.size()));
+        m.Match(w, 260, 0x40000);
+        for (int i = 0; i < 40; i++) m.Literal(w, static_cast<uint8_t>(i));
+        ExpectDecodes(w.Finish(), m, 0, false);
+    }
+}
+
 TEST_F(LzDecoderTest, UnpackedSizeZeroReadsTheTablesAndWritesNothing) {
     Lengths tables = qvtest::GeneralLengths();
     tables[298] = 0;  // distance slot 0 off, so the set differs from any default
