@@ -64,7 +64,7 @@ corpus_bytes=$(du -sb "$work/corpus" | cut -f1)
 echo "wine-install: corpus $(find "$work/corpus" -type f | wc -l) files, $corpus_bytes bytes"
 
 names=()
-declare -A level_of stub_of times_of starts_of
+declare -A level_of stub_of wall_of cpu_of starts_of
 for level in $levels; do
     name=$arch${level#-}
     dir=$out/$name
@@ -117,12 +117,16 @@ reset_state() {
 }
 
 now() { date +%s%N; }
+# Processor time (user and system, in clock ticks) a process has used.
+ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null; }
+tick_hz=$(getconf CLK_TCK)
 seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b - a) / 1e9 }'; }
 
-# One install with the installer NAME; sets start and took (seconds), or
-# fails with the reason in why.
+# One install with the installer NAME; sets start, took (wall-clock
+# seconds) and cpu (the installer process's processor seconds, which other
+# work on a shared machine disturbs far less), or fails with the reason in why.
 install_once() {
-    local name=$1 t0 t1 t2 box
+    local name=$1 t0 t1 t2 c2 box
     reset_state
     t0=$(now)
     qv_start_program "$arch" "$out/$name.log" "$out/$name-setup.exe"
@@ -131,7 +135,7 @@ install_once() {
     t1=$(now)
     sleep 1.5
     qv_keys_to "$dialog" Return
-    t2=$(now)
+    t2=$(now) c2=$(ticks "$QV_PROGRAM_PID")
     # The success box, looked for often: its appearance ends the timing.
     local pattern end=$((SECONDS + 3600))
     pattern=$(qv_title_pattern "$qv_box_title")
@@ -141,6 +145,7 @@ install_once() {
         sleep 0.05
     done
     took=$(seconds "$t2" "$(now)")
+    cpu=$(awk -v a="$c2" -v b="$(ticks "$QV_PROGRAM_PID")" -v hz="$tick_hz" 'BEGIN { printf "%.2f", (b - a) / hz }')
     start=$(seconds "$t0" "$t1")
     local text
     text=$(qv_control_text "$qv_box_title" "$qv_id_box_text")
@@ -163,8 +168,9 @@ for run in $(seq 1 "$runs"); do
     for name in "${order[@]}"; do
         why=
         install_once "$name" || { echo "wine-install: round $run, $name: $why" >&2; exit 1; }
-        echo "round $run: $name installed in $took s (started in $start s)"
-        times_of[$name]+=" $took"
+        echo "round $run: $name installed in $took s, $cpu s of processor (started in $start s)"
+        wall_of[$name]+=" $took"
+        cpu_of[$name]+=" $cpu"
         starts_of[$name]+=" $start"
     done
 done
@@ -175,21 +181,28 @@ median() {
     printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { printf "%.2f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
-echo
-echo "== setup.exe ($arch) installing $corpus_bytes bytes, $runs runs per build, seconds from OK to the success box"
-printf '%-10s %-6s %9s %8s %8s %10s %10s  %s\n' build level "stub B" best median "best/1st" "median/1st" "all (start: median)"
-# shellcheck disable=SC2086
-ref_best=$(best ${times_of[${names[0]}]}) ref_median=$(median ${times_of[${names[0]}]})
-for name in "${names[@]}"; do
-    t=${times_of[$name]}
+table() {  # table TITLE ARRAY-NAME
+    local -n of=$2
+    local ref_best ref_median name b m
+    echo
+    echo "== $1"
+    printf '%-10s %-6s %9s %8s %8s %9s %10s  %s\n' build level "stub B" best median "best/1st" "median/1st" all
     # shellcheck disable=SC2086
-    b=$(best $t) m=$(median $t) sm=$(median ${starts_of[$name]})
-    printf '%-10s %-6s %9s %8s %8s %10s %10s  %s\n' "$name" "${level_of[$name]}" "${stub_of[$name]}" "$b" "$m" \
-        "$(ratio "$b" "$ref_best")" "$(ratio "$m" "$ref_median")" "${t# } (start: $sm)"
-done
+    ref_best=$(best ${of[${names[0]}]}) ref_median=$(median ${of[${names[0]}]})
+    for name in "${names[@]}"; do
+        # shellcheck disable=SC2086
+        b=$(best ${of[$name]}) m=$(median ${of[$name]})
+        printf '%-10s %-6s %9s %8s %8s %9s %10s  %s\n' "$name" "${level_of[$name]}" "${stub_of[$name]}" "$b" "$m" \
+            "$(ratio "$b" "$ref_best")" "$(ratio "$m" "$ref_median")" "${of[$name]# }"
+    done
+}
+what="setup.exe ($arch) installing $corpus_bytes bytes, $runs runs per build, from OK to the success box"
+table "$what: wall-clock seconds" wall_of
+table "$what: processor seconds of the installer process" cpu_of
 echo "(ratios: a build's seconds over ${names[0]}'s, measured in this run; below 1 is faster)"
 for name in "${names[@]}"; do
     stub=${stub_of[$name]}
     if [ "$stub" -le "$limit_bytes" ]; then fits="fits"; else fits="over by $((stub - limit_bytes))"; fi
-    echo "setup.exe $name: $stub bytes of at most $limit_bytes ($fits)"
+    # shellcheck disable=SC2086
+    echo "setup.exe $name: $stub bytes of at most $limit_bytes ($fits); start (process, archive check) median $(median ${starts_of[$name]}) s"
 done
