@@ -44,6 +44,7 @@ out=$root/build/wine-bench
 mkdir -p "$out"
 
 work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 # --- Builds and installers ---------------------------------------------------
 echo "wine-install: building qvpack (native)"
 cmake -S . -B build/native -DCMAKE_BUILD_TYPE=Release >"$out/native.configure.log" 2>&1 &&
@@ -88,13 +89,7 @@ qv_wine_env x86_64 || exit 1
 source scripts/lib/installer-lib.sh
 qv_build_probe || exit 1
 
-cleanup() {
-    [ -n "${QV_PROGRAM_PID:-}" ] && kill "$QV_PROGRAM_PID" 2>/dev/null
-    "$WINESERVER" -k >/dev/null 2>&1
-    qv_stop_xvfb
-    rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'qv_end_session; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
 qv_start_xvfb || exit 1
 qv_private_prefix "$out/prefix" || { echo "wine-install: the Wine prefix could not be made" >&2; exit 1; }
