@@ -52,12 +52,7 @@ qv_wine_env x86_64 || exit 1
 source scripts/lib/installer-lib.sh
 qv_build_probe || exit 1
 
-cleanup() {
-    [ -n "${QV_PROGRAM_PID:-}" ] && kill "$QV_PROGRAM_PID" 2>/dev/null
-    "$WINESERVER" -k >/dev/null 2>&1
-    qv_stop_xvfb
-}
-trap cleanup EXIT
+trap qv_end_session EXIT
 
 if [ "$headless" = 0 ] && [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     mode=window

@@ -48,6 +48,14 @@ qv_start_program() {  # qv_start_program ARCH LOG PROGRAM [ARGS...]
     QV_PROGRAM_PID=$!
 }
 
+# Ends what a driving script started: the program (QV_PROGRAM_PID), the
+# prefix's Wine session and the private X server. For its exit trap.
+qv_end_session() {
+    [ -n "${QV_PROGRAM_PID:-}" ] && kill "$QV_PROGRAM_PID" 2>/dev/null
+    "$WINESERVER" -k >/dev/null 2>&1
+    qv_stop_xvfb
+}
+
 # Waits until the program ends; prints its exit code. 124 on time-out.
 qv_wait_exit() {  # qv_wait_exit PID SECONDS
     local pid=$1 end=$((SECONDS + $2))
