@@ -136,7 +136,10 @@ reinstall_no_room() {
 kill_midway() {
     local target=$1 pid caught='' f size
     touch "$work/start"
-    "$qvinstall" install "$archive" "$target" >/dev/null 2>&1 &
+    # At the lowest priority, so that on a busy machine the watcher below
+    # still looks often enough (40 tries all missed once when another job
+    # kept both cores busy).
+    nice -n 19 "$qvinstall" install "$archive" "$target" >/dev/null 2>&1 &
     pid=$!
     while kill -0 "$pid" 2>/dev/null && [ -z "$caught" ]; do
         for f in "$target"/~qv*.tmp; do
