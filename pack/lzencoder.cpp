@@ -35,11 +35,15 @@ enum : uint32_t {
     // Bytes of input per slice. A slice boundary costs the insertion of
     // its history into the finder and the prices learnt so far. Level 5 on
     // the bench corpora (bench/run.sh), sizes against one parse over the
-    // whole input: 2 MB: C++ headers +0.05%, DLLs -0.04%, the history's
-    // insertion 8% of the parse time; 4 MB: headers +0.00%, but a 12 MB tree
-    // keeps two threads busy for only two of its three slices; 1 MB
-    // (with a shallower history) +0.13% and 16% of the time.
-    kSliceBytes = 2u << 20,
+    // whole input, and wall time on two threads:
+    // - 4 MB: C++ headers +0.00%, DLLs +0.00%; the DLLs 3% faster than with
+    //   2 MB, and 1.02x zstd -19 -T0's wall speed; a 12 MB tree keeps two
+    //   threads busy for two of its three slices (1.6x one thread with 2 MB,
+    //   about 1.4x with 4 MB, still above zstd -T0, which runs one job there);
+    // - 2 MB: headers +0.05%, DLLs -0.04%, the history's insertion 8% of
+    //   the parse time; 0.99x zstd -19 -T0 on the DLLs;
+    // - 1 MB (with a shallower history): headers +0.13%, 16% of the time.
+    kSliceBytes = 4u << 20,
     // The history before a slice: a whole window, so every match a
     // single parse could find stays in reach (half a window: headers +0.31%).
     kHistoryBytes = kWindowSize
