@@ -204,26 +204,34 @@ TEST_F(QvpackTest, TheCodePageTravelsWithTheArchive) {
     EXPECT_NE(std::string::npos, Qvinstall("list --format json '" + copy + "'").out.find("\"name\":\"" + name + "\""));
 }
 
+// One qvpack run of a table: its arguments, the status it ends with and a
+// fragment its standard error holds.
+struct PackCase {
+    std::string args;
+    int status;
+    std::string said;
+};
+
+// Runs qvpack -q with each case's arguments followed by tail, in dir.
+void ExpectPackOutcomes(const std::vector<PackCase>& cases, const std::string& tail, const std::string& dir) {
+    for (const PackCase& c : cases) {
+        Outcome r = qvtest::RunProgram(std::string(QV_QVPACK_PATH) + " -q " + c.args + tail, dir);
+        EXPECT_EQ(c.status, r.status) << c.args << ": " << r.err;
+        EXPECT_NE(std::string::npos, r.err.find(c.said)) << c.args << ": " << r.err;
+    }
+}
+
 // Messages that name the cause and the system's reason: one line a case.
 TEST_F(QvpackTest, InputProblemsAreToldWithTheirCause) {
     Put(tree + "/a.txt", "a");
     Put(root + "/list", "./a.txt\n# a comment line\n");
-    const std::string pack = std::string(QV_QVPACK_PATH) + " -q ";
-    struct Case {
-        std::string args;
-        int status;
-        std::string said;
-    } cases[] = {
+    const std::vector<PackCase> cases = {
         {"--archive-only -o '" + root + "/o.rar' '" + root + "/nosuch'", 2, "nosuch: No such file or directory"},
         {"-o '" + root + "/o.exe' --stub '" + root + "/nostub' '" + tree + "'", 2,
          "cannot read the installer program " + root + "/nostub: No such file or directory"},
         {"--archive-only -o '" + root + "/o.rar' --list '" + root + "/list' '" + tree + "'", 0, ""},
     };
-    for (const Case& c : cases) {
-        Outcome r = qvtest::RunProgram(pack + c.args, root);
-        EXPECT_EQ(c.status, r.status) << c.args << ": " << r.err;
-        EXPECT_NE(std::string::npos, r.err.find(c.said)) << c.args << ": " << r.err;
-    }
+    ExpectPackOutcomes(cases, "", root);
 }
 
 // What --codepage refuses, and why: one line a case.
@@ -355,12 +363,7 @@ TEST_F(QvpackTest, InputsAreNeverWrittenOver) {
     Put(stub, std::string(image.begin(), image.end()));
     Put(list, "file.txt\n");
     ASSERT_EQ(0, symlink(list.c_str(), (root + "/also.lst").c_str()));
-    const std::string pack = std::string(QV_QVPACK_PATH) + " -q ";
-    struct Case {
-        std::string args;
-        int status;
-        std::string said;
-    } cases[] = {
+    const std::vector<PackCase> cases = {
         {"--archive-only -o '" + tree + "/setup.rar'", 0, ""},
         {"--archive-only -o '" + tree + "/setup.rar'", 0,
          "warning: " + tree + "/setup.rar: the output file, inside the directory: left out of the packing"},
@@ -368,11 +371,7 @@ TEST_F(QvpackTest, InputsAreNeverWrittenOver) {
         {"--archive-only --list '" + list + "' -o '" + list + "'", 2, "is the list given with --list; it is not written over"},
         {"--archive-only --list '" + list + "' -o '" + root + "/also.lst'", 2, "is the list given with --list"},
     };
-    for (const Case& c : cases) {
-        Outcome r = qvtest::RunProgram(pack + c.args + " '" + tree + "'", root);
-        EXPECT_EQ(c.status, r.status) << c.args << ": " << r.err;
-        EXPECT_NE(std::string::npos, r.err.find(c.said)) << c.args << ": " << r.err;
-    }
+    ExpectPackOutcomes(cases, " '" + tree + "'", root);
     Outcome json = Qvinstall("list --format json '" + tree + "/setup.rar'");
     EXPECT_EQ(std::string::npos, json.out.find("setup.rar")) << json.out;  // no archive inside the archive
     EXPECT_NE(std::string::npos, json.out.find("\"name\":\"file.txt\"")) << json.out;
