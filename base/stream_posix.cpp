@@ -1,4 +1,5 @@
-// Streams and memory from the C library. A FileStream is a FILE in disguise.
+// Streams and memory from the C library. A FileStream is a FILE and the
+// buffer it reads through.
 #include <stdio.h>
 #include <stdio_ext.h>
 #include <stdlib.h>
@@ -6,9 +7,31 @@
 
 #include "base/stream_posix.h"
 
+struct FileStream {
+    FILE* File;
+    char* Buffer;  // ours, for a stream that only reads; else NULL
+};
+
 namespace {
 
-FILE* AsFile(FileStream* stream) { return reinterpret_cast<FILE*>(stream); }
+// A stream that only reads takes the file in pieces of this size. With the
+// C library's own 4 KB, decoding a solid archive of small entries made a
+// system call for every 4 KB of packed bytes, each dearer than the copy it
+// makes (a tenth of the time on a 1.4 MB archive of text).
+const size_t kReadBufferBytes = 64 * 1024;
+
+FILE* AsFile(FileStream* stream) { return stream->File; }
+
+FileStream* Wrap(FILE* file) {
+    if (!file) return NULL;
+    FileStream* stream = static_cast<FileStream*>(calloc(1, sizeof(FileStream)));
+    if (!stream) {
+        fclose(file);
+        return NULL;
+    }
+    stream->File = file;
+    return stream;
+}
 
 bool IsKnownMode(const char* mode) {
     static const char* const kModes[] = {"rb", "r+b", "wb", "w+b", "wbx", "w+bx"};
@@ -22,15 +45,25 @@ bool IsKnownMode(const char* mode) {
 // Others are never kept out on this side: POSIX has no share modes.
 FileStream* OpenStream(const char* path, const char* mode, StreamShare) {
     if (!IsKnownMode(mode)) return NULL;
-    return reinterpret_cast<FileStream*>(fopen(path, mode));
+    FileStream* stream = Wrap(fopen(path, mode));
+    if (stream && strcmp(mode, "rb") == 0) {
+        // Without a buffer of its own the library keeps its 4 KB, whatever
+        // size it is told.
+        stream->Buffer = static_cast<char*>(malloc(kReadBufferBytes));
+        if (stream->Buffer) setvbuf(stream->File, stream->Buffer, _IOFBF, kReadBufferBytes);
+    }
+    return stream;
 }
 
-FileStream* AdoptFile(FILE* file) { return reinterpret_cast<FileStream*>(file); }
+FileStream* AdoptFile(FILE* file) { return Wrap(file); }
 
 int CloseFile(FileStream* stream) {
     if (!stream) return 0;
     bool failed = ferror(AsFile(stream)) != 0;
-    return fclose(AsFile(stream)) != 0 || failed ? -1 : 0;
+    bool closed = fclose(AsFile(stream)) == 0;
+    free(stream->Buffer);
+    free(stream);
+    return !closed || failed ? -1 : 0;
 }
 
 size_t ReadBytes(FileStream* stream, void* buffer, size_t count) {

@@ -16,7 +16,8 @@ using qvtest::Bytes;
 
 struct StreamTest : ::testing::Test {
     std::string path;
-    Bytes data = qvtest::Noise(20000, 7);
+    // Larger than three read buffers of 64 KB.
+    Bytes data = qvtest::Noise(200000, 7);
     void SetUp() override { path = qvtest::WriteTempFile(data, "stream.bin"); }
 };
 
@@ -26,26 +27,32 @@ TEST_F(StreamTest, ReadsGiveTheFileBytesWhereverTheyStart) {
     FileStream* s = OpenStream(path.c_str(), "rb", kStreamShareAll);
     ASSERT_NE(nullptr, s);
     Bytes got;
-    uint8_t piece[9000];
+    Bytes piece(66000 + 8192);
+    // Small pieces of varied sizes, and every eighth one larger than a buffer.
+    int i = 0;
     for (size_t n = 1; got.size() < data.size(); n = n * 3 % 8191 + 1) {
-        size_t r = ReadBytes(s, piece, n);
-        got.insert(got.end(), piece, piece + r);
-        if (r < n) break;
+        size_t want = ++i % 8 == 0 ? 66000 + n : n;
+        size_t r = ReadBytes(s, piece.data(), want);
+        got.insert(got.end(), piece.begin(), piece.begin() + r);
+        if (r < want) break;
     }
     EXPECT_EQ(data, got);
-    EXPECT_EQ(20000, TellFile(s));
-    EXPECT_EQ(0u, ReadBytes(s, piece, 10)) << "nothing at the end";
+    EXPECT_EQ(200000, TellFile(s));
+    EXPECT_EQ(0u, ReadBytes(s, piece.data(), 10)) << "nothing at the end";
 
     EXPECT_EQ(0, SeekFile(s, 100, kSeekFromStart));
-    ASSERT_EQ(9000u, ReadBytes(s, piece, 9000));
-    EXPECT_EQ(0, memcmp(piece, data.data() + 100, 9000));
+    ASSERT_EQ(9000u, ReadBytes(s, piece.data(), 9000));
+    EXPECT_EQ(0, memcmp(piece.data(), data.data() + 100, 9000));
     EXPECT_EQ(0, SeekFile(s, -5000, kSeekFromCurrent));
-    ASSERT_EQ(7u, ReadBytes(s, piece, 7));
-    EXPECT_EQ(0, memcmp(piece, data.data() + 4100, 7));
+    ASSERT_EQ(7u, ReadBytes(s, piece.data(), 7));
+    EXPECT_EQ(0, memcmp(piece.data(), data.data() + 4100, 7));
+    EXPECT_EQ(0, SeekFile(s, 131070, kSeekFromStart));  // across the second buffer's end
+    ASSERT_EQ(5u, ReadBytes(s, piece.data(), 5));
+    EXPECT_EQ(0, memcmp(piece.data(), data.data() + 131070, 5));
     EXPECT_EQ(0, SeekFile(s, -10, kSeekFromEnd));
-    EXPECT_EQ(19990, TellFile(s));
-    EXPECT_EQ(10u, ReadBytes(s, piece, 64)) << "fewer at the end";
-    EXPECT_EQ(0, memcmp(piece, data.data() + 19990, 10));
+    EXPECT_EQ(199990, TellFile(s));
+    EXPECT_EQ(10u, ReadBytes(s, piece.data(), 64)) << "fewer at the end";
+    EXPECT_EQ(0, memcmp(piece.data(), data.data() + 199990, 10));
 
     EXPECT_NE(0, SeekFile(s, -1, kSeekFromStart));
     EXPECT_FALSE(StreamFailed(s));
