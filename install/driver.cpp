@@ -26,17 +26,25 @@ const char kNoMemory[] = "Not enough memory.";
 
 enum {
     kTempAttempts = 256,
+    kSweptRemembered = 1024,
     // CreateDirectoryA takes at most 248 characters with the NUL, leaving
     // room for an 8.3 name below.
     kMaxDirectoryPath = 247
 };
 
-// One installation: the walk, and the directory whose stale temporary
-// files were last looked for.
+// One installation: the walk, and the directories whose stale temporary
+// files it has looked for, each by a hash of its path. An archive's entries
+// need not come directory by directory (a solid archive orders them by
+// kind), so remembering only the last directory swept most of them again
+// and again: 346 sweeps of 256 names for 37 directories of C++ headers.
+// Two directories of the same hash leave the second unswept, which only
+// leaves what an interrupted run left there; past kSweptRemembered
+// directories each is swept whenever the run comes back to it.
 struct InstallRun {
     void* Owner;
     ArchiveWalk Walk;
-    char SweptDirectory[kPathSize];
+    uint32_t Swept[kSweptRemembered];
+    uint32_t SweptCount;
 };
 
 // The temporary name number n in the directory that tempPath's first
@@ -50,14 +58,37 @@ bool TempName(char* tempPath, size_t dirLength, unsigned n, bool roomy) {
     return FinishText(&name) != 0;
 }
 
+uint32_t PathHash(const char* path, size_t length) {
+    uint32_t h = 2166136261u;  // FNV-1a
+    for (size_t i = 0; i < length; i++) h = (h ^ static_cast<uint8_t>(path[i])) * 16777619u;
+    return h;
+}
+
+// True, and the directory remembered, the first time the run comes to the
+// directory that tempPath's first dirLength characters name.
+bool FirstVisit(InstallRun* run, const char* tempPath, size_t dirLength) {
+    uint32_t h = PathHash(tempPath, dirLength);
+    for (uint32_t i = 0; i < run->SweptCount; i++)
+        if (run->Swept[i] == h) return false;
+    if (run->SweptCount < kSweptRemembered) run->Swept[run->SweptCount++] = h;
+    return true;
+}
+
 // Deletes the temporary files an interrupted run left in the directory of
-// tempPath (its first dirLength characters), once per directory and run.
-// Only names of the installer's own pattern are tried, and the platform
-// leaves alone one that a running installer holds.
+// tempPath (its first dirLength characters, with the separator), once per
+// directory and run; a directory that does not stand yet holds none. Only
+// names of the installer's own pattern are tried, and the platform leaves
+// alone one that a running installer holds.
 void ReclaimStaleTemporaries(InstallRun* run, char* tempPath, size_t dirLength) {
-    if (strlen(run->SweptDirectory) == dirLength && memcmp(run->SweptDirectory, tempPath, dirLength) == 0) return;
-    memcpy(run->SweptDirectory, tempPath, dirLength);
-    run->SweptDirectory[dirLength] = '\0';
+    if (!FirstVisit(run, tempPath, dirLength)) return;
+    if (dirLength > 1) {
+        char separator = tempPath[dirLength - 1];
+        tempPath[dirLength - 1] = '\0';
+        uint32_t attributes = 0;
+        bool stands = PlatformGetAttributes(tempPath, &attributes) == kPlatformDone;
+        tempPath[dirLength - 1] = separator;
+        if (!stands) return;
+    }
     for (unsigned n = 0; n < kTempAttempts; n++)
         if (TempName(tempPath, dirLength, n, true)) PlatformDeleteStaleTemporary(tempPath);
 }

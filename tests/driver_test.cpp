@@ -577,6 +577,36 @@ TEST_F(DriverTest, TemporaryNamesStepAroundWhatIsThere) {
     CloseFile(held);
 }
 
+// Before the third entry, back in A after B: a temporary file such as a run
+// killed just now would leave.
+std::string gLateTemporary;
+EntrySelection PlantBeforeTheThird(void*, const FileBlockHeader* header) {
+    gAsked.push_back(header->Name);
+    if (gAsked.size() == 3) {
+        FILE* f = fopen(gLateTemporary.c_str(), "wb");
+        if (f) fclose(f);
+    }
+    return kSelectInstall;
+}
+
+// The stale temporary files of a directory are looked for once a run,
+// however the entries of the directories alternate.
+TEST_F(DriverTest, EachDirectoryIsSweptOnceARun) {
+    ASSERT_EQ(0, CreatePathTree(CorePath(InTarget("A")).c_str()));
+    ASSERT_EQ(0, CreatePathTree(CorePath(InTarget("B")).c_str()));
+    WriteInTarget("A/~qv0003.tmp", "left by a run that was killed");
+    gLateTemporary = Native(InTarget("A/~qv0004.tmp"));
+    gAsked.clear();
+    std::string path = qvtest::WriteTempFile(
+        Archive({Entry("A/1.TXT", "a1"), Entry("B/1.TXT", "b1"), Entry("A/2.TXT", "a2")}), "archive.bin");
+    char core[kPathSize + 1];
+    snprintf(core, sizeof core, "%s", CorePath(target).c_str());
+    EXPECT_EQ(0u, InstallFromArchive(nullptr, CorePath(path).c_str(), core, nullptr, PlantBeforeTheThird));
+    EXPECT_EQ(3u, gAsked.size());
+    EXPECT_EQ((std::vector<std::string>{"A/", "A/1.TXT", "A/2.TXT", "A/~qv0004.tmp", "B/", "B/1.TXT"}),
+              ListTree(target));
+}
+
 TEST_F(DriverTest, EmptyDirectoryAtTheTargetPathIsLeftAndReported) {
     ASSERT_EQ(0, CreatePathTree(CorePath(InTarget("A.TXT")).c_str()));
     for (int legacy : {0, 1}) {
