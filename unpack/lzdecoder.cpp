@@ -77,13 +77,15 @@
 // - not tried: two literals a lookup, a wider literal lookup. The headers
 //   spend 10% of their bits on literals; the DLLs would gain, but they are
 //   not what this work was for.
-// The rest of the headers' time outside the loop is the CRC-32 of the output
-// (a tenth) and the reading of the archive (a tenth), which until
-// base/stream_posix.cpp skipped them also paid a seek to where the stream
-// stood for each entry (a sixth). All together, by bench/run.sh's own
-// measure (wall clock, in turns, 10 to 15 runs, five runs of each): headers
-// 0.64x-0.66x -> 0.99x-1.03x, DLLs 0.87x-0.89x -> 0.94x-0.99x. The headers
-// sit at libdeflate's speed, not clearly above it.
+// Outside the loop the headers' time went to the CRC-32 of the output (a
+// tenth, until archive/crcfold_clmul.cpp folded 512-bit lanes where the
+// processor has them: a thirtieth), to reading the archive (a tenth, until
+// the streams read 64 KB a call instead of 4 KB), and to a seek to where
+// the stream stood for each entry (a sixth, until base/stream_posix.cpp
+// skipped them). All together, by bench/run.sh's own measure (wall clock,
+// in turns): headers 0.64x-0.66x -> 0.99x-1.03x with the loop's changes,
+// -> 1.18x with the CRC and the reads; DLLs 0.87x-0.89x -> 0.94x-0.99x ->
+// 1.07x.
 //
 // The decoder never rejects input: every symbol has a meaning, an index
 // outside a table gives its symbol 0, any distance names a byte of the ring.
