@@ -24,9 +24,8 @@ set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build/bench}
-dll_dir=/usr/lib/i386-linux-gnu/wine/i386-windows
 hdr_dir=/usr/include/c++/12
-cap_mb=${QV_BENCH_DLL_MB:-64}
+. "$here/bench/dll-corpus.sh"
 
 for tool in gzip xz zstd tar; do
     command -v $tool >/dev/null || { echo "bench: $tool is missing" >&2; exit 2; }
@@ -132,16 +131,7 @@ bench_corpus() {
         "qvinstall vs tar $(ratio "$ti" "$qi")x"
 }
 
-mkdir "$work/dlls"
-ls "$dll_dir"/*.dll | LC_ALL=C sort | {
-    total=0
-    while read -r f; do
-        s=$(size "$f")
-        if [ "$cap_mb" -gt 0 ] && [ $((total + s)) -gt $((cap_mb * 1048576)) ]; then break; fi
-        cp "$f" "$work/dlls/"
-        total=$((total + s))
-    done
-}
+qv_dll_corpus "$work/dlls"
 bench_corpus wine-dlls "$work/dlls"
 bench_corpus cxx-headers "$hdr_dir"
 

@@ -38,8 +38,6 @@ while [ $# -gt 0 ]; do
 done
 case $arch in i686 | x86_64) ;; *) echo "wine-install: unknown architecture $arch" >&2; exit 2 ;; esac
 limit_bytes=28672
-dll_dir=/usr/lib/i386-linux-gnu/wine/i386-windows
-cap_mb=${QV_BENCH_DLL_MB:-64}
 out=$root/build/wine-bench
 mkdir -p "$out"
 
@@ -51,16 +49,8 @@ cmake -S . -B build/native -DCMAKE_BUILD_TYPE=Release >"$out/native.configure.lo
     cmake --build build/native -j 2 --target qvpack >"$out/native.build.log" 2>&1 ||
     { tail -n 20 "$out/native.build.log" >&2; exit 1; }
 
-mkdir "$work/corpus"
-ls "$dll_dir"/*.dll | LC_ALL=C sort | {
-    total=0
-    while read -r f; do
-        s=$(stat -c %s "$f")
-        if [ "$cap_mb" -gt 0 ] && [ $((total + s)) -gt $((cap_mb * 1048576)) ]; then break; fi
-        cp "$f" "$work/corpus/"
-        total=$((total + s))
-    done
-}
+source bench/dll-corpus.sh
+qv_dll_corpus "$work/corpus" || exit 1
 corpus_bytes=$(du -sb "$work/corpus" | cut -f1)
 echo "wine-install: corpus $(find "$work/corpus" -type f | wc -l) files, $corpus_bytes bytes"
 
