@@ -84,8 +84,7 @@ void ReclaimStaleTemporaries(InstallRun* run, char* tempPath, size_t dirLength) 
     if (dirLength > 1) {
         char separator = tempPath[dirLength - 1];
         tempPath[dirLength - 1] = '\0';
-        uint32_t attributes = 0;
-        bool stands = PlatformGetAttributes(tempPath, &attributes) == kPlatformDone;
+        bool stands = CheckFileExists(tempPath) == kFileExists;
         tempPath[dirLength - 1] = separator;
         if (!stands) return;
     }
